@@ -1,0 +1,85 @@
+// The panel hardware as the rest of keylight sees it: a queue of hardware tasks drained by one
+// worker thread, and the TFT font that follows the launcher configuration.
+//
+// The event-loop thread posts; only the worker thread (and a font reload holding the execution
+// lock) calls the panel hardware library, which takes no locks of its own.
+#pragma once
+
+#include <QFileSystemWatcher>
+#include <QMutex>
+#include <QObject>
+#include <QSemaphore>
+#include <QString>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+namespace keylight {
+
+class FPGATask;
+class WorkerThread;
+
+class FPGA : public QObject {
+    Q_OBJECT
+
+public:
+    // Opens the register device, loads the font that settingsPath names (fonts are looked up
+    // in fontDir), starts watching settingsPath, starts the worker thread and posts the
+    // blackout of all screens as its first task. The program uses the defaults; tests point
+    // both paths at a temporary folder.
+    explicit FPGA(const QString& settingsPath = QStringLiteral("/etc/tesserax/launcher.cfg"),
+                  const QString& fontDir = QStringLiteral("/opt/tesserax/fonts"));
+    // Stops the worker after the task in progress; tasks still queued are destroyed unexecuted.
+    ~FPGA() override;
+
+    FPGA(const FPGA&) = delete;
+    FPGA& operator=(const FPGA&) = delete;
+
+    // Posting operations: each queues one task with copies of its arguments and returns at
+    // once; tasks execute on the worker thread in posting order. Nothing reports back whether
+    // the hardware action succeeded. Call them from the event-loop thread.
+
+    // Line lineId of the screen: white on black when inverted, else black on white.
+    // text is NUL-terminated and copied.
+    void textLine(int screenId, int lineId, const char* text, bool inverted);
+    // numChars characters of text into the cells offset.. of line lineId; colours 0xRRGGBB.
+    // text is copied up to its NUL, so characters past it are drawn from padding NULs.
+    void subTextLine(int screenId, int lineId, int offset, int numChars, const char* text,
+                     uint32_t textColour, uint32_t backColour);
+    void setLEDButtonState(int ledIndex, int state);
+    void setLEDStatusIndicator(int ledIndex, int state);
+    void setLEDToggleIndicator(int index, int state);
+    // Screen 0, 1, 2 or -1 for all three.
+    void blackoutScreen(int screenId);
+    // Copies the length bytes of the BMP file image at bmp: the caller may release them at once.
+    void drawTFTImage(int screenId, int x, int y, const uint8_t* bmp, size_t length);
+    // Backlight of all screens in percent; above 100 is refused by the library when it runs.
+    void setTFTIntensity(int percent);
+
+public slots:
+    // Reads group "font" (width, height) of the settings file path and, when the size differs
+    // from the one read last, loads fontDir/WxH.pcf.gz while no task executes.
+    void check_font_settings(const QString& path);
+
+private:
+    void post(std::unique_ptr<FPGATask> task);
+    void watchSettingsAgain(const QString& path);
+    void settingsDirectoryChanged(const QString& directory);
+
+    std::atomic<bool> running{false};
+    WorkerThread* worker = nullptr;
+    QMutex lock;       // held while a task executes and while a font loads
+    QMutex queueLock;  // guards the two ends of queue
+    QSemaphore pending{0};
+    std::deque<std::unique_ptr<FPGATask>> queue;
+    QString settingsPath;
+    QString fontDir;
+    QFileSystemWatcher watcher;
+    int fontWidth = 0;
+    int fontHeight = 0;
+};
+
+}  // namespace keylight
