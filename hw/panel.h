@@ -1,0 +1,123 @@
+// The panel hardware library: register access to "/dev/fpga-reg", LEDs and status inputs,
+// TFT text, TFT images and the TFT controller start-up sequence.
+//
+// Conventions of every function below:
+//   - int results: 0 success, -1 failure, small positive codes for refused arguments;
+//     callers may ignore them.
+//   - Diagnostics are printed on standard output (printf/puts); nothing is thrown.
+//   - Not thread-safe: the library keeps its state in module globals and takes no locks.
+//     Callers serialise every call.
+//   - Screen ids are 0, 1, 2, or -1 for all three screens; any other id is refused with
+//     "Invalid screen ID %d.\n".
+//   - Screen masks: bit 0 screen 0, bit 1 screen 1, bit 2 screen 2 (7 = all three).
+//   - Colours taken as uint32_t are 24-bit 0xRRGGBB; the panel itself works in RGB565.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- Module state (one set per process) -------------------------------------------------
+
+extern int fpga_fd;                // descriptor of "/dev/fpga-reg", -1 while not open
+extern int ft_ready;               // 1 once panel_open initialised FreeType
+extern int toggle_shadow;          // last value written to the toggle indicator register
+extern uint32_t spi_call_count;    // incremented on every register access; informational
+
+// ---- Device level (explicit descriptor) -------------------------------------------------
+
+// open(path, O_RDWR); path nullptr means "/dev/fpga-reg". The descriptor, or -1.
+int fpga_open(const char* path);
+// One register access (one ioctl). count 1: *data is written, or receives the value read;
+// count > 1: a burst write of data[0..count-1]. Returns the ioctl result (-1 on failure).
+int fpga_access(int fd, uint32_t address, int is_read, uint16_t* data, uint32_t count);
+// Reads one register; 0 when the access fails.
+uint16_t fpga_read(int fd, uint32_t address);
+// Writes count words from data to one register (count > 1 is a burst).
+int fpga_write(int fd, uint32_t address, uint16_t* data, uint32_t count);
+
+// ---- Module level (through fpga_fd) -----------------------------------------------------
+
+int reg_write(uint32_t address, uint16_t value);
+uint16_t reg_read(uint32_t address);
+// Writes byte << 8 (the low byte 0) to a register whose meaning is in its high byte.
+int reg_write_high(uint32_t address, uint8_t byte);
+
+// TFT controller access for the screens in mask.
+int tft_index(int mask, int number);            // index register: number's low byte
+int tft_data(int mask, uint16_t value);         // data register: one 16-bit word
+int tft_pixels(int mask, uint16_t* words, uint32_t count);  // one burst, count cut to 16 bits
+// Sets one controller register: index 0x00, index number, then the value.
+int tft_register(int mask, int number, uint16_t value);
+
+// Opens "/dev/fpga-reg" into fpga_fd and initialises FreeType. Reports nothing: a missing
+// device leaves fpga_fd at -1 and every later access fails silently.
+void panel_open();
+// Releases the font face and FreeType. The descriptor stays open.
+void panel_close();
+
+// ---- LEDs and status --------------------------------------------------------------------
+
+// Button LED index (0..31): state 1 lit, anything else dark; then waits at least 50 us, the
+// LED command's hardware minimum. An index outside 0..31 prints "Invalid LED index %d.\n",
+// writes nothing and returns 1. Otherwise the result of the register write.
+int led_button_state(int index, int state);
+// Status indicator LED index (0..31): as led_button_state, without the pause.
+int led_status_indicator(int index, int state);
+// Toggle indicator 0 or 1, state 0 or 1. Returns 0; 1 for an index above 1 and 2 for any
+// other state, both without writing.
+int led_toggle_indicator(int index, int state);
+// The toggle indicator register's low byte.
+int led_toggle_indicators_get();
+// The two status input bits (bits 1-0 of the status register).
+int status_bits_get();
+// Stores the status byte in *out; -1 (nothing read) when out is null, else 0.
+int status_byte_get(uint8_t* out);
+// Reads the two 32-bit identification values; -1 (nothing read) when a pointer is null.
+int id_words_get(uint32_t* a, uint32_t* b);
+// Restores the write window of all three controllers to the whole 128 x 128 screen.
+void tft_full_window();
+
+// ---- TFT text ---------------------------------------------------------------------------
+
+// Makes the font file at path (any FreeType bitmap font, gzip-compressed PCF included) the
+// current face, at its first fixed size. 0, or -1 with a message. A missing file keeps the
+// previous face; a file FreeType rejects leaves no face until a font loads.
+int tft_load_font(const char* path);
+// Draws the NUL-terminated text as line lineId across the whole screen width, fg on bg.
+// Characters that do not fit are dropped.
+void tft_text_line(int screenId, int lineId, const char* text, uint32_t fg, uint32_t bg);
+// Black text on white.
+void tft_text_line_plain(int screenId, int lineId, const char* text);
+// Draws exactly numChars bytes of text into the character cells offset .. offset+numChars-1
+// of line lineId; the rest of the line keeps its pixels. Clipped to the screen's 128 pixels.
+void tft_sub_text_line(int screenId, int lineId, int offset, const char* text, int numChars,
+                       uint32_t fg, uint32_t bg);
+// Width and rows of the rendered 'A' of the current face. 0, or -1 when a pointer is null,
+// FreeType is not ready or there is no usable face.
+int glyph_cell_size(int* width, int* rows);
+// 0xRRGGBB to RGB565.
+uint16_t rgb24_to_565(uint32_t c);
+
+// ---- TFT images, blanking, intensity ----------------------------------------------------
+
+// Draws the 24-bit BMP file image bmp[0..length-1] with its top-left pixel at (x, y) of the
+// screen(s). 0, or -1 with one message and nothing sent.
+int tft_draw_bmp(int screenId, int x, int y, const uint8_t* bmp, size_t length);
+// Fills the screen(s) with black.
+void tft_blackout(int screenId);
+// Backlight intensity of all screens, 0..100 %. 0, or -1 (nothing written) out of range.
+int tft_intensity(int percent);
+// Decodes the 24-bit uncompressed BMP bmp[0..length-1] into width x height RGB565 pixels,
+// top row first. 0 and a malloc'ed array the caller frees; -1 with one message, *pixels
+// nullptr and width/height -1 (or untouched when the header itself was refused).
+int bmp_decode(const uint8_t* bmp, size_t length, int* width, int* height, uint16_t** pixels);
+// Validates the 54-byte file and information header; copies it to header_out unless null.
+// 0, or -1 with one message.
+int bmp_header_check(const uint8_t* bmp, size_t length, uint8_t* header_out);
+uint16_t bgr_to_565(uint8_t b, uint8_t g, uint8_t r);
+
+// ---- TFT controller start-up ------------------------------------------------------------
+
+// Brings the three TFT controllers out of reset and programs them (takes about 109 ms).
+// Returns the result of the last register write.
+int tft_controller_init();
