@@ -1,0 +1,271 @@
+#include "fpgamodel.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+#include "tftcontroller.h"
+
+namespace panelsim {
+
+namespace {
+
+// FPGA registers (16 bits each).
+constexpr uint32_t kPanelControl = 0x0800;   // high byte: reset, backlight
+constexpr uint32_t kLedCommand = 0x0900;     // high byte: kind, on, index
+constexpr uint32_t kTftFirst = 0x0A00;       // 0x0A00 + 2m index, 0x0A01 + 2m data, mask m
+constexpr uint32_t kTftLast = 0x0A0F;
+constexpr uint32_t kStatusInputs = 0x1000;   // bits 1-0: the PSU inputs
+constexpr uint32_t kToggleLeds = 0x1003;     // bits 1-0: toggle LEDs, reads back
+
+constexpr uint8_t kPanelRunning = 0x80;      // bit 7 clear holds the controllers in reset
+constexpr uint8_t kBacklightMode = 0xC0;     // bits 7-6 both set: bits 5-0 are the level
+constexpr uint8_t kLedKindButton = 1;
+constexpr uint8_t kLedKindStatus = 2;
+constexpr uint8_t kLedOn = 0x20;
+
+constexpr unsigned kShortNumber = 0;  // request number 0 carries the short address form
+constexpr unsigned kLongNumber = 1;
+
+enum class AddressForm { Short, Long };
+
+std::optional<AddressForm> formOf(unsigned long number) {
+    for (unsigned size : {16u, 24u}) {
+        if (number == _IOC(_IOC_READ | _IOC_WRITE, '$', kShortNumber, size)) return AddressForm::Short;
+        if (number == _IOC(_IOC_READ | _IOC_WRITE, '$', kLongNumber, size)) return AddressForm::Long;
+    }
+    return std::nullopt;
+}
+
+struct Access {
+    uint32_t address = 0;
+    bool read = false;
+};
+
+// The address word as the driver checks it: the form's mark bit set, its top bit clear.
+std::optional<Access> decodeAddress(AddressForm form, uint32_t word) {
+    if (form == AddressForm::Short) {
+        const auto shortWord = static_cast<uint16_t>(word);
+        if (!(shortWord & FPGA_SHORT_MARK) || (shortWord & 0x8000)) return std::nullopt;
+        return Access{static_cast<uint32_t>(shortWord & FPGA_SHORT_ADDRESS_MASK), (shortWord & FPGA_SHORT_READ) != 0};
+    }
+    if (!(word & FPGA_LONG_MARK) || (word & 0x80000000u)) return std::nullopt;
+    return Access{word & FPGA_LONG_ADDRESS_MASK, (word & FPGA_LONG_READ) != 0};
+}
+
+std::string formatLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatLine(const char* format, ...) {
+    char buffer[96];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+uint32_t burstCrc(const uint16_t* words, uint32_t count) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (uint32_t i = 0; i < count; ++i) {
+        const Bytef bytes[2] = {static_cast<Bytef>(words[i] & 0xFF), static_cast<Bytef>(words[i] >> 8)};
+        crc = crc32(crc, bytes, 2);
+    }
+    return static_cast<uint32_t>(crc);
+}
+
+}  // namespace
+
+bool isFpgaRequestNumber(unsigned long number) { return formOf(number).has_value(); }
+
+struct FpgaModel::Board {
+    explicit Board(TraceSink traceSink) : sink(std::move(traceSink)) {}
+
+    void trace(const std::string& line) {
+        if (sink) sink(line);
+    }
+    void writeRegister(uint32_t address, uint16_t value);
+    uint16_t readRegister(uint32_t address) const;
+    void writePanelControl(uint8_t byte);
+    void writeLedCommand(uint8_t byte);
+    void writeTft(uint32_t address, uint16_t value);
+
+    mutable std::mutex mutex;
+    TraceSink sink;
+    std::map<int, long> connections;  // open connection -> pid
+    int lastConnection = 0;
+    BoardState state;
+    bool controllersInReset = false;
+    uint16_t toggleRegister = 0;
+    std::array<TftController, kScreenCount> controllers;
+};
+
+void FpgaModel::Board::writeRegister(uint32_t address, uint16_t value) {
+    if (address == kPanelControl) {
+        writePanelControl(static_cast<uint8_t>(value >> 8));
+    } else if (address == kLedCommand) {
+        writeLedCommand(static_cast<uint8_t>(value >> 8));
+    } else if (address >= kTftFirst && address <= kTftLast) {
+        writeTft(address, value);
+    } else if (address == kToggleLeds) {
+        toggleRegister = value;
+        state.toggle_leds = {(value & 1) != 0, (value & 2) != 0};
+    }
+    // Writes to any other address reach no modelled register.
+}
+
+uint16_t FpgaModel::Board::readRegister(uint32_t address) const {
+    switch (address) {
+    case kStatusInputs:
+        return static_cast<uint16_t>(state.status_inputs);
+    case kToggleLeds:
+        return toggleRegister;
+    default:
+        return 0;  // further status and id registers are not modelled
+    }
+}
+
+void FpgaModel::Board::writePanelControl(uint8_t byte) {
+    state.panel_control = byte;
+    if ((byte & kBacklightMode) == kBacklightMode) {
+        state.backlight_level = byte & 0x3F;
+    } else {
+        state.backlight_level.reset();
+    }
+    controllersInReset = (byte & kPanelRunning) == 0;
+    if (controllersInReset) {
+        for (auto& controller : controllers) controller.reset();
+    }
+}
+
+void FpgaModel::Board::writeLedCommand(uint8_t byte) {
+    const unsigned kind = byte >> 6;
+    const bool on = (byte & kLedOn) != 0;
+    const unsigned index = byte & 0x1F;
+    if (kind == kLedKindButton) {
+        state.button_leds[index] = on;
+    } else if (kind == kLedKindStatus) {
+        state.status_leds[index] = on;
+    }
+    // Kinds 00 and 11 select no LED.
+}
+
+void FpgaModel::Board::writeTft(uint32_t address, uint16_t value) {
+    if (controllersInReset) return;
+    const uint32_t offset = address - kTftFirst;
+    const unsigned mask = offset / 2;
+    const bool data = (offset & 1) != 0;
+    for (int screen = 0; screen < kScreenCount; ++screen) {
+        if (!(mask & (1u << screen))) continue;
+        if (data) {
+            controllers[screen].writeData(value);
+        } else {
+            controllers[screen].writeIndex(static_cast<uint8_t>(value >> 8));
+        }
+    }
+}
+
+FpgaModel::FpgaModel(TraceSink sink) : board_(std::make_unique<Board>(std::move(sink))) {}
+
+FpgaModel::~FpgaModel() = default;
+
+int FpgaModel::openConnection(long pid) {
+    std::lock_guard<std::mutex> lock(board_->mutex);
+    const int connection = ++board_->lastConnection;
+    board_->connections[connection] = pid;
+    board_->trace(formatLine("%d OPEN %ld", connection, pid));
+    return connection;
+}
+
+void FpgaModel::closeConnection(int connection) {
+    std::lock_guard<std::mutex> lock(board_->mutex);
+    if (board_->connections.erase(connection) == 0) return;
+    board_->trace(formatLine("%d CLOSE", connection));
+}
+
+int FpgaModel::execute(int connection, unsigned long request, fpga_request* record) {
+    if (record == nullptr) {
+        errno = EFAULT;
+        return -1;
+    }
+    if (request != FPGA_REQ_SHORT && request != FPGA_REQ_LONG) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (record->reserved != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    RequestFields fields;
+    fields.number = request;
+    fields.address_word =
+        request == FPGA_REQ_SHORT ? record->address.short_word : record->address.long_word;
+    fields.count = record->count;
+    if (record->count == 1) {
+        fields.value = record->data.value;
+    } else if (record->count > 1) {
+        fields.words = record->data.words;
+    }
+    const int result = executeFields(connection, fields);
+    if (result == 0 && record->count == 1) record->data.value = fields.value;
+    return result;
+}
+
+int FpgaModel::executeFields(int connection, RequestFields& fields) {
+    const std::optional<AddressForm> form = formOf(fields.number);
+    const std::optional<Access> access =
+        form ? decodeAddress(*form, fields.address_word) : std::nullopt;
+    // Only single words are read; a burst is always a write.
+    if (!access || (access->read && fields.count != 1)) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (fields.count > 1 && fields.words == nullptr) {
+        errno = EFAULT;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(board_->mutex);
+    Board& board = *board_;
+    if (board.connections.count(connection) == 0) {
+        errno = EBADF;
+        return -1;
+    }
+    ++board.state.accesses;
+    if (access->read) {
+        fields.value = board.readRegister(access->address);
+        board.trace(formatLine("%d R %04" PRIX32 " %04X", connection, access->address, fields.value));
+    } else if (fields.count == 1) {
+        board.writeRegister(access->address, fields.value);
+        board.trace(formatLine("%d W %04" PRIX32 " %04X", connection, access->address, fields.value));
+    } else {
+        for (uint32_t i = 0; i < fields.count; ++i) board.writeRegister(access->address, fields.words[i]);
+        board.trace(formatLine("%d B %04" PRIX32 " %" PRIu32 " %08" PRIX32, connection, access->address,
+                               fields.count, burstCrc(fields.words, fields.count)));
+    }
+    return 0;
+}
+
+BoardState FpgaModel::state() const {
+    std::lock_guard<std::mutex> lock(board_->mutex);
+    BoardState result = board_->state;
+    for (int screen = 0; screen < kScreenCount; ++screen) {
+        result.screens_on[screen] = board_->controllers[screen].isOn();
+    }
+    return result;
+}
+
+Picture FpgaModel::picture(int screen) const {
+    if (screen < 0 || screen >= kScreenCount) return Picture{};
+    std::lock_guard<std::mutex> lock(board_->mutex);
+    return board_->controllers[screen].picture();
+}
+
+void FpgaModel::setStatusInputs(unsigned bits) {
+    std::lock_guard<std::mutex> lock(board_->mutex);
+    board_->state.status_inputs = bits & 3;
+}
+
+}  // namespace panelsim

@@ -1,0 +1,45 @@
+// One TFT controller behind the FPGA: its index/data register protocol, write window,
+// write position, display-on state and 128 x 128 picture. Internal to the FPGA model,
+// which serialises every call.
+#pragma once
+
+#include <cstdint>
+
+#include "fpgamodel.h"
+
+namespace panelsim {
+
+class TftController {
+public:
+    TftController();
+
+    // One byte written to the index register; a register number arrives as two bytes,
+    // high byte first (0x00, then the number).
+    void writeIndex(uint8_t byte);
+    // One word written to the data register: a pixel while the current register is the
+    // memory write register, otherwise the value of the current register.
+    void writeData(uint16_t word);
+    // Held in reset by the panel control: display off, registers back to their defaults.
+    // The picture memory keeps its contents.
+    void reset();
+
+    bool isOn() const { return on_; }
+    const Picture& picture() const { return picture_; }
+
+private:
+    void setRegister(uint16_t number, uint16_t value);
+    void moveToWindowStart();
+    void storePixel(uint16_t pixel);
+
+    uint16_t index_ = 0;
+    uint8_t firstColumn_ = 0;
+    uint8_t lastColumn_ = 0;
+    uint8_t firstRow_ = 0;
+    uint8_t lastRow_ = 0;
+    unsigned column_ = 0;
+    unsigned row_ = 0;
+    bool on_ = false;
+    Picture picture_{};
+};
+
+}  // namespace panelsim
