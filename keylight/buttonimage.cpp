@@ -1,0 +1,21 @@
+#include "buttonimage.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace keylight {
+
+ButtonImage::ButtonImage(const Bytes& bytes) : _bytes(bytes) {}
+
+bool ButtonImage::fill(const uint8_t* data, int size) {
+    if (size != kBytes) {
+        printf("invalid image data, size = %d\n", size);
+        return false;
+    }
+    memcpy(_bytes.data(), data, kBytes);
+    return true;
+}
+
+const ButtonImage::Bytes& ButtonImage::bytes() const { return _bytes; }
+
+}  // namespace keylight

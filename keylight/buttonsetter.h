@@ -1,0 +1,23 @@
+// The interface through which a client connection hands its messages to the dispatcher.
+#pragma once
+
+#include <QByteArray>
+#include <vector>
+
+class QTcpSocket;
+
+namespace keylight {
+
+class ButtonSetter {
+public:
+    virtual ~ButtonSetter() = default;
+
+    // Acts on every message of one batch, in order. Each message is one frame's record
+    // without its length prefix; the records are converted in place, so the batch changes.
+    // socket is the sending connection (the one reply goes there), tag its number
+    // (1000, 2000, ...). Nothing is reported back: a refused message is logged and skipped.
+    virtual void process_messages(std::vector<QByteArray>& messages, QTcpSocket* socket,
+                                  int tag) = 0;
+};
+
+}  // namespace keylight

@@ -1,0 +1,338 @@
+#include "buttonsetterimpl.h"
+
+#include <QDebug>
+#include <QTcpSocket>
+#include <QtEndian>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "defaultbuttonimages.h"
+#include "fpga.h"
+#include "klm.h"
+
+namespace keylight {
+
+namespace {
+
+constexpr int kAllButtons = -1;
+constexpr int kBlinkState = -1;
+constexpr int kLastSharedImageId = kDefaultImageCount - 1;
+
+// What a message of one opcode must carry before any of its fields is read.
+struct RecordLayout {
+    uint32_t opcode;
+    size_t fixedSize;     // bytes of the record before its variable part
+    size_t lengthOffset;  // offset of the field that counts the variable bytes; 0 for none
+    bool text;            // the variable part is text that must hold its zero byte
+};
+
+// Opcodes not listed here carry nothing but their type as far as the server is concerned.
+constexpr RecordLayout kLayouts[] = {
+    {TYPE_UPLOAD_IMAGE, sizeof(KLM_UploadImage), 0, false},
+    {TYPE_RECONFIGURE, sizeof(KLM_Reconfigure), 0, false},
+    {TYPE_TFT_TEXT_LINE, offsetof(KLM_TextLine, _text), offsetof(KLM_TextLine, _text_len), true},
+    {TYPE_BLACKOUT_SCREEN, sizeof(KLM_BlackoutScreen), 0, false},
+    {TYPE_SET_LED_BUTTON_STATE, sizeof(KLM_SetLEDButtonState), 0, false},
+    {TYPE_TFT_SUB_TEXT_LINE, offsetof(KLM_SubTextLine, _text),
+     offsetof(KLM_SubTextLine, _text_len), true},
+    {TYPE_DRAW_TFT_IMAGE, offsetof(KLM_DrawTFTImage, _data), offsetof(KLM_DrawTFTImage, _size),
+     false},
+    {TYPE_SET_LED_STATUS_INDICATOR, sizeof(KLM_SetLEDStatusIndicator), 0, false},
+    {TYPE_SET_LED_TOGGLE_INDICATOR, sizeof(KLM_SetLEDToggleIndicator), 0, false},
+};
+
+constexpr size_t kOpcodeSize = sizeof(uint32_t);
+
+uint32_t readNetworkWord(const QByteArray& message, size_t offset) {
+    return qFromBigEndian<uint32_t>(message.constData() + offset);
+}
+
+// Why the message cannot be acted on, or an empty text when it carries all that its opcode
+// needs. Nothing past the end of the message is read.
+QString refusalReason(const QByteArray& message, uint32_t opcode) {
+    const size_t size = static_cast<size_t>(message.size());
+    for (const RecordLayout& layout : kLayouts) {
+        if (layout.opcode != opcode) {
+            continue;
+        }
+        if (size < layout.fixedSize) {
+            return QStringLiteral("shorter than its %1-byte record").arg(layout.fixedSize);
+        }
+        if (layout.lengthOffset == 0) {
+            return {};
+        }
+        const uint32_t claimed = readNetworkWord(message, layout.lengthOffset);
+        if (uint64_t{claimed} > size - layout.fixedSize) {
+            return QStringLiteral("its length field claims %1 bytes").arg(claimed);
+        }
+        if (layout.text && memchr(message.constData() + layout.fixedSize, 0,
+                                  size - layout.fixedSize) == nullptr) {
+            return QStringLiteral("its text has no zero byte");
+        }
+        return {};
+    }
+    return {};
+}
+
+template <typename Record>
+Record* recordIn(QByteArray& message) {
+    return reinterpret_cast<Record*>(message.data());
+}
+
+}  // namespace
+
+ButtonSetterImpl::ButtonSetterImpl(const QString& levelFilePath) : _level_file(levelFilePath) {
+    reconfig();
+    const auto& defaults = defaultButtonImages();
+    for (int id = 0; id < kDefaultImageCount; ++id) {
+        _images[id] = ButtonImage(defaults[static_cast<size_t>(id)]);
+    }
+    _update_timer.setInterval(BlinkState::kTickMs);
+    connect(&_update_timer, &QTimer::timeout, this, &ButtonSetterImpl::update_timer);
+}
+
+bool ButtonSetterImpl::setButtons(const ButtonMap& buttons) {
+    _buttons = buttons;
+    return true;
+}
+
+void ButtonSetterImpl::setFPGA(FPGA* fpga) { _fpga = fpga; }
+
+void ButtonSetterImpl::process_messages(std::vector<QByteArray>& messages, QTcpSocket* socket,
+                                        int tag) {
+    for (QByteArray& message : messages) {
+        message.detach();
+        if (static_cast<size_t>(message.size()) < kOpcodeSize) {
+            qCritical().noquote() << QStringLiteral(
+                "keylight: refused message of %1 bytes: too short for an opcode")
+                                         .arg(message.size());
+            continue;
+        }
+        dispatch(message, socket, tag);
+    }
+}
+
+void ButtonSetterImpl::dispatch(QByteArray& message, QTcpSocket* socket, int tag) {
+    const uint32_t opcode = readNetworkWord(message, 0);
+    qDebug() << "keylight: opcode = " << opcode << ", size = " << message.size();
+    const QString refusal = refusalReason(message, opcode);
+    if (!refusal.isEmpty()) {
+        qCritical().noquote() << QStringLiteral("keylight: refused opcode %1 message of %2 bytes: %3")
+                                     .arg(opcode)
+                                     .arg(message.size())
+                                     .arg(refusal);
+        return;
+    }
+    switch (opcode) {
+    case TYPE_NULL_MESSAGE:
+        handleNullMessage(message);
+        break;
+    case TYPE_UPLOAD_IMAGE:
+        handleUploadImage(message, tag);
+        break;
+    case TYPE_RECONFIGURE:
+        handleReconfigure(message);
+        break;
+    case TYPE_QUERY:
+        handleQuery(socket);
+        break;
+    case TYPE_TFT_TEXT_LINE:
+        handleTextLine(message);
+        break;
+    case TYPE_BLACKOUT_SCREEN:
+        handleBlackoutScreen(message);
+        break;
+    case TYPE_SET_LED_BUTTON_STATE:
+        handleSetLEDButtonState(message);
+        break;
+    case TYPE_TFT_SUB_TEXT_LINE:
+        handleSubTextLine(message);
+        break;
+    case TYPE_DRAW_TFT_IMAGE:
+        handleDrawTFTImage(message);
+        break;
+    case TYPE_SET_LED_STATUS_INDICATOR:
+        handleSetLEDStatusIndicator(message);
+        break;
+    case TYPE_SET_LED_TOGGLE_INDICATOR:
+        handleSetLEDToggleIndicator(message);
+        break;
+    default:
+        // Records that clients may build but the panel has no use for: logged, not acted on.
+        qCritical() << "ButtonSetterImpl::process_messages, unhandled switch case"
+                    << static_cast<int32_t>(opcode);
+        break;
+    }
+}
+
+void ButtonSetterImpl::handleNullMessage(const QByteArray& message) {
+    qCritical() << "ButtonSetterImpl::process_messages , TYPE_NULL_MESSAGE";
+    qCritical() << "size  = " << message.size();
+    for (int i = 0; i < message.size(); ++i) {
+        printf("data[%d] = 0x%x\n", i, static_cast<unsigned char>(message[i]));
+    }
+}
+
+void ButtonSetterImpl::handleUploadImage(QByteArray& message, int tag) {
+    auto* record = recordIn<KLM_UploadImage>(message);
+    ntoh_KLM_UploadImage(record, record);
+    uploadImage(static_cast<int>(record->_image_id), static_cast<int>(record->_size),
+                record->_data, tag);
+}
+
+void ButtonSetterImpl::handleReconfigure(QByteArray& message) {
+    auto* record = recordIn<KLM_Reconfigure>(message);
+    ntoh_KLM_Reconfigure(record, record);
+    reconfig();
+}
+
+void ButtonSetterImpl::handleQuery(QTcpSocket* socket) {
+    // A frame of length 4 whose record is the number 1: "alive".
+    static const char kAlive[] = {0, 0, 0, 4, 0, 0, 0, 1};
+    socket->write(kAlive, sizeof kAlive);
+}
+
+void ButtonSetterImpl::handleTextLine(QByteArray& message) {
+    qDebug() << "keylight: Got a TFT text line message";
+    auto* record = recordIn<KLM_TextLine>(message);
+    ntoh_KLM_TextLine(record, record);
+    _fpga->textLine(static_cast<int>(record->_screen_id), static_cast<int>(record->_line_id),
+                    record->_text, record->_inverted != 0);
+}
+
+void ButtonSetterImpl::handleBlackoutScreen(QByteArray& message) {
+    auto* record = recordIn<KLM_BlackoutScreen>(message);
+    ntoh_KLM_BlackoutScreen(record, record);
+    _fpga->blackoutScreen(static_cast<int>(record->_screen_id));
+}
+
+void ButtonSetterImpl::handleSetLEDButtonState(QByteArray& message) {
+    auto* record = recordIn<KLM_SetLEDButtonState>(message);
+    ntoh_KLM_SetLEDButtonState(record, record);
+    const int id = static_cast<int>(record->_button_id);
+    const int state = static_cast<int>(record->_state);
+    setLEDState(id, state, static_cast<int>(record->_time));
+    qDebug() << "Button " << id << " set to state " << state;
+}
+
+void ButtonSetterImpl::handleSubTextLine(QByteArray& message) {
+    qDebug() << "keylight: Got a TFT sub-text line message";
+    auto* record = recordIn<KLM_SubTextLine>(message);
+    ntoh_KLM_SubTextLine(record, record);
+    const int screenId = static_cast<int>(record->_screen_id);
+    const int lineId = static_cast<int>(record->_line_id);
+    const int offset = static_cast<int>(record->_offset);
+    const int numChars = static_cast<int>(record->_num_chars);
+    printf("keylight: _screen_id = %d, _line_id = %d,  _offset =%d, _num_chars = %d, _text = '%s', "
+           "_text_colour = 0x%x, _back_colour = 0x%x.\n",
+           screenId, lineId, offset, numChars, record->_text, record->_text_colour,
+           record->_back_colour);
+    _fpga->subTextLine(screenId, lineId, offset, numChars, record->_text, record->_text_colour,
+                       record->_back_colour);
+}
+
+void ButtonSetterImpl::handleDrawTFTImage(QByteArray& message) {
+    auto* record = recordIn<KLM_DrawTFTImage>(message);
+    ntoh_KLM_DrawTFTImage(record, record);
+    const int screenId = static_cast<int>(record->_screen_id);
+    const int x = static_cast<int>(record->_xoffset);
+    const int y = static_cast<int>(record->_yoffset);
+    printf("keylight(DRAW_TFT_IMAGE): _screen_id = %d, _xoffset =%d, _yoffset = %d, _size = %d.\n",
+           screenId, x, y, static_cast<int>(record->_size));
+    // The task copies the bytes: the message buffer is gone before the worker draws.
+    _fpga->drawTFTImage(screenId, x, y, record->_data, record->_size);
+}
+
+void ButtonSetterImpl::handleSetLEDStatusIndicator(QByteArray& message) {
+    auto* record = recordIn<KLM_SetLEDStatusIndicator>(message);
+    ntoh_KLM_SetLEDStatusIndicator(record, record);
+    _fpga->setLEDStatusIndicator(static_cast<int>(record->_indicator_id),
+                                 static_cast<int>(record->_state));
+}
+
+void ButtonSetterImpl::handleSetLEDToggleIndicator(QByteArray& message) {
+    auto* record = recordIn<KLM_SetLEDToggleIndicator>(message);
+    ntoh_KLM_SetLEDToggleIndicator(record, record);
+    _fpga->setLEDToggleIndicator(static_cast<int>(record->_indicator_id),
+                                 static_cast<int>(record->_state));
+}
+
+void ButtonSetterImpl::reconfig() { _level_file.read(_levels, _fpga); }
+
+void ButtonSetterImpl::setLEDState(int id, int state, int time) {
+    if (id == kAllButtons) {
+        for (const auto& entry : _buttons) {
+            setOneLEDState(entry.second->id(), state, time);
+        }
+        return;
+    }
+    setOneLEDState(id, state, time);
+}
+
+void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
+    const auto found = _buttons.find(id);
+    if (found == _buttons.end()) {
+        printf("keylight:invalid button id %d, setLEDState()\n", id);
+        return;
+    }
+    IButton* button = found->second;
+    if (state != kBlinkState) {
+        button->setLEDState(state);
+        _blinking.erase(button);
+        return;
+    }
+    if (time == 0) {
+        printf("keylight: button id %d must have a non-zero time to use blinking.", id);
+        return;
+    }
+    // A new entry restarts the cycle of a button that blinks already.
+    _blinking.insert_or_assign(button, BlinkState(time));
+    if (!_update_timer.isActive()) {
+        _update_timer.start();
+        qDebug() << "ButtonSetterImpl, update timer started";
+    }
+}
+
+void ButtonSetterImpl::update_timer() {
+    for (auto& [button, blink] : _blinking) {
+        if (const std::optional<int> state = blink.tick()) {
+            button->setLEDState(*state);
+        }
+    }
+    if (_blinking.empty()) {
+        _update_timer.stop();
+        qDebug() << "update timer stoped";
+    }
+}
+
+void ButtonSetterImpl::uploadImage(int imageId, int size, const uint8_t* data, int tag) {
+    ButtonImage image;
+    if (!image.fill(data, size)) {
+        printf("keylight:failed to upload image %d\n", imageId);
+        return;
+    }
+    int64_t key = imageId;
+    if (imageId > kLastSharedImageId) {
+        // Each connection owns the ids above the shared ones, offset by its tag.
+        key += tag;
+    }
+    if (key < std::numeric_limits<int>::min() || key > std::numeric_limits<int>::max()) {
+        printf("keylight:failed to upload image %d\n", imageId);
+        return;
+    }
+    _images.insert_or_assign(static_cast<int>(key), image);
+    printf("keylight:image uploaded %d\n", static_cast<int>(key));
+}
+
+std::optional<ButtonImage> ButtonSetterImpl::storedImage(int key) const {
+    const auto found = _images.find(key);
+    if (found == _images.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+}  // namespace keylight

@@ -1,0 +1,54 @@
+#include "server.h"
+
+#include <QDebug>
+
+#include <cstdio>
+
+#include "buttonsetterimpl.h"
+#include "connector.h"
+#include "panelmapbuilder.h"
+
+namespace keylight {
+
+namespace {
+
+constexpr quint16 kDefaultPort = 3003;
+
+}  // namespace
+
+Server::Server(const ServerPaths& paths)
+    : _level_file(paths.levelFile), _fpga(paths.settingsFile, paths.fontDirectory) {}
+
+Server::~Server() {
+    for (const auto& entry : _map) {
+        delete entry.second;
+    }
+    _connector.reset();
+    _setter.reset();
+}
+
+bool Server::start(const QStringList& arguments) {
+    if (arguments.size() < 2) {
+        qCritical() << "keylight:map file must be specified as first argument!!!";
+        return false;
+    }
+    const QString address = arguments.size() > 2 ? arguments.at(2) : QString();
+    const quint16 port = arguments.size() > 3 ? arguments.at(3).toUShort(nullptr, 10) : kDefaultPort;
+
+    PanelMapBuilder builder;
+    builder.buildMap(_map, &_fpga);
+
+    _setter = std::make_unique<ButtonSetterImpl>(_level_file);
+    _setter->setButtons(ButtonMap(_map));
+    _setter->setFPGA(&_fpga);
+
+    _connector = std::make_unique<Connector>(address, port, _setter.get());
+    if (!_connector->listen()) {
+        puts("keylight:failed to start server");
+    }
+    return true;
+}
+
+quint16 Server::listeningPort() const { return _connector ? _connector->serverPort() : 0; }
+
+}  // namespace keylight
