@@ -1,0 +1,163 @@
+// Steady and blinking button LEDs, one blink tick at a time.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "buttonsetterimpl.h"
+#include "panelmapbuilder.h"
+#include "server_harness.h"
+
+namespace {
+
+using servertest::Panel;
+using servertest::QtLog;
+using servertest::StdoutCapture;
+
+class Blinking : public testing::Test {
+protected:
+    Blinking() {
+        keylight::PanelMapBuilder().buildMap(map, panel.fpga.get());
+        setter = std::make_unique<keylight::ButtonSetterImpl>(panel.path("buttonlevel"));
+        setter->setButtons(map);
+        setter->setFPGA(panel.fpga.get());
+        QtLog::clear();
+    }
+
+    ~Blinking() override {
+        setter.reset();
+        for (const auto& entry : map) {
+            delete entry.second;
+        }
+    }
+
+    // Runs ticks blink ticks; per tick 'D' or 'L' when LED led went dark or lit, '.' else.
+    std::string tick(int ticks, int led) {
+        std::string seen;
+        for (int i = 0; i < ticks; ++i) {
+            setter->update_timer();
+            panel.drain();
+            const auto writes = panel.takeButtonLedWrites();
+            const std::string index = std::to_string(led);
+            if (std::find(writes.begin(), writes.end(), "L" + index) != writes.end()) {
+                seen += 'L';
+            } else if (std::find(writes.begin(), writes.end(), "D" + index) != writes.end()) {
+                seen += 'D';
+            } else {
+                seen += '.';
+            }
+        }
+        return seen;
+    }
+
+    static std::string phases(const std::string& pattern, int ticksPerPhase) {
+        std::string out;
+        for (char c : pattern) {
+            out += c;
+            out += std::string(static_cast<size_t>(ticksPerPhase - 1), '.');
+        }
+        return out;
+    }
+
+    Panel panel;
+    keylight::ButtonMap map;
+    std::unique_ptr<keylight::ButtonSetterImpl> setter;
+};
+
+TEST_F(Blinking, time_500_is_dark_for_25_ticks_then_lit_for_25_with_one_task_per_phase) {
+    setter->setLEDState(3, -1, 500);
+    panel.drain();
+    EXPECT_TRUE(panel.takeButtonLedWrites().empty()) << "the first tick posts the first state";
+
+    EXPECT_EQ(tick(100, 3), phases("DLDL", 25));
+    EXPECT_EQ(QtLog::lines().count("ButtonSetterImpl, update timer started"), 1);
+}
+
+TEST_F(Blinking, a_phase_lasts_at_least_one_tick_for_any_time) {
+    setter->setLEDState(3, -1, 10);
+    EXPECT_EQ(tick(4, 3), "DLDL");
+    setter->setLEDState(4, -1, -100);
+    EXPECT_EQ(tick(4, 4), "DLDL");
+    setter->setLEDState(5, -1, -2147483647 - 1);
+    EXPECT_EQ(tick(2, 5), "DL");
+}
+
+TEST_F(Blinking, all_buttons_blink_in_step_until_one_is_made_steady) {
+    setter->setLEDState(-1, -1, 40);
+    setter->update_timer();
+    panel.drain();
+    std::vector<std::string> expected;
+    for (int led = 0; led < 24; ++led) {
+        expected.push_back("D" + std::to_string(led));
+    }
+    EXPECT_EQ(panel.takeButtonLedWrites(), expected);
+
+    setter->setLEDState(5, 1, 0);
+    panel.drain();
+    EXPECT_EQ(panel.takeButtonLedWrites(), std::vector<std::string>{"L5"});
+    EXPECT_EQ(tick(4, 5), "....");
+    setter->setLEDState(6, 1, 0);
+    panel.drain();
+    panel.takeButtonLedWrites();
+    EXPECT_EQ(tick(4, 7), ".L.D");
+}
+
+TEST_F(Blinking, timer_stops_one_tick_after_the_last_blinking_button_goes_steady) {
+    setter->setLEDState(3, -1, 100);
+    tick(2, 3);
+    setter->setLEDState(3, 0, 0);
+    panel.drain();
+    EXPECT_EQ(panel.takeButtonLedWrites(), std::vector<std::string>{"D3"});
+    EXPECT_FALSE(QtLog::contains("update timer stoped"));
+    EXPECT_EQ(tick(1, 3), ".");
+    EXPECT_EQ(QtLog::lines().count("update timer stoped"), 1);
+
+    setter->setLEDState(3, -1, 100);
+    EXPECT_EQ(QtLog::lines().count("ButtonSetterImpl, update timer started"), 2);
+}
+
+TEST_F(Blinking, a_second_blink_request_restarts_the_cycle_dark) {
+    setter->setLEDState(3, -1, 100);
+    EXPECT_EQ(tick(7, 3), "D....L.");
+    setter->setLEDState(3, -1, 100);
+    EXPECT_EQ(tick(6, 3), "D....L");
+}
+
+TEST_F(Blinking, zero_time_is_refused_without_starting_the_timer) {
+    StdoutCapture out;
+    setter->setLEDState(3, -1, 0);
+    EXPECT_EQ(out.text(), "keylight: button id 3 must have a non-zero time to use blinking.");
+    EXPECT_FALSE(QtLog::contains("ButtonSetterImpl, update timer started"));
+}
+
+TEST_F(Blinking, zero_time_leaves_a_blinking_button_blinking_with_its_old_time) {
+    setter->setLEDState(3, -1, 40);
+    EXPECT_EQ(tick(3, 3), "D.L");
+    setter->setLEDState(3, -1, 0);
+    EXPECT_EQ(tick(3, 3), ".D.");
+}
+
+TEST_F(Blinking, an_unknown_id_is_reported_as_invalid_before_the_time_is_looked_at) {
+    StdoutCapture out;
+    setter->setLEDState(24, -1, 0);
+    setter->setLEDState(-2, 1, 0);
+    EXPECT_EQ(out.text(),
+              "keylight:invalid button id 24, setLEDState()\n"
+              "keylight:invalid button id -2, setLEDState()\n");
+    panel.drain();
+    EXPECT_TRUE(panel.takeButtonLedWrites().empty());
+}
+
+TEST_F(Blinking, the_timer_drives_the_ticks_in_the_event_loop) {
+    setter->setLEDState(3, -1, 20);
+    ASSERT_TRUE(servertest::processUntil([&] {
+        const auto writes = panel.takeButtonLedWrites();
+        return std::find(writes.begin(), writes.end(), "L3") != writes.end();
+    }));
+    setter->setLEDState(3, 0, 0);
+    EXPECT_TRUE(servertest::processUntil([] { return QtLog::contains("update timer stoped"); }));
+}
+
+}  // namespace

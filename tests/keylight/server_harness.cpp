@@ -1,0 +1,347 @@
+#include "server_harness.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEvent>
+#include <QFile>
+#include <QHostAddress>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QtEndian>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "klm.h"
+
+namespace servertest {
+
+namespace {
+
+// Waits are safety nets against a hang, never a measure of speed.
+constexpr int kPatienceMs = 20000;
+
+QMutex logMutex;
+QStringList logLines;
+
+void recordMessage(QtMsgType, const QMessageLogContext&, const QString& message) {
+    QMutexLocker locker(&logMutex);
+    logLines.append(message);
+}
+
+// The marker task that drain() posts: status indicator 31 switched off.
+const std::string kDrainMarker = "W 0900 9F00";
+
+template <typename Record>
+QByteArray bytesOf(const Record& record, size_t size = sizeof(Record)) {
+    return QByteArray(reinterpret_cast<const char*>(&record), static_cast<int>(size));
+}
+
+// A record with a variable tail, built in an aligned buffer.
+template <typename Record>
+QByteArray variableRecord(size_t fixedSize, const QByteArray& tail,
+                          const std::function<void(Record*)>& fillAndConvert) {
+    std::vector<uint32_t> buffer((fixedSize + static_cast<size_t>(tail.size())) / 4 + 1, 0);
+    auto* record = reinterpret_cast<Record*>(buffer.data());
+    memcpy(reinterpret_cast<char*>(buffer.data()) + fixedSize, tail.constData(),
+           static_cast<size_t>(tail.size()));
+    fillAndConvert(record);
+    return QByteArray(reinterpret_cast<const char*>(buffer.data()),
+                      static_cast<int>(fixedSize + static_cast<size_t>(tail.size())));
+}
+
+void appendLittle(QByteArray& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+}
+
+}  // namespace
+
+void QtLog::install() { qInstallMessageHandler(recordMessage); }
+
+void QtLog::clear() {
+    QMutexLocker locker(&logMutex);
+    logLines.clear();
+}
+
+QStringList QtLog::lines() {
+    QMutexLocker locker(&logMutex);
+    return logLines;
+}
+
+int QtLog::indexOf(const QString& text, int from) {
+    QMutexLocker locker(&logMutex);
+    return static_cast<int>(logLines.indexOf(text, from));
+}
+
+bool QtLog::contains(const QString& text) { return indexOf(text) >= 0; }
+
+StdoutCapture::StdoutCapture() {
+    char name[] = "/tmp/keylight-stdout-XXXXXX";
+    const int fd = mkstemp(name);
+    _path = name;
+    fflush(stdout);
+    _saved = dup(STDOUT_FILENO);
+    dup2(fd, STDOUT_FILENO);
+    close(fd);
+}
+
+StdoutCapture::~StdoutCapture() {
+    fflush(stdout);
+    dup2(_saved, STDOUT_FILENO);
+    close(_saved);
+    unlink(_path.c_str());
+}
+
+std::string StdoutCapture::text() {
+    fflush(stdout);
+    QFile file(QString::fromStdString(_path));
+    file.open(QIODevice::ReadOnly);
+    return file.readAll().toStdString();
+}
+
+void TraceLog::add(const std::string& line) {
+    const size_t space = line.find(' ');
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _lines.push_back(space == std::string::npos ? line : line.substr(space + 1));
+    }
+    _changed.notify_all();
+}
+
+std::vector<std::string> TraceLog::lines() const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _lines;
+}
+
+size_t TraceLog::count(const std::string& line) const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    size_t n = 0;
+    for (const std::string& seen : _lines) {
+        n += seen == line ? 1 : 0;
+    }
+    return n;
+}
+
+bool TraceLog::waitForCount(const std::string& line, size_t wanted) {
+    std::unique_lock<std::mutex> lock(_mutex);
+    return _changed.wait_for(lock, std::chrono::milliseconds(kPatienceMs), [&] {
+        size_t n = 0;
+        for (const std::string& seen : _lines) {
+            n += seen == line ? 1 : 0;
+        }
+        return n >= wanted;
+    });
+}
+
+Panel::Panel(const QString& launcherCfg)
+    : model([this](const std::string& line) { trace.add(line); }), device(model) {
+    writeFile(QStringLiteral("launcher.cfg"), launcherCfg.toUtf8());
+    fpga = std::make_unique<keylight::FPGA>(path(QStringLiteral("launcher.cfg")),
+                                            QStringLiteral(PANEL_X11_FONT_DIR));
+}
+
+Panel::~Panel() { fpga.reset(); }
+
+void Panel::drain() {
+    fpga->setLEDStatusIndicator(31, 0);
+    ++_drains;
+    if (!trace.waitForCount(kDrainMarker, _drains)) {
+        fprintf(stderr, "the worker did not reach the drain marker\n");
+        abort();
+    }
+}
+
+std::vector<std::string> Panel::takeButtonLedWrites() {
+    const std::vector<std::string> all = trace.lines();
+    std::vector<std::string> writes;
+    for (size_t i = _seen; i < all.size(); ++i) {
+        unsigned command = 0;
+        if (sscanf(all[i].c_str(), "W 0900 %4X", &command) != 1 || (command >> 14) != 1) {
+            continue;
+        }
+        const bool lit = (command >> 13) & 1;
+        writes.push_back((lit ? "L" : "D") + std::to_string((command >> 8) & 0x1F));
+    }
+    _seen = all.size();
+    return writes;
+}
+
+QString Panel::path(const QString& name) const { return dir.filePath(name); }
+
+void Panel::writeFile(const QString& name, const QByteArray& content) const {
+    QFile file(path(name));
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(content);
+}
+
+bool processUntil(const std::function<bool()>& done) {
+    QDeadlineTimer patience(kPatienceMs);
+    while (!done()) {
+        if (patience.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void deliverDeferredDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+QByteArray frame(const QByteArray& record) {
+    QByteArray out(4, '\0');
+    qToBigEndian<uint32_t>(static_cast<uint32_t>(record.size()), out.data());
+    return out + record;
+}
+
+QByteArray ledButtonStateRecord(int32_t buttonId, int32_t state, int32_t time) {
+    KLM_SetLEDButtonState record{TYPE_SET_LED_BUTTON_STATE, static_cast<uint32_t>(buttonId),
+                                 static_cast<uint32_t>(state), static_cast<uint32_t>(time)};
+    hton_KLM_SetLEDButtonState(&record, &record);
+    return bytesOf(record);
+}
+
+QByteArray typeOnlyRecord(uint32_t type) {
+    QByteArray out(4, '\0');
+    qToBigEndian<uint32_t>(type, out.data());
+    return out;
+}
+
+QByteArray queryRecord() { return typeOnlyRecord(TYPE_QUERY); }
+
+QByteArray nullRecord(const QByteArray& payload) {
+    return typeOnlyRecord(TYPE_NULL_MESSAGE) + payload;
+}
+
+QByteArray textLineRecord(int32_t screenId, int32_t lineId, bool inverted, const QByteArray& text) {
+    const QByteArray tail = text + '\0';
+    return variableRecord<KLM_TextLine>(offsetof(KLM_TextLine, _text), tail, [&](KLM_TextLine* r) {
+        r->_type = TYPE_TFT_TEXT_LINE;
+        r->_screen_id = static_cast<uint32_t>(screenId);
+        r->_line_id = static_cast<uint32_t>(lineId);
+        r->_inverted = inverted ? 1 : 0;
+        r->_text_len = static_cast<uint32_t>(tail.size());
+        hton_KLM_TextLine(r, r);
+    });
+}
+
+QByteArray subTextLineRecord(int32_t screenId, int32_t lineId, int32_t offset, int32_t numChars,
+                             uint32_t textColour, uint32_t backColour, const QByteArray& text) {
+    const QByteArray tail = text + '\0';
+    return variableRecord<KLM_SubTextLine>(
+        offsetof(KLM_SubTextLine, _text), tail, [&](KLM_SubTextLine* r) {
+            r->_type = TYPE_TFT_SUB_TEXT_LINE;
+            r->_screen_id = static_cast<uint32_t>(screenId);
+            r->_line_id = static_cast<uint32_t>(lineId);
+            r->_offset = static_cast<uint32_t>(offset);
+            r->_num_chars = static_cast<uint32_t>(numChars);
+            r->_text_colour = textColour;
+            r->_back_colour = backColour;
+            r->_text_len = static_cast<uint32_t>(tail.size());
+            hton_KLM_SubTextLine(r, r);
+        });
+}
+
+QByteArray blackoutScreenRecord(int32_t screenId) {
+    KLM_BlackoutScreen record{TYPE_BLACKOUT_SCREEN, static_cast<uint32_t>(screenId)};
+    hton_KLM_BlackoutScreen(&record, &record);
+    return bytesOf(record);
+}
+
+QByteArray drawImageRecord(int32_t screenId, int32_t x, int32_t y, const QByteArray& bmp) {
+    return variableRecord<KLM_DrawTFTImage>(
+        offsetof(KLM_DrawTFTImage, _data), bmp, [&](KLM_DrawTFTImage* r) {
+            r->_type = TYPE_DRAW_TFT_IMAGE;
+            r->_screen_id = static_cast<uint32_t>(screenId);
+            r->_xoffset = static_cast<uint32_t>(x);
+            r->_yoffset = static_cast<uint32_t>(y);
+            r->_size = static_cast<uint32_t>(bmp.size());
+            hton_KLM_DrawTFTImage(r, r);
+        });
+}
+
+QByteArray uploadImageRecord(int32_t imageId, int32_t size, uint8_t fill) {
+    KLM_UploadImage record{};
+    record._type = TYPE_UPLOAD_IMAGE;
+    record._image_id = static_cast<uint32_t>(imageId);
+    record._size = static_cast<uint32_t>(size);
+    memset(record._data, fill, sizeof record._data);
+    hton_KLM_UploadImage(&record, &record);
+    return bytesOf(record);
+}
+
+QByteArray reconfigureRecord() {
+    KLM_Reconfigure record{TYPE_RECONFIGURE, 0};
+    hton_KLM_Reconfigure(&record, &record);
+    return bytesOf(record);
+}
+
+QByteArray statusIndicatorRecord(int32_t id, int32_t state) {
+    KLM_SetLEDStatusIndicator record{TYPE_SET_LED_STATUS_INDICATOR, static_cast<uint32_t>(id),
+                                     static_cast<uint32_t>(state)};
+    hton_KLM_SetLEDStatusIndicator(&record, &record);
+    return bytesOf(record);
+}
+
+QByteArray toggleIndicatorRecord(int32_t id, int32_t state) {
+    KLM_SetLEDToggleIndicator record{TYPE_SET_LED_TOGGLE_INDICATOR, static_cast<uint32_t>(id),
+                                     static_cast<uint32_t>(state)};
+    hton_KLM_SetLEDToggleIndicator(&record, &record);
+    return bytesOf(record);
+}
+
+QByteArray solidBmp(int width, int height, uint32_t rgb) {
+    const int rowBytes = (width * 3 + 3) / 4 * 4;
+    const int dataSize = rowBytes * height;
+    QByteArray bmp;
+    bmp.append("BM");
+    appendLittle(bmp, static_cast<uint32_t>(54 + dataSize), 4);
+    appendLittle(bmp, 0, 4);
+    appendLittle(bmp, 54, 4);
+    appendLittle(bmp, 40, 4);
+    appendLittle(bmp, static_cast<uint32_t>(width), 4);
+    appendLittle(bmp, static_cast<uint32_t>(height), 4);
+    appendLittle(bmp, 1, 2);
+    appendLittle(bmp, 24, 2);
+    appendLittle(bmp, 0, 4);
+    appendLittle(bmp, static_cast<uint32_t>(dataSize), 4);
+    appendLittle(bmp, 2835, 4);
+    appendLittle(bmp, 2835, 4);
+    appendLittle(bmp, 0, 4);
+    appendLittle(bmp, 0, 4);
+    for (int y = 0; y < height; ++y) {
+        QByteArray row;
+        for (int x = 0; x < width; ++x) {
+            row.append(static_cast<char>(rgb & 0xFF));
+            row.append(static_cast<char>((rgb >> 8) & 0xFF));
+            row.append(static_cast<char>((rgb >> 16) & 0xFF));
+        }
+        row.append(QByteArray(rowBytes - row.size(), '\0'));
+        bmp.append(row);
+    }
+    return bmp;
+}
+
+Client::Client(quint16 port) {
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.waitForConnected(kPatienceMs);
+}
+
+void Client::send(const QByteArray& bytes) {
+    socket.write(bytes);
+    socket.waitForBytesWritten(kPatienceMs);
+}
+
+QByteArray Client::receive(qint64 count) {
+    processUntil([&] { return socket.bytesAvailable() >= count; });
+    return socket.readAll();
+}
+
+}  // namespace servertest
