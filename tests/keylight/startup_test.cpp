@@ -105,7 +105,7 @@ protected:
 };
 
 TEST_F(Program, without_arguments_prints_the_critical_message_and_exits_with_1) {
-    process.start(QStringLiteral(KEYLIGHT_BINARY), {});
+    process.start(QStringLiteral(KEYLIGHT_BINARY), QStringList());
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 1);
