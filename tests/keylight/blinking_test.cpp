@@ -92,7 +92,11 @@ TEST_F(Blinking, all_buttons_blink_in_step_until_one_is_made_steady) {
     for (int led = 0; led < 24; ++led) {
         expected.push_back("D" + std::to_string(led));
     }
-    EXPECT_EQ(panel.takeButtonLedWrites(), expected);
+    // Within a tick the buttons post in blink-table order, which is by object address.
+    std::vector<std::string> writes = panel.takeButtonLedWrites();
+    std::sort(writes.begin(), writes.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(writes, expected);
 
     setter->setLEDState(5, 1, 0);
     panel.drain();
@@ -128,7 +132,7 @@ TEST_F(Blinking, a_second_blink_request_restarts_the_cycle_dark) {
 TEST_F(Blinking, zero_time_is_refused_without_starting_the_timer) {
     StdoutCapture out;
     setter->setLEDState(3, -1, 0);
-    EXPECT_EQ(out.text(), "keylight: button id 3 must have a non-zero time to use blinking.");
+    EXPECT_EQ(out.finish(), "keylight: button id 3 must have a non-zero time to use blinking.");
     EXPECT_FALSE(QtLog::contains("ButtonSetterImpl, update timer started"));
 }
 
@@ -143,7 +147,7 @@ TEST_F(Blinking, an_unknown_id_is_reported_as_invalid_before_the_time_is_looked_
     StdoutCapture out;
     setter->setLEDState(24, -1, 0);
     setter->setLEDState(-2, 1, 0);
-    EXPECT_EQ(out.text(),
+    EXPECT_EQ(out.finish(),
               "keylight:invalid button id 24, setLEDState()\n"
               "keylight:invalid button id -2, setLEDState()\n");
     panel.drain();

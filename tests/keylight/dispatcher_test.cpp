@@ -112,7 +112,7 @@ TEST_F(Dispatch, the_reply_goes_to_the_asking_connection_only) {
 TEST_F(Dispatch, a_null_message_prints_every_byte) {
     StdoutCapture out;
     sendAndSettle(frame(nullRecord(QByteArray("\x01\xAB", 2))));
-    EXPECT_EQ(out.text(),
+    EXPECT_EQ(out.finish(),
               "data[0] = 0x0\ndata[1] = 0x0\ndata[2] = 0x0\ndata[3] = 0x0\n"
               "data[4] = 0x1\ndata[5] = 0xab\n");
     EXPECT_GE(QtLog::indexOf("ButtonSetterImpl::process_messages , TYPE_NULL_MESSAGE"), 0);
@@ -133,7 +133,7 @@ TEST_F(Dispatch, an_image_is_drawn_from_its_own_copy_at_its_position) {
     const QByteArray bmp = solidBmp(2, 2, 0x00FF00);
     sendAndSettle(frame(drawImageRecord(2, 10, 20, bmp)));
 
-    EXPECT_EQ(out.text(),
+    EXPECT_EQ(out.finish(),
               "keylight(DRAW_TFT_IMAGE): _screen_id = 2, _xoffset =10, _yoffset = 20, _size = 70.\n");
     const panelsim::Picture picture = panel.model.picture(2);
     for (int y = 20; y < 22; ++y) {
@@ -158,7 +158,7 @@ TEST_F(Dispatch, indicators_reach_the_board) {
 TEST_F(Dispatch, an_unknown_button_id_is_reported_and_the_state_line_still_follows) {
     StdoutCapture out;
     sendAndSettle(frame(ledButtonStateRecord(24, 1, 0)));
-    EXPECT_EQ(out.text(), "keylight:invalid button id 24, setLEDState()\n");
+    EXPECT_EQ(out.finish(), "keylight:invalid button id 24, setLEDState()\n");
     EXPECT_TRUE(QtLog::contains("Button  24  set to state  1"));
     EXPECT_TRUE(panel.takeButtonLedWrites().empty());
 }
@@ -176,7 +176,7 @@ TEST_F(Dispatch, shared_image_ids_are_stored_as_given_and_higher_ids_in_the_conn
     const int tag = tagOfNewest();
     sendAndSettle(frame(uploadImageRecord(5, 120, 0xA5)) + frame(uploadImageRecord(30, 120, 0x5A)));
 
-    EXPECT_EQ(out.text(), "keylight:image uploaded 5\nkeylight:image uploaded " +
+    EXPECT_EQ(out.finish(), "keylight:image uploaded 5\nkeylight:image uploaded " +
                               std::to_string(tag + 30) + "\n");
     ASSERT_TRUE(setter->storedImage(5).has_value());
     EXPECT_EQ(setter->storedImage(5)->bytes()[0], 0xA5);
@@ -197,7 +197,7 @@ TEST_F(Dispatch, an_upload_of_the_wrong_size_is_refused_and_stores_nothing) {
     StdoutCapture out;
     const int tag = tagOfNewest();
     sendAndSettle(frame(uploadImageRecord(40, 100, 1)) + frame(uploadImageRecord(7, 121, 1)));
-    EXPECT_EQ(out.text(),
+    EXPECT_EQ(out.finish(),
               "invalid image data, size = 100\nkeylight:failed to upload image 40\n"
               "invalid image data, size = 121\nkeylight:failed to upload image 7\n");
     EXPECT_FALSE(setter->storedImage(tag + 40).has_value());
@@ -207,7 +207,7 @@ TEST_F(Dispatch, an_upload_of_the_wrong_size_is_refused_and_stores_nothing) {
 TEST_F(Dispatch, an_upload_whose_key_would_not_fit_32_bits_is_refused) {
     StdoutCapture out;
     sendAndSettle(frame(uploadImageRecord(INT_MAX - 10, 120, 1)));
-    EXPECT_EQ(out.text(), "keylight:failed to upload image " + std::to_string(INT_MAX - 10) + "\n");
+    EXPECT_EQ(out.finish(), "keylight:failed to upload image " + std::to_string(INT_MAX - 10) + "\n");
 }
 
 TEST_F(Dispatch, opcodes_without_an_action_are_only_logged) {
@@ -272,7 +272,7 @@ TEST_F(DispatchWithFont, a_sub_text_line_prints_its_fields_and_draws_its_cells_i
     StdoutCapture out;
     sendAndSettle(frame(subTextLineRecord(0, 1, 2, 3, 0xFF0000, 0x0000FF, "abc")));
 
-    EXPECT_EQ(out.text(),
+    EXPECT_EQ(out.finish(),
               "keylight: _screen_id = 0, _line_id = 1,  _offset =2, _num_chars = 3, _text = 'abc', "
               "_text_colour = 0xff0000, _back_colour = 0xff.\n");
     EXPECT_TRUE(QtLog::contains("keylight: Got a TFT sub-text line message"));
@@ -307,7 +307,7 @@ TEST_F(DispatchWithLevels, the_screen_level_is_posted_on_reconfigure_only) {
 
     StdoutCapture out;
     sendAndSettle(frame(reconfigureRecord()));
-    EXPECT_EQ(out.text(), "keylight:reconfig \n");
+    EXPECT_EQ(out.finish(), "keylight:reconfig \n");
     EXPECT_EQ(panel.model.state().backlight_level, 60 * 63 / 100);
 }
 

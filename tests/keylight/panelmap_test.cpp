@@ -60,7 +60,7 @@ TEST(PanelMap, unknown_panel_type_prints_its_error_without_line_end_and_keeps_th
     StdoutCapture out;
     PanelMapBuilder(6).buildMap(map, panel.fpga.get());
 
-    EXPECT_EQ(out.text(), "Error: Panel type is invalid - should be Mosaic/Lattice/Tessera");
+    EXPECT_EQ(out.finish(), "Error: Panel type is invalid - should be Mosaic/Lattice/Tessera");
     ASSERT_EQ(map.size(), 1u);
     EXPECT_EQ(map.at(7), &kept);
 }
@@ -71,12 +71,13 @@ TEST(PanelMap, a_taken_id_keeps_its_first_button) {
     keylight::Button_TesseraX second(3, panel.fpga.get());
     ButtonMap map;
     PanelMapBuilder builder;
-    StdoutCapture out;
+    StdoutCapture same;
     builder.addButton(map, 3, &first);
     builder.addButton(map, 3, &first);
-    EXPECT_EQ(out.text(), "");
+    EXPECT_EQ(same.finish(), "");
+    StdoutCapture other;
     builder.addButton(map, 3, &second);
-    EXPECT_EQ(out.text(), "error: overwriting exiting button, id = 3\n");
+    EXPECT_EQ(other.finish(), "error: overwriting exiting button, id = 3\n");
     EXPECT_EQ(map.at(3), &first);
 }
 

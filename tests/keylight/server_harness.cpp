@@ -92,14 +92,17 @@ StdoutCapture::StdoutCapture() {
 }
 
 StdoutCapture::~StdoutCapture() {
-    fflush(stdout);
-    dup2(_saved, STDOUT_FILENO);
-    close(_saved);
+    finish();
     unlink(_path.c_str());
 }
 
-std::string StdoutCapture::text() {
+std::string StdoutCapture::finish() {
     fflush(stdout);
+    if (_saved >= 0) {
+        dup2(_saved, STDOUT_FILENO);
+        close(_saved);
+        _saved = -1;
+    }
     QFile file(QString::fromStdString(_path));
     file.open(QIODevice::ReadOnly);
     return file.readAll().toStdString();

@@ -33,15 +33,16 @@ public:
     static bool contains(const QString& text);
 };
 
-// Standard output of the process while the object lives (file descriptor 1 redirected).
+// Standard output of the process from construction until finish() (file descriptor 1
+// redirected), so that test failures reported after finish() are seen again.
 class StdoutCapture {
 public:
     StdoutCapture();
     ~StdoutCapture();
     StdoutCapture(const StdoutCapture&) = delete;
     StdoutCapture& operator=(const StdoutCapture&) = delete;
-    // Everything written so far.
-    std::string text();
+    // Restores standard output and returns everything written to it meanwhile.
+    std::string finish();
 
 private:
     int _saved = -1;

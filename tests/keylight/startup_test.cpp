@@ -88,7 +88,7 @@ TEST(Startup, a_port_that_is_taken_is_reported_and_the_server_keeps_running) {
     StdoutCapture out;
     ASSERT_TRUE(server.start(
         {"keylight", "map", "127.0.0.1", QString::number(squatter.serverPort())}));
-    EXPECT_EQ(out.text(), "keylight:reconfig \nkeylight:failed to start server\n");
+    EXPECT_EQ(out.finish(), "keylight:reconfig \nkeylight:failed to start server\n");
 }
 
 // The real program, with no device present: it still starts and handles its command line.
