@@ -39,8 +39,14 @@ void Vacuum::run()
 {
     VacuumWriter writer(_window);
     connect(this, &Vacuum::text_signal, &writer, &VacuumWriter::text, Qt::QueuedConnection);
-    _writerReady.release();
+    {
+        std::lock_guard<std::mutex> lock(_readyMutex);
+        _writerReady = true;
+    }
+    _readyChanged.notify_all();
     exec();
+    std::lock_guard<std::mutex> lock(_readyMutex);
+    _writerReady = false;
 }
 
 void Vacuum::showText(int vacuum_index, const QString &text)
@@ -48,7 +54,8 @@ void Vacuum::showText(int vacuum_index, const QString &text)
     if (!isRunning()) {
         start(QThread::HighestPriority);
         // Until the writer is connected, an emitted text would reach nobody.
-        _writerReady.acquire();
+        std::unique_lock<std::mutex> lock(_readyMutex);
+        _readyChanged.wait(lock, [this] { return _writerReady; });
     }
 
     const QStringList lines = text.split(QLatin1Char('\n'));

@@ -1,8 +1,10 @@
 #pragma once
 
-#include <QSemaphore>
 #include <QString>
 #include <QThread>
+
+#include <condition_variable>
+#include <mutex>
 
 namespace keylight {
 
@@ -39,7 +41,11 @@ protected:
 private:
     RegisterWindow *_window;
     QString _text;
-    QSemaphore _writerReady;
+    // Set by the thread once its writer receives the texts. A standard mutex, so that thread
+    // checkers see the hand-over of the thread's event dispatcher to the caller.
+    std::mutex _readyMutex;
+    std::condition_variable _readyChanged;
+    bool _writerReady = false;
 };
 
 } // namespace keylight

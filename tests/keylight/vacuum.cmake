@@ -5,4 +5,5 @@ add_executable(vacuumwriter_tests
   ${CMAKE_CURRENT_LIST_DIR}/vacuum_test.cpp
 )
 target_link_libraries(vacuumwriter_tests PRIVATE vacuumwriter Qt::Core GTest::gtest)
-gtest_discover_tests(vacuumwriter_tests)
+gtest_discover_tests(vacuumwriter_tests PROPERTIES
+  ENVIRONMENT "TSAN_OPTIONS=halt_on_error=1 suppressions=${CMAKE_CURRENT_LIST_DIR}/vacuum.tsan.supp")
