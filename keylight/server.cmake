@@ -19,7 +19,5 @@ target_link_libraries(keylightserver PUBLIC Qt::Core Qt::Network klm keylightfpg
 
 # The program. The support components are compiled in although start-up creates none of them.
 add_executable(keylight ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
-target_link_libraries(keylight PRIVATE keylightserver keylightfpga)
-foreach(support vacuumwriter unixsignalhandler stopwatch buttonimage)
-  target_link_libraries(keylight PRIVATE $<TARGET_NAME_IF_EXISTS:${support}>)
-endforeach()
+target_link_libraries(keylight PRIVATE
+  keylightserver keylightfpga vacuumwriter unixsignalhandler stopwatch buttonimage)
