@@ -1,0 +1,73 @@
+// Register access: the request record, the two address forms and the module-level helpers.
+#include <fcntl.h>
+
+#include <cstring>
+
+#include "panel.h"
+#include "panel_internal.h"
+#include "registers.h"
+
+int fpga_fd = -1;
+uint32_t spi_call_count = 0;
+
+namespace {
+
+const char* const default_device_path = "/dev/fpga-reg";
+
+}  // namespace
+
+int fpga_open(const char* path) {
+    return device_open(path ? path : default_device_path, O_RDWR);
+}
+
+int fpga_access(int fd, uint32_t address, int is_read, uint16_t* data, uint32_t count) {
+    ++spi_call_count;
+    const uint32_t read = is_read ? 1 : 0;
+    if (count > 0 && !data) {
+        return -1;
+    }
+
+    fpga_request record;
+    std::memset(&record, 0, sizeof record);
+    unsigned long request;
+    if (address < FPGA_SHORT_FORM_LIMIT) {
+        record.address.short_word = static_cast<uint16_t>(
+            (address & FPGA_SHORT_ADDRESS_MASK) | FPGA_SHORT_MARK | (read ? FPGA_SHORT_READ : 0));
+        request = FPGA_REQ_SHORT;
+    } else {
+        record.address.long_word =
+            (address & FPGA_LONG_ADDRESS_MASK) | FPGA_LONG_MARK | (read ? FPGA_LONG_READ : 0);
+        request = FPGA_REQ_LONG;
+    }
+    record.count = count;
+    if (count == 1) {
+        record.data.value = *data;
+    } else if (count > 1) {
+        record.data.words = data;
+    }
+
+    const int result = device_ioctl(fd, request, &record);
+    // The driver hands a single word back in place, for reads and writes alike.
+    if (count == 1) {
+        *data = record.data.value;
+    }
+    return result;
+}
+
+uint16_t fpga_read(int fd, uint32_t address) {
+    uint16_t value = 0;
+    fpga_access(fd, address, 1, &value, 1);
+    return value;
+}
+
+int fpga_write(int fd, uint32_t address, uint16_t* data, uint32_t count) {
+    return fpga_access(fd, address, 0, data, count);
+}
+
+int reg_write(uint32_t address, uint16_t value) { return fpga_write(fpga_fd, address, &value, 1); }
+
+uint16_t reg_read(uint32_t address) { return fpga_read(fpga_fd, address); }
+
+int reg_write_high(uint32_t address, uint8_t byte) {
+    return reg_write(address, static_cast<uint16_t>(byte << 8));
+}
