@@ -1,0 +1,67 @@
+# End-to-end tests: the real programs under panelsim-run, each test against a daemon of its own
+# on a fresh temporary ROOT. The scripts are plain Python 3 (standard library only).
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+# Renders the expected pixels of a text line straight from the font, independently of hw/.
+add_executable(glyphline glyphline.cpp)
+target_link_libraries(glyphline PRIVATE Freetype::Freetype)
+set_target_properties(glyphline PROPERTIES AUTOMOC OFF)
+
+# One row per script: the script, the programs it runs (CMake targets), then its test cases.
+set(panel_e2e_panelprime
+  panelprime_e2e.py "panelprime"
+  PanelprimeOnTheVirtualPanel.test_writes_the_whole_start_up_sequence_and_turns_the_screens_on
+  PanelprimeOnTheVirtualPanel.test_without_the_device_exits_with_status_0_and_prints_nothing
+)
+set(panel_e2e_keylight
+  keylight_e2e.py "panelprime;keylight"
+  KeylightOnTheVirtualPanel.test_text_lines_appear_pixel_for_pixel_as_the_font_draws_them
+  KeylightOnTheVirtualPanel.test_an_image_is_drawn_at_its_position_with_its_first_stored_row_at_the_bottom
+  KeylightOnTheVirtualPanel.test_leds_follow_the_messages_and_blinking_shows_in_the_trace
+  KeylightOnTheVirtualPanel.test_the_screen_level_of_the_level_file_reaches_the_backlight_on_reconfigure
+  KeylightOnTheVirtualPanel.test_a_changed_font_size_in_the_launcher_settings_takes_effect
+  KeylightOnTheVirtualPanel.test_without_the_device_it_serves_clients_and_draws_nowhere
+)
+set(panel_e2e_lampwatch
+  lampwatch_e2e.py "panelprime;keylight;lampwatch"
+  LampwatchOnTheVirtualPanel.test_in_single_supply_mode_any_plugged_supply_lights_the_psu_led
+  LampwatchOnTheVirtualPanel.test_in_redundant_mode_the_psu_led_needs_both_supplies
+  LampwatchOnTheVirtualPanel.test_without_the_device_it_keeps_running_and_still_switches_indicator_1_on
+)
+
+set(panel_e2e_env
+  PANELSIM=$<TARGET_FILE:panelsim>
+  PANELSIM_RUN=$<TARGET_FILE:panelsim-run>
+  GLYPHLINE=$<TARGET_FILE:glyphline>
+  PANEL_FONT_DIR=${PANEL_X11_FONT_DIR}
+  PANEL_SCRIPTS_DIR=${PROJECT_SOURCE_DIR}/scripts
+  PYTHONDONTWRITEBYTECODE=1
+)
+
+foreach(group panelprime keylight lampwatch)
+  set(row ${panel_e2e_${group}})
+  list(POP_FRONT row script programs)
+  set(env ${panel_e2e_env})
+  set(missing "")
+  foreach(program panelsim panelsim-run ${programs})
+    if(NOT TARGET ${program})
+      list(APPEND missing ${program})
+    endif()
+  endforeach()
+  if(missing)
+    list(JOIN missing ", " missing)
+    message(STATUS "End-to-end tests of ${group} left out: no target ${missing}")
+    continue()
+  endif()
+  foreach(program ${programs})
+    string(TOUPPER ${program} variable)
+    list(APPEND env ${variable}=$<TARGET_FILE:${program}>)
+  endforeach()
+  foreach(case ${row})
+    string(REGEX REPLACE "^.*\\.test_" "" name ${case})
+    add_test(NAME system.${group}.${name}
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/${script} ${case})
+    set_tests_properties(system.${group}.${name} PROPERTIES
+      ENVIRONMENT "${env}" TIMEOUT 120 SKIP_RETURN_CODE 77)
+  endforeach()
+endforeach()

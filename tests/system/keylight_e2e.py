@@ -1,0 +1,158 @@
+"""keylight on the virtual panel: what a client sends over TCP shows on the board."""
+
+import contextlib
+import os
+import subprocess
+import sys
+import unittest
+
+from panelharness import Board, FONT_8X13, free_port, glyph_line, klmwire as klm, region, tool, wait_until
+
+BLACK565, WHITE565 = 0x0000, 0xFFFF
+SIDE = 128
+
+
+def font(name):
+    return os.path.join(tool("PANEL_FONT_DIR"), name)
+
+
+def cell(font_name):
+    out = subprocess.run([tool("GLYPHLINE"), font(font_name), "--cell"], check=True,
+                         stdout=subprocess.PIPE, text=True).stdout.split()
+    return int(out[0]), int(out[1])
+
+
+def black_screen():
+    return [[BLACK565] * SIDE for _ in range(SIDE)]
+
+
+def paste(picture, x, y, block):
+    for r, row in enumerate(block):
+        picture[y + r][x:x + len(row)] = row
+
+
+def differences(actual, expected):
+    """Where two pictures differ, for the failure message."""
+    wrong = [(x, y, actual[y][x], expected[y][x]) for y in range(SIDE) for x in range(SIDE)
+             if actual[y][x] != expected[y][x]]
+    return "%d pixels differ, first (x, y, shown, expected): %s" % (
+        len(wrong), ", ".join("(%d, %d, %04X, %04X)" % w for w in wrong[:8]))
+
+
+@contextlib.contextmanager
+def keylight_on(board, *, started=True):
+    """keylight on a free port of the board, the screens started first; yields (keylight, socket)."""
+    if started and board.with_daemon:
+        status, _ = board.run("PANELPRIME")
+        assert status == 0
+    port = free_port()
+    keylight = board.start("KEYLIGHT", "panel.map", "127.0.0.1", str(port))
+    sock = klm.connect(port)
+    try:
+        yield keylight, sock
+    finally:
+        sock.close()
+
+
+class KeylightOnTheVirtualPanel(unittest.TestCase):
+    def assertScreenBecomes(self, board, n, expected):
+        try:
+            wait_until(lambda: board.screen(n) == expected, "screen %d to show the expected picture" % n)
+        except AssertionError:
+            self.fail(differences(board.screen(n), expected))
+
+    def test_text_lines_appear_pixel_for_pixel_as_the_font_draws_them(self):
+        w, h = cell("8x13.pcf.gz")
+        with Board() as board, keylight_on(board) as (_, sock):
+            sock.sendall(klm.text_line(1, 2, "Hello, panel!")
+                         + klm.text_line(0, 0, "INVERTED", inverted=True)
+                         + klm.sub_text_line(2, 4, 3, "RGB", 0xFF0000, 0x0000FF))
+            klm.round_trip(sock)
+
+            plain = black_screen()
+            paste(plain, 0, 2 * h, glyph_line(font("8x13.pcf.gz"), SIDE, "Hello, panel!", BLACK565, WHITE565))
+            self.assertScreenBecomes(board, 1, plain)
+
+            inverted = black_screen()
+            paste(inverted, 0, 0, glyph_line(font("8x13.pcf.gz"), SIDE, "INVERTED", WHITE565, BLACK565))
+            self.assertScreenBecomes(board, 0, inverted)
+
+            coloured = black_screen()
+            paste(coloured, 3 * w, 4 * h, glyph_line(font("8x13.pcf.gz"), 3 * w, "RGB", 0xF800, 0x001F))
+            self.assertScreenBecomes(board, 2, coloured)
+
+    def test_an_image_is_drawn_at_its_position_with_its_first_stored_row_at_the_bottom(self):
+        def colour(x, y):
+            return ((x * 19) << 16) | ((y * 36) << 8) | (0xF0 if y == 0 else 0x10)
+
+        width, height = 13, 7  # a row of 39 bytes carries one byte of padding
+        with Board() as board, keylight_on(board) as (_, sock):
+            sock.sendall(klm.draw_tft_image(2, 20, 30, klm.bmp24(width, height, colour)))
+            klm.round_trip(sock)
+            expected = black_screen()
+            paste(expected, 20, 30, [[klm.rgb24_to_565(colour(x, y)) for x in range(width)]
+                                     for y in range(height)])
+            self.assertScreenBecomes(board, 2, expected)
+
+    def test_leds_follow_the_messages_and_blinking_shows_in_the_trace(self):
+        with Board() as board, keylight_on(board) as (keylight, sock):
+            sock.sendall(klm.led_button_state(3, 1) + klm.led_status_indicator(7, 1)
+                         + klm.led_toggle_indicator(1, 1) + klm.led_button_state(5, klm.BLINK, 40))
+            klm.round_trip(sock)
+            wait_until(lambda: board.state()["status_leds"][7] and board.state()["toggle_leds"][1]
+                       and board.state()["button_leds"][3], "button 3, status 7 and toggle 1 to light")
+
+            def blink_writes():
+                return [line.split()[-1] for line in board.trace()
+                        if line.endswith((" W 0900 4500", " W 0900 6500"))]
+            writes = wait_until(lambda: len(blink_writes()) >= 6 and blink_writes(),
+                                "button 5 to blink three times")
+            self.assertEqual(writes[:6], ["4500", "6500"] * 3)  # dark first, then lit, in turn
+
+            sock.sendall(klm.led_button_state(5, 1) + klm.led_status_indicator(7, 0))
+            klm.round_trip(sock)
+            keylight.wait_for_output("update timer stoped")
+            wait_until(lambda: board.state()["button_leds"][5] and not board.state()["status_leds"][7],
+                       "button 5 steady lit and status 7 dark")
+            self.assertEqual(board.state()["toggle_leds"], [False, True])
+
+    def test_the_screen_level_of_the_level_file_reaches_the_backlight_on_reconfigure(self):
+        with Board(buttonlevel="led 90\nscr 50\n") as board, keylight_on(board) as (_, sock):
+            self.assertEqual(board.state()["panel_control"], 0xFF)  # as panelprime left it
+            sock.sendall(klm.reconfigure())
+            klm.round_trip(sock)
+            wait_until(lambda: board.state()["panel_control"] == 0xDF, "panel control 0xDF (50 %)")
+            self.assertEqual(board.state()["backlight_level"], 31)
+
+            board.write("etc/tesserax/buttonlevel", "scr 0\n")
+            sock.sendall(klm.reconfigure())
+            klm.round_trip(sock)
+            wait_until(lambda: board.state()["panel_control"] == 0xC0, "panel control 0xC0 (0 %)")
+            self.assertEqual(board.state()["backlight_level"], 0)
+
+    def test_a_changed_font_size_in_the_launcher_settings_takes_effect(self):
+        _, h16 = cell("8x16.pcf.gz")
+        with Board(launcher_cfg=FONT_8X13) as board, keylight_on(board) as (keylight, sock):
+            keylight.wait_for_output('keylight: Successfully changed to font "/opt/tesserax/fonts/8x13.pcf.gz"')
+            board.write("etc/tesserax/launcher.cfg", "[font]\nwidth=8\nheight=16\n")
+            keylight.wait_for_output('keylight: Successfully changed to font "/opt/tesserax/fonts/8x16.pcf.gz"')
+            sock.sendall(klm.text_line(0, 1, "Sixteen rows"))
+            klm.round_trip(sock)
+            expected = black_screen()
+            paste(expected, 0, h16, glyph_line(font("8x16.pcf.gz"), SIDE, "Sixteen rows", BLACK565, WHITE565))
+            self.assertScreenBecomes(board, 0, expected)
+
+    def test_without_the_device_it_serves_clients_and_draws_nowhere(self):
+        with Board(daemon=False) as board, keylight_on(board) as (keylight, sock):
+            keylight.wait_for_output('keylight: Successfully changed to font "/opt/tesserax/fonts/8x13.pcf.gz"')
+            # The worker reports the bad screen id of the last line once it has done the others.
+            sock.sendall(klm.text_line(0, 0, "nobody sees this") + klm.led_button_state(1, 1)
+                         + klm.text_line(5, 0, "bad screen"))
+            klm.round_trip(sock)
+            keylight.wait_for_output("Invalid screen ID 5.\n")
+            self.assertTrue(keylight.running())
+            self.assertNotIn("Error generating line bitmap", keylight.output())
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv)

@@ -1,0 +1,76 @@
+"""lampwatch on the virtual panel: the PSU inputs switched through the API move the PSU LED.
+
+lampwatch always reaches keylight at 127.0.0.1:3003, so each test runs in a network
+namespace of its own, where that port is free and private to the test.
+"""
+
+import re
+import sys
+import unittest
+
+from panelharness import Board, FONT_8X13, in_own_network, klmwire as klm, wait_until
+
+KEYLIGHT_PORT = 3003
+POLL_MS = "100"
+
+
+def toggle_leds(board):
+    return board.state()["toggle_leds"]
+
+
+def start_system(board):
+    """panelprime, keylight on its fixed port, then lampwatch; returns (keylight, lampwatch)."""
+    if board.with_daemon:
+        status, _ = board.run("PANELPRIME")
+        assert status == 0
+    keylight = board.start("KEYLIGHT", "panel.map", "127.0.0.1", str(KEYLIGHT_PORT))
+    klm.connect(KEYLIGHT_PORT).close()
+    return keylight, board.start("LAMPWATCH", POLL_MS)
+
+
+class LampwatchOnTheVirtualPanel(unittest.TestCase):
+    def test_in_single_supply_mode_any_plugged_supply_lights_the_psu_led(self):
+        with Board(launcher_cfg=FONT_8X13 + "[psu]\nredundant=false\n") as board:
+            _, lampwatch = start_system(board)
+            lampwatch.wait_for_output("Setting poll interval to")
+            self.assertRegex(lampwatch.output(), r"Redundant PSU's\? +False")
+            # Indicator 1 comes on at start; with no input set the first poll sends nothing.
+            wait_until(lambda: toggle_leds(board)[1], "toggle indicator 1 to light")
+            self.assertFalse(toggle_leds(board)[0])
+
+            board.set_status_inputs(1)
+            wait_until(lambda: toggle_leds(board)[0], "the PSU LED to light for input 1")
+            board.set_status_inputs(0)
+            wait_until(lambda: not toggle_leds(board)[0], "the PSU LED to go dark with no input")
+            lampwatch.wait_for_output("Error: no bits are set!!")
+            board.set_status_inputs(2)
+            wait_until(lambda: toggle_leds(board)[0], "the PSU LED to light for input 2")
+            self.assertTrue(toggle_leds(board)[1])
+
+    def test_in_redundant_mode_the_psu_led_needs_both_supplies(self):
+        with Board(launcher_cfg=FONT_8X13 + "[psu]\nredundant=true\n") as board:
+            _, lampwatch = start_system(board)
+            wait_until(lambda: toggle_leds(board)[1], "toggle indicator 1 to light")
+            self.assertRegex(lampwatch.output(), r"Redundant PSU's\? +True")
+
+            board.set_status_inputs(3)
+            wait_until(lambda: toggle_leds(board)[0], "the PSU LED to light with both supplies")
+            lampwatch.wait_for_output("Both bits are set")
+            board.set_status_inputs(1)
+            wait_until(lambda: not toggle_leds(board)[0], "the PSU LED to go dark with one supply")
+            lampwatch.wait_for_output("Dual mode error: both PSU's are not plugged in.")
+
+    def test_without_the_device_it_keeps_running_and_still_switches_indicator_1_on(self):
+        with Board(daemon=False) as board:
+            keylight, lampwatch = start_system(board)
+            lampwatch.wait_for_output("Creating Monitor instance...")
+            lampwatch.wait_for_output("Setting poll interval to")
+            # keylight (also without the device) logs the toggle message it received.
+            wait_until(lambda: re.search(r"opcode = +22\b", keylight.output()),
+                       "keylight to receive the toggle indicator message")
+            self.assertTrue(lampwatch.running())
+
+
+if __name__ == "__main__":
+    in_own_network(sys.argv)
+    unittest.main(argv=sys.argv)
