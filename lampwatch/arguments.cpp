@@ -1,0 +1,29 @@
+#include "arguments.h"
+
+#include "debugline.h"
+
+namespace lampwatch {
+
+namespace {
+
+// The list as Qt 4's debug stream printed it: ("lampwatch", "2000").
+QString listText(const QStringList& items)
+{
+    QStringList quoted;
+    for (const QString& item : items)
+        quoted << QLatin1Char('"') + item + QLatin1Char('"');
+    return QLatin1Char('(') + quoted.join(QLatin1String(", ")) + QLatin1Char(')');
+}
+
+} // namespace
+
+int pollInterval(const QStringList& arguments)
+{
+    if (arguments.size() != 2)
+        return DEFAULT_POLL_INTERVAL_MS;
+    DebugLine() << "Arguments provided:" << listText(arguments).toLatin1().constData();
+    const int interval = arguments.at(1).toInt(nullptr, 10);
+    return interval < 0 ? DEFAULT_POLL_INTERVAL_MS : interval;
+}
+
+} // namespace lampwatch

@@ -1,0 +1,119 @@
+#include "monitor.h"
+
+#include "debugline.h"
+
+#include <QSettings>
+
+#include <utility>
+
+namespace lampwatch {
+
+namespace {
+
+constexpr int CONNECT_WAIT_MS = 2000;
+constexpr int PSU_LED = 0;
+constexpr int START_INDICATOR = 1;
+
+// Status bits with both power supplies plugged in.
+constexpr int BOTH_SUPPLIES = 3;
+
+} // namespace
+
+Monitor::Monitor(int interval, StatusSource source, QString settings_path, quint16 port)
+    : _interval(interval), _client(port), _source(std::move(source)), _settings_path(std::move(settings_path))
+{
+    _source.open();
+    DebugLine() << "Creating Monitor instance...";
+    _psu_status = 0;
+    _client.waitConnected(CONNECT_WAIT_MS);
+    _redundant = readRedundant();
+    DebugLine() << "Redundant PSU's? " << (_redundant ? "True" : "False");
+    _timer = new QTimer(this);
+    connect(_timer, &QTimer::timeout, this, &Monitor::update);
+    DebugLine() << "Setting poll interval to " << _interval << " msecs";
+    _timer->start(_interval);
+    _indicator_owed = true;
+    sendOwed();
+    update();
+}
+
+Monitor::~Monitor()
+{
+    _timer->stop();
+    delete _timer;
+}
+
+void Monitor::update()
+{
+    const int status = _source.read();
+    noticeLostConnection();
+    if (status == _psu_status) {
+        sendOwed();
+        return;
+    }
+    DebugLine() << "new_psu_status = " << status;
+    DebugLine() << "_psu_status = " << _psu_status;
+    applyStatus(status);
+    _psu_status = status;
+}
+
+void Monitor::applyStatus(int status)
+{
+    DebugLine() << "PSU status has changed from " << _psu_status << " to " << status;
+    int state = 1;
+    if (!_redundant) {
+        if (status == 0) {
+            DebugLine() << "Error: no bits are set!!";
+            state = 0;
+        }
+    } else if (status == BOTH_SUPPLIES) {
+        DebugLine() << "Both bits are set";
+    } else {
+        DebugLine() << "Dual mode error: both PSU's are not plugged in.";
+        state = 0;
+    }
+    DebugLine() << "Setting PSU LED to state " << state;
+    _psu_led = state;
+    _psu_led_owed = true;
+    sendOwed();
+}
+
+bool Monitor::readRedundant()
+{
+    QSettings settings(_settings_path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError) {
+        DebugLine() << "Error accessing '" << _settings_path << "' for reading";
+        return false;
+    }
+    return settings.value(QStringLiteral("psu/redundant"), false).toBool();
+}
+
+bool Monitor::send(const QByteArray& record)
+{
+    _client.msg(record);
+    _link_up = _client.isConnected();
+    return _link_up;
+}
+
+// The socket learns of a closed connection while the event loop runs between polls.
+void Monitor::noticeLostConnection()
+{
+    if (!_link_up || _client.isConnected())
+        return;
+    _link_up = false;
+    _indicator_owed = true;
+    _psu_led_owed = _psu_led >= 0;
+}
+
+void Monitor::sendOwed()
+{
+    if (_psu_led_owed) {
+        _psu_led_owed = !send(keylight::makeSetLEDToggleIndicator(PSU_LED, _psu_led));
+        if (_psu_led_owed)
+            return;
+    }
+    if (_indicator_owed)
+        _indicator_owed = !send(keylight::makeSetLEDToggleIndicator(START_INDICATOR, 1));
+}
+
+} // namespace lampwatch
