@@ -1,0 +1,95 @@
+#include "daemon.h"
+
+#include <httplib.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "devicelistener.h"
+#include "fpgamodel.h"
+#include "httpapi.h"
+#include "tracelog.h"
+
+namespace panelsim {
+
+namespace {
+
+// mkdir -p for the few folders the programs expect under ROOT.
+bool makeDirectories(const std::string& path) {
+    for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+        const std::string prefix = path.substr(0, slash);
+        if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) {
+            std::fprintf(stderr, "panelsim: cannot create %s: %s\n", prefix.c_str(), std::strerror(errno));
+            return false;
+        }
+        if (slash == std::string::npos) return true;
+    }
+}
+
+std::string urlHost(const std::string& host) {
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+void waitForStopSignal() {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    int signalNumber = 0;
+    while (sigwait(&stopSignals, &signalNumber) != 0) {
+    }
+}
+
+}  // namespace
+
+int runDaemon(const DaemonOptions& options) {
+    for (const char* folder : {"/dev", "/etc/tesserax", "/opt/tesserax/fonts"}) {
+        if (!makeDirectories(options.root + folder)) return 1;
+    }
+    TraceLog trace;
+    const std::string tracePath = options.root + "/trace.log";
+    if (!trace.open(tracePath)) {
+        std::fprintf(stderr, "panelsim: cannot open %s: %s\n", tracePath.c_str(), std::strerror(errno));
+        return 1;
+    }
+    FpgaModel model([&trace](const std::string& line) { trace.append(line); });
+
+    DeviceListener device(model);
+    std::string error;
+    if (!device.listen(options.root + "/dev/fpga-reg", error)) {
+        std::fprintf(stderr, "panelsim: %s\n", error.c_str());
+        return 1;
+    }
+
+    httplib::Server http;
+    HttpApi api(model, trace, options.pagePath);
+    api.install(http);
+    int port = options.httpPort;
+    if (port == 0) {
+        port = http.bind_to_any_port(options.httpHost);
+    } else if (!http.bind_to_port(options.httpHost, port)) {
+        port = -1;
+    }
+    if (port < 0) {
+        std::fprintf(stderr, "panelsim: cannot listen on %s:%d\n", options.httpHost.c_str(), options.httpPort);
+        return 1;
+    }
+
+    std::thread deviceThread([&device] { device.run(); });
+    std::thread httpThread([&http] { http.listen_after_bind(); });
+    std::printf("panelsim: ready http://%s:%d/\n", urlHost(options.httpHost).c_str(), port);
+    std::fflush(stdout);
+
+    waitForStopSignal();
+    http.stop();
+    device.stop();
+    httpThread.join();
+    deviceThread.join();
+    return 0;
+}
+
+}  // namespace panelsim

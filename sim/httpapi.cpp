@@ -1,0 +1,188 @@
+#include "httpapi.h"
+
+#include <httplib.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "pngencoder.h"
+
+namespace panelsim {
+
+namespace {
+
+constexpr size_t kMaxRequestBody = 64 * 1024;
+constexpr const char* kText = "text/plain; charset=utf-8";
+
+const char kPlaceholderPage[] =
+    "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>panelsim</title></head>\n"
+    "<body><h1>panelsim</h1><p>The live page is not installed. The board is at "
+    "<a href=\"/api/state\">/api/state</a>.</p></body></html>\n";
+
+void appendBools(std::ostringstream& out, const bool* values, size_t count) {
+    out << '[';
+    for (size_t i = 0; i < count; ++i) out << (i ? "," : "") << (values[i] ? "true" : "false");
+    out << ']';
+}
+
+// A decimal number without sign, spaces or leading junk; nothing for anything else.
+std::optional<unsigned long> parseDecimal(const std::string& text, unsigned long limit) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    unsigned long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (value > limit) return std::nullopt;
+    return value;
+}
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+void refuse(httplib::Response& res, int status, const std::string& reason) {
+    res.status = status;
+    res.set_content(reason + "\n", kText);
+}
+
+std::string rgb565Bytes(const Picture& picture) {
+    std::string bytes(picture.size() * 2, '\0');
+    for (size_t i = 0; i < picture.size(); ++i) {
+        bytes[2 * i] = static_cast<char>(picture[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(picture[i] >> 8);
+    }
+    return bytes;
+}
+
+std::string defaultReason(int status) {
+    switch (status) {
+    case 400: return "malformed request";
+    case 404: return "no such resource";
+    case 405: return "method not allowed";
+    case 413: return "request body too large";
+    case 414: return "request line too long";
+    default: return "request refused";
+    }
+}
+
+}  // namespace
+
+std::string stateJson(const BoardState& state) {
+    std::ostringstream out;
+    out << "{\"button_leds\":";
+    appendBools(out, state.button_leds.data(), state.button_leds.size());
+    out << ",\"status_leds\":";
+    appendBools(out, state.status_leds.data(), state.status_leds.size());
+    out << ",\"toggle_leds\":";
+    appendBools(out, state.toggle_leds.data(), state.toggle_leds.size());
+    out << ",\"panel_control\":";
+    if (state.panel_control) {
+        out << unsigned{*state.panel_control};
+    } else {
+        out << "null";
+    }
+    out << ",\"backlight_level\":";
+    if (state.backlight_level) {
+        out << *state.backlight_level;
+    } else {
+        out << "null";
+    }
+    out << ",\"status_inputs\":" << state.status_inputs << ",\"screens\":[";
+    for (size_t i = 0; i < state.screens_on.size(); ++i) {
+        out << (i ? "," : "") << "{\"on\":" << (state.screens_on[i] ? "true" : "false") << '}';
+    }
+    out << "],\"accesses\":" << state.accesses << '}';
+    return out.str();
+}
+
+HttpApi::HttpApi(FpgaModel& model, TraceLog& trace, std::string pagePath)
+    : model_(model), trace_(trace), pagePath_(std::move(pagePath)) {}
+
+std::string HttpApi::page() const {
+    std::ifstream file(pagePath_, std::ios::binary);
+    if (!file) return kPlaceholderPage;
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void HttpApi::install(httplib::Server& server) {
+    server.set_payload_max_length(kMaxRequestBody);
+    // Short, so that a stop is not held up by idle browser connections for long.
+    server.set_keep_alive_timeout(1);
+
+    server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(page(), "text/html; charset=utf-8");
+    });
+
+    server.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(stateJson(model_.state()), "application/json");
+    });
+
+    server.Get(R"(/api/screen/([^/]*)\.(rgb565|png))", [this](const httplib::Request& req, httplib::Response& res) {
+        const std::string number = req.matches[1];
+        const std::optional<unsigned long> screen = parseDecimal(number, kScreenCount - 1);
+        if (!screen || number.size() != 1) {
+            refuse(res, 404, "no screen " + number + ": screens are 0, 1 and 2");
+            return;
+        }
+        const Picture picture = model_.picture(static_cast<int>(*screen));
+        res.set_header("Cache-Control", "no-store");
+        if (req.matches[2] == "png") {
+            const std::string png = encodePng(picture);
+            if (png.empty()) {
+                refuse(res, 500, "PNG encoding failed");
+                return;
+            }
+            res.set_content(png, "image/png");
+        } else {
+            res.set_content(rgb565Bytes(picture), "application/octet-stream");
+        }
+    });
+
+    server.Post("/api/status_inputs", [this](const httplib::Request& req, httplib::Response& res) {
+        const std::optional<unsigned long> bits = parseDecimal(trimmed(req.body), 3);
+        if (!bits) {
+            refuse(res, 400, "status inputs must be a decimal number 0..3");
+            return;
+        }
+        model_.setStatusInputs(static_cast<unsigned>(*bits));
+        res.set_content(stateJson(model_.state()), "application/json");
+    });
+
+    server.Get("/api/trace", [this](const httplib::Request& req, httplib::Response& res) {
+        size_t count = TraceLog::kKeptLines;
+        if (req.has_param("tail")) {
+            const std::optional<unsigned long> tail = parseDecimal(req.get_param_value("tail"), TraceLog::kKeptLines);
+            if (!tail) {
+                refuse(res, 400, "tail must be a decimal number 0.." + std::to_string(TraceLog::kKeptLines));
+                return;
+            }
+            count = *tail;
+        }
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(trace_.tail(count), kText);
+    });
+
+    const auto postOnly = [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Allow", "POST");
+        refuse(res, 405, "use POST with a decimal number 0..3 as the body");
+    };
+    server.Get("/api/status_inputs", postOnly);
+    server.Put("/api/status_inputs", postOnly);
+
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty()) refuse(res, res.status, defaultReason(res.status));
+    });
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+        refuse(res, 500, "internal error");
+    });
+}
+
+}  // namespace panelsim
