@@ -204,6 +204,9 @@ int klc_send(const void* record, int length)
         if (verbose)
             printf("send failed %d\n", static_cast<int>(total));
         close_socket();
+        // What the cache holds went to a connection that is gone: repeats of it must reach
+        // whichever server the next connection finds.
+        reset_cache();
         return 0;
     }
     return 1;

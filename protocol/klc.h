@@ -8,8 +8,8 @@
 // The connection is made by the first send, or by klc_connect_to. After a failed connect the
 // next attempt waits until 1000 ms have passed since the last one, whatever the caller does;
 // after a failed send the next send starts over with a new socket. A successful connect
-// forgets everything cached, so the first message for a button after a reconnection is
-// always sent. A message that could not be sent is forgotten too: sending it again is never
+// forgets everything cached, and so does a failed send, so the first message for a button
+// after a reconnection is always sent. A message that could not be sent is forgotten too: sending it again is never
 // taken for a repeat.
 //
 // Button ids 0..299 are cached; -1 addresses every button and updates every entry without a
