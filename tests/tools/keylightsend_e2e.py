@@ -1,0 +1,175 @@
+"""keylight-send against the real keylight on the virtual panel: every command moves the board."""
+
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.environ.get("PANEL_SYSTEM_TESTS_DIR", ""))
+from panelharness import Board, glyph_line, klmwire as klm, free_port, tool, wait_until  # noqa: E402
+
+BLACK565, WHITE565 = 0x0000, 0xFFFF
+SIDE = 128
+
+
+def send(port, *args, stdin=None):
+    """Runs keylight-send against the port; returns (status, standard error)."""
+    done = subprocess.run([tool("KEYLIGHT_SEND"), "--port", str(port)] + list(args), input=stdin,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=60)
+    return done.returncode, done.stderr
+
+
+def font(name):
+    return os.path.join(tool("PANEL_FONT_DIR"), name)
+
+
+def cell(font_name):
+    out = subprocess.run([tool("GLYPHLINE"), font(font_name), "--cell"], check=True,
+                         stdout=subprocess.PIPE, text=True).stdout.split()
+    return int(out[0]), int(out[1])
+
+
+def black_screen():
+    return [[BLACK565] * SIDE for _ in range(SIDE)]
+
+
+def paste(picture, x, y, block):
+    for r, row in enumerate(block):
+        picture[y + r][x:x + len(row)] = row
+
+
+class KeylightSendOnTheVirtualPanel(unittest.TestCase):
+    def start_keylight(self, board):
+        """panelprime, then keylight on a free port; returns (keylight, port) once it answers."""
+        status, _ = board.run("PANELPRIME")
+        self.assertEqual(status, 0)
+        port = free_port()
+        keylight = board.start("KEYLIGHT", "panel.map", "127.0.0.1", str(port))
+        wait_until(lambda: send(port, "query")[0] == 0 or not keylight.running(), "keylight to answer a query")
+        self.assertTrue(keylight.running())
+        return keylight, port
+
+    def assertScreenBecomes(self, board, n, expected):
+        try:
+            wait_until(lambda: board.screen(n) == expected, "screen %d to show the expected picture" % n)
+        except AssertionError:
+            shown = board.screen(n)
+            wrong = sum(shown[y][x] != expected[y][x] for y in range(SIDE) for x in range(SIDE))
+            self.fail("screen %d: %d pixels differ" % (n, wrong))
+
+    def test_led_status_toggle_and_blink_commands_light_the_board(self):
+        with Board() as board:
+            keylight, port = self.start_keylight(board)
+            self.assertEqual(send(port, "led", "3", "on", ",", "status", "7", "on", ",", "toggle", "1", "on",
+                                  ",", "blink", "5", "40", ",", "query"), (0, ""))
+            wait_until(lambda: board.state()["button_leds"][3] and board.state()["status_leds"][7]
+                       and board.state()["toggle_leds"][1], "button 3, status 7 and toggle 1 to light")
+
+            def blink_writes():
+                return [line.split()[-1] for line in board.trace()
+                        if line.endswith((" W 0900 4500", " W 0900 6500"))]
+            writes = wait_until(lambda: len(blink_writes()) >= 4 and blink_writes(), "button 5 to blink")
+            self.assertEqual(writes[:4], ["4500", "6500"] * 2)
+
+            self.assertEqual(send(port, "led", "5", "on", ",", "led", "3", "off", ",", "status", "7", "off",
+                                  ",", "toggle", "1", "off", ",", "query"), (0, ""))
+            keylight.wait_for_output("update timer stoped")
+            wait_until(lambda: board.state()["button_leds"][5] and not board.state()["button_leds"][3]
+                       and not board.state()["status_leds"][7] and not board.state()["toggle_leds"][1],
+                       "button 5 lit steady, button 3, status 7 and toggle 1 dark")
+
+            self.assertEqual(send(port, "led", "all", "on", ",", "query"), (0, ""))
+            wait_until(lambda: all(board.state()["button_leds"][:24]), "all 24 button LEDs to light")
+
+    def test_text_subtext_image_and_blackout_commands_draw_on_the_screens(self):
+        w, h = cell("8x13.pcf.gz")
+        with Board() as board:
+            _, port = self.start_keylight(board)
+            bmp = board.path("logo.bmp")
+            with open(bmp, "wb") as f:
+                f.write(klm.bmp24(13, 7, lambda x, y: (x * 19) << 16 | (y * 36) << 8 | 0x80))
+            self.assertEqual(send(port, "text", "1", "2", "Hello, panel!", ",",
+                                  "text", "0", "0", "INVERTED", "inverted", ",",
+                                  "subtext", "2", "4", "3", "RGB", "#FF0000", "0x0000FF", ",",
+                                  "image", "2", bmp, "20", "30", ",", "query"), (0, ""))
+
+            plain = black_screen()
+            paste(plain, 0, 2 * h, glyph_line(font("8x13.pcf.gz"), SIDE, "Hello, panel!", BLACK565, WHITE565))
+            self.assertScreenBecomes(board, 1, plain)
+
+            inverted = black_screen()
+            paste(inverted, 0, 0, glyph_line(font("8x13.pcf.gz"), SIDE, "INVERTED", WHITE565, BLACK565))
+            self.assertScreenBecomes(board, 0, inverted)
+
+            drawn = black_screen()
+            paste(drawn, 3 * w, 4 * h, glyph_line(font("8x13.pcf.gz"), 3 * w, "RGB", 0xF800, 0x001F))
+            paste(drawn, 20, 30, [[klm.rgb24_to_565((x * 19) << 16 | (y * 36) << 8 | 0x80) for x in range(13)]
+                                  for y in range(7)])
+            self.assertScreenBecomes(board, 2, drawn)
+
+            self.assertEqual(send(port, "blackout", "all", ",", "query"), (0, ""))
+            for n in range(3):
+                self.assertScreenBecomes(board, n, black_screen())
+
+    def test_reconfigure_brings_the_screen_level_to_the_backlight(self):
+        with Board(buttonlevel="scr 50\n") as board:
+            _, port = self.start_keylight(board)
+            self.assertEqual(send(port, "reconfigure", ",", "query"), (0, ""))
+            wait_until(lambda: board.state()["panel_control"] == 0xDF, "panel control 0xDF (50 %)")
+
+    def test_upload_stores_the_image_that_keylight_reports(self):
+        with Board() as board:
+            keylight, port = self.start_keylight(board)
+            image = board.path("arrow.img")
+            with open(image, "wb") as f:
+                f.write(bytes(range(120)))
+            self.assertEqual(send(port, "upload", "5", image), (0, ""))
+            keylight.wait_for_output("keylight:image uploaded 5\n")
+
+    def test_standard_input_lines_are_sent_as_they_come(self):
+        w, h = cell("8x13.pcf.gz")
+        with Board() as board:
+            _, port = self.start_keylight(board)
+            status, err = send(port, "--stdin", stdin="# start-up picture\n"
+                                                      "led 2 on\n"
+                                                      "\n"
+                                                      "text 1 0 'two words' , status 3 on\n"
+                                                      "query\n")
+            self.assertEqual((status, err), (0, ""))
+            wait_until(lambda: board.state()["button_leds"][2] and board.state()["status_leds"][3],
+                       "button 2 and status 3 to light")
+            expected = black_screen()
+            paste(expected, 0, 0, glyph_line(font("8x13.pcf.gz"), SIDE, "two words", BLACK565, WHITE565))
+            self.assertScreenBecomes(board, 1, expected)
+
+    def test_query_answers_while_keylight_runs_and_fails_once_it_has_stopped(self):
+        with Board() as board:
+            keylight, port = self.start_keylight(board)
+            self.assertEqual(send(port, "query"), (0, ""))
+            keylight.stop()
+            status, err = send(port, "--timeout", "200", "query")
+            self.assertEqual(status, 1)
+            self.assertEqual(err, "keylight-send: cannot connect to 127.0.0.1:%d: Connection refused\n" % port)
+
+    def test_refused_commands_send_nothing(self):
+        with Board() as board:
+            keylight, port = self.start_keylight(board)
+            before = keylight.output().count("keylight: opcode = ")
+            for args, reason in [
+                (["led", "3", "on", ",", "led", "24", "on"], "led: button must be 0..23 or all, not '24'"),
+                (["image", "0", board.path("missing.bmp")],
+                 "image: cannot read %s: No such file or directory" % board.path("missing.bmp")),
+                (["blink", "1", "0"], "blink: blink time in ms must be 1..2147483647, not '0'"),
+            ]:
+                self.assertEqual(send(port, *args), (2, "keylight-send: %s\n" % reason))
+            status, err = send(port, "--stdin", stdin="led 1 on\nled 1 sideways\n")
+            self.assertEqual((status, err), (2, "keylight-send: line 2: led: state must be on or off, not 'sideways'\n"))
+            self.assertEqual(send(port, "query"), (0, ""))
+            # Only the stdin line before the bad one and the last query reached keylight.
+            wait_until(lambda: keylight.output().count("keylight: opcode = ") == before + 2,
+                       "keylight to log exactly the two messages that were sent")
+            self.assertFalse(board.state()["button_leds"][3])
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv)
