@@ -7,14 +7,15 @@ add_executable(glyphline glyphline.cpp)
 target_link_libraries(glyphline PRIVATE Freetype::Freetype)
 set_target_properties(glyphline PROPERTIES AUTOMOC OFF)
 
-# One row per script: the script, the programs it runs (CMake targets), then its test cases.
+# One row per script: the script, the programs it runs (CMake targets, comma-separated), then
+# its test cases.
 set(panel_e2e_panelprime
-  panelprime_e2e.py "panelprime"
+  panelprime_e2e.py panelprime
   PanelprimeOnTheVirtualPanel.test_writes_the_whole_start_up_sequence_and_turns_the_screens_on
   PanelprimeOnTheVirtualPanel.test_without_the_device_exits_with_status_0_and_prints_nothing
 )
 set(panel_e2e_keylight
-  keylight_e2e.py "panelprime;keylight"
+  keylight_e2e.py panelprime,keylight
   KeylightOnTheVirtualPanel.test_text_lines_appear_pixel_for_pixel_as_the_font_draws_them
   KeylightOnTheVirtualPanel.test_an_image_is_drawn_at_its_position_with_its_first_stored_row_at_the_bottom
   KeylightOnTheVirtualPanel.test_leds_follow_the_messages_and_blinking_shows_in_the_trace
@@ -23,7 +24,7 @@ set(panel_e2e_keylight
   KeylightOnTheVirtualPanel.test_without_the_device_it_serves_clients_and_draws_nowhere
 )
 set(panel_e2e_lampwatch
-  lampwatch_e2e.py "panelprime;keylight;lampwatch"
+  lampwatch_e2e.py panelprime,keylight,lampwatch
   LampwatchOnTheVirtualPanel.test_in_single_supply_mode_any_plugged_supply_lights_the_psu_led
   LampwatchOnTheVirtualPanel.test_in_redundant_mode_the_psu_led_needs_both_supplies
   LampwatchOnTheVirtualPanel.test_without_the_device_it_keeps_running_and_still_switches_indicator_1_on
@@ -41,6 +42,7 @@ set(panel_e2e_env
 foreach(group panelprime keylight lampwatch)
   set(row ${panel_e2e_${group}})
   list(POP_FRONT row script programs)
+  string(REPLACE "," ";" programs ${programs})
   set(env ${panel_e2e_env})
   set(missing "")
   foreach(program panelsim panelsim-run ${programs})
