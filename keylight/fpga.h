@@ -66,18 +66,18 @@ public slots:
 
 private:
     void post(std::unique_ptr<FPGATask> task);
-    void watchSettingsAgain(const QString& path);
-    void settingsDirectoryChanged(const QString& directory);
+    void watchSettingsAgain();
+    void settingsDirectoryChanged();
 
     std::atomic<bool> running{false};
-    WorkerThread* worker = nullptr;
+    std::unique_ptr<WorkerThread> worker;
     QMutex lock;       // held while a task executes and while a font loads
     QMutex queueLock;  // guards the two ends of queue
     QSemaphore pending{0};
     std::deque<std::unique_ptr<FPGATask>> queue;
     QString settingsPath;
     QString fontDir;
-    QFileSystemWatcher watcher;
+    QFileSystemWatcher watcher;  // the settings file, and its folder to see it come back
     int fontWidth = 0;
     int fontHeight = 0;
 };

@@ -1,0 +1,165 @@
+#include "fpga.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSettings>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "blackoutscreentask.h"
+#include "drawtftimagetask.h"
+#include "panel.h"
+#include "setledbuttonstatetask.h"
+#include "setledstatusindicatortask.h"
+#include "setledtoggleindicatortask.h"
+#include "settftintensitytask.h"
+#include "subtextlinetask.h"
+#include "textlinetask.h"
+#include "workerthread.h"
+
+namespace keylight {
+
+namespace {
+
+// A list as the log has always shown it: ("a", "b"), whatever the Qt version prints.
+QString quotedList(const QStringList& items) {
+    QStringList quoted;
+    for (const QString& item : items) {
+        quoted << QLatin1Char('"') + item + QLatin1Char('"');
+    }
+    return QLatin1Char('(') + quoted.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
+}  // namespace
+
+FPGA::FPGA(const QString& settingsPath_, const QString& fontDir_)
+    : settingsPath(settingsPath_), fontDir(fontDir_), watcher(QStringList{settingsPath_}) {
+    const QString settingsFolder = QFileInfo(settingsPath).absolutePath();
+    if (QFileInfo(settingsFolder).isDir()) {
+        watcher.addPath(settingsFolder);
+    }
+    panel_open();
+    check_font_settings(settingsPath);
+    qDebug().noquote() << "Files being watched:" << quotedList(watcher.files());
+
+    // Saving the settings replaces the file (write a copy, rename it over), and the watch of
+    // the old file ends with it; the new file is watched again before it is read, or every
+    // change after the first would go unseen.
+    connect(&watcher, &QFileSystemWatcher::fileChanged, this, &FPGA::watchSettingsAgain);
+    connect(&watcher, &QFileSystemWatcher::fileChanged, this, &FPGA::check_font_settings);
+    connect(&watcher, &QFileSystemWatcher::directoryChanged, this,
+            &FPGA::settingsDirectoryChanged);
+
+    running = true;
+    worker = std::make_unique<WorkerThread>(&lock, &queueLock, &pending, &queue, &running);
+    worker->start();
+    blackoutScreen(-1);
+}
+
+FPGA::~FPGA() {
+    if (worker) {
+        {
+            QMutexLocker locker(&queueLock);
+            running = false;
+        }
+        pending.release();
+        while (worker->isRunning()) {
+            worker->wait(2000);
+        }
+        worker.reset();
+    }
+    QMutexLocker locker(&queueLock);
+    queue.clear();
+}
+
+void FPGA::textLine(int screenId, int lineId, const char* text, bool inverted) {
+    post(std::make_unique<TextLineTask>(screenId, lineId, std::string(text), inverted));
+}
+
+void FPGA::subTextLine(int screenId, int lineId, int offset, int numChars, const char* text,
+                       uint32_t textColour, uint32_t backColour) {
+    post(std::make_unique<SubTextLineTask>(screenId, lineId, offset, numChars,
+                                           std::string(text), textColour, backColour));
+}
+
+void FPGA::setLEDButtonState(int ledIndex, int state) {
+    post(std::make_unique<SetLEDButtonStateTask>(ledIndex, state));
+}
+
+void FPGA::setLEDStatusIndicator(int ledIndex, int state) {
+    post(std::make_unique<SetLEDStatusIndicatorTask>(ledIndex, state));
+}
+
+void FPGA::setLEDToggleIndicator(int index, int state) {
+    post(std::make_unique<SetLEDToggleIndicatorTask>(index, state));
+}
+
+void FPGA::blackoutScreen(int screenId) {
+    post(std::make_unique<BlackoutScreenTask>(screenId));
+}
+
+void FPGA::drawTFTImage(int screenId, int x, int y, const uint8_t* bmp, size_t length) {
+    post(std::make_unique<DrawTFTImageTask>(screenId, x, y,
+                                            std::vector<uint8_t>(bmp, bmp + length)));
+}
+
+void FPGA::setTFTIntensity(int percent) {
+    post(std::make_unique<SetTFTIntensityTask>(percent));
+}
+
+void FPGA::post(std::unique_ptr<FPGATask> task) {
+    {
+        QMutexLocker locker(&queueLock);
+        queue.push_back(std::move(task));
+    }
+    pending.release();
+}
+
+void FPGA::check_font_settings(const QString& path) {
+    qDebug() << "File change in" << path << " occurred.";
+    QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError) {
+        qDebug() << "Error accessing '" << path << "' for reading";
+        return;
+    }
+    settings.beginGroup(QStringLiteral("font"));
+    const int width = settings.value(QStringLiteral("width"), 0).toInt();
+    const int height = settings.value(QStringLiteral("height"), 0).toInt();
+    if (width == fontWidth && height == fontHeight) {
+        return;
+    }
+    // Stored before the load is tried: a font that fails is not tried again until the
+    // size changes.
+    fontWidth = width;
+    fontHeight = height;
+    const QString fontPath = QStringLiteral("%1/%2x%3.pcf.gz").arg(fontDir).arg(width).arg(height);
+
+    // Waits for the task the worker is executing, so no line is drawn with half a face.
+    QMutexLocker locker(&lock);
+    qDebug() << "keylight: Loading font '" << fontPath << "' from configuration file.";
+    if (tft_load_font(fontPath.toLatin1().constData()) != -1) {
+        locker.unlock();
+        qDebug() << "keylight: Successfully changed to font" << fontPath;
+    } else {
+        qDebug() << "Error loading font '" << fontPath << "' from configuration file.";
+    }
+}
+
+void FPGA::watchSettingsAgain() {
+    if (!watcher.files().contains(settingsPath) && QFileInfo::exists(settingsPath)) {
+        watcher.addPath(settingsPath);
+    }
+}
+
+// A settings file that was deleted and later created again is seen only through its folder.
+void FPGA::settingsDirectoryChanged() {
+    if (!watcher.files().contains(settingsPath) && QFileInfo::exists(settingsPath)) {
+        watcher.addPath(settingsPath);
+        check_font_settings(settingsPath);
+    }
+}
+
+}  // namespace keylight

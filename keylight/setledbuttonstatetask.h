@@ -1,0 +1,18 @@
+// A button LED: state 1 lit, anything else dark.
+#pragma once
+
+#include "fpgatask.h"
+
+namespace keylight {
+
+class SetLEDButtonStateTask : public FPGATask {
+public:
+    SetLEDButtonStateTask(int ledIndex, int state);
+    void execute() override;
+
+private:
+    int _ledIndex;
+    int _state;
+};
+
+}  // namespace keylight

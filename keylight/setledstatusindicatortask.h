@@ -1,0 +1,18 @@
+// A status indicator LED: state 1 lit, anything else dark.
+#pragma once
+
+#include "fpgatask.h"
+
+namespace keylight {
+
+class SetLEDStatusIndicatorTask : public FPGATask {
+public:
+    SetLEDStatusIndicatorTask(int ledIndex, int state);
+    void execute() override;
+
+private:
+    int _ledIndex;
+    int _state;
+};
+
+}  // namespace keylight
