@@ -108,8 +108,8 @@ void tft_blackout(int screenId);
 // Backlight intensity of all screens, 0..100 %. 0, or -1 (nothing written) out of range.
 int tft_intensity(int percent);
 // Decodes the 24-bit uncompressed BMP bmp[0..length-1] into width x height RGB565 pixels,
-// top row first. 0 and a malloc'ed array the caller frees; -1 with one message, *pixels
-// nullptr and width/height -1 (or untouched when the header itself was refused).
+// top row first. 0 and a malloc'ed array the caller frees; -1 with one message, and then
+// (unless an output pointer was null) *pixels is nullptr and width and height are -1.
 int bmp_decode(const uint8_t* bmp, size_t length, int* width, int* height, uint16_t** pixels);
 // Validates the 54-byte file and information header; copies it to header_out unless null.
 // 0, or -1 with one message.

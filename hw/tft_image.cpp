@@ -112,6 +112,9 @@ int bmp_decode(const uint8_t* bmp, size_t length, int* width, int* height, uint1
         puts("One of the output pointers is NULL!");
         return -1;
     }
+    *pixels = nullptr;
+    *width = -1;
+    *height = -1;
     if (bmp_header_check(bmp, length, nullptr) != 0) {
         return -1;
     }
@@ -122,32 +125,28 @@ int bmp_decode(const uint8_t* bmp, size_t length, int* width, int* height, uint1
     const int w = le32_signed(bmp + BMP_WIDTH_AT);
     const int h = le32_signed(bmp + BMP_HEIGHT_AT);
     if (!bmp_geometry_check(bmp, length, w, h)) {
-        *pixels = nullptr;
-        *width = -1;
-        *height = -1;
         return -1;
     }
-    *width = w;
-    *height = h;
     // At least one element, so that an image of no rows still gets an array to free.
-    *pixels = static_cast<uint16_t*>(std::malloc(std::max(1, w * h) * sizeof(uint16_t)));
-    if (!*pixels) {
+    uint16_t* out = static_cast<uint16_t*>(std::malloc(std::max(1, w * h) * sizeof(uint16_t)));
+    if (!out) {
         puts("Could not allocate array for pixel data.");
-        *width = -1;
-        *height = -1;
         return -1;
     }
     // Rows are stored bottom-up, each padded to a multiple of four bytes.
     const uint8_t* source = bmp + le32(bmp + BMP_PIXEL_OFFSET_AT);
     const int padding = w & 3;
     for (int row = h - 1; row >= 0; --row) {
-        uint16_t* out = *pixels + row * w;
+        uint16_t* line = out + row * w;
         for (int x = 0; x < w; ++x) {
-            out[x] = bgr_to_565(source[0], source[1], source[2]);
+            line[x] = bgr_to_565(source[0], source[1], source[2]);
             source += 3;
         }
         source += padding;
     }
+    *pixels = out;
+    *width = w;
+    *height = h;
     return 0;
 }
 

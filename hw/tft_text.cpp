@@ -177,6 +177,40 @@ FT_Error open_face(const char* path) {
 int clamp_byte_low(int value, int minimum) { return std::max(value, minimum) & 0xFF; }
 int clamp_byte_high(int value, int maximum) { return std::min(value, maximum) & 0xFF; }
 
+// For every byte of a glyph row, its eight pixels as all-ones (set) or zero (clear) words,
+// leftmost first, so that a row is drawn eight pixels at a time.
+struct byte_pixel_masks {
+    uint16_t of[256][8];
+    constexpr byte_pixel_masks() : of{} {
+        for (int value = 0; value < 256; ++value) {
+            for (int i = 0; i < 8; ++i) {
+                of[value][i] = (value >> (7 - i)) & 1 ? 0xFFFF : 0x0000;
+            }
+        }
+    }
+};
+constexpr byte_pixel_masks pixel_masks;
+
+// One bitmap row at pen_x of a line line_width pixels wide: fg where a bit is set, bg where
+// it is clear (fg = bg ^ colour_flip); pixels outside the line are not drawn.
+void draw_glyph_row(uint16_t* out, int line_width, int pen_x, uint32_t bits, int count,
+                    uint16_t bg, uint16_t colour_flip) {
+    for (int k = 0; 8 * k < count; ++k) {
+        const int x0 = pen_x + 8 * k;
+        const uint16_t* masks = pixel_masks.of[(bits >> (24 - 8 * k)) & 0xFF];
+        const int n = std::min(8, count - 8 * k);
+        if (x0 >= 0 && n == 8 && x0 + 8 <= line_width) {
+            for (int i = 0; i < 8; ++i) {
+                out[x0 + i] = static_cast<uint16_t>(bg ^ (colour_flip & masks[i]));
+            }
+            continue;
+        }
+        for (int i = std::max(0, -x0); i < n && x0 + i < line_width; ++i) {
+            out[x0 + i] = static_cast<uint16_t>(bg ^ (colour_flip & masks[i]));
+        }
+    }
+}
+
 }  // namespace
 
 void text_engine_start() { ft_ready = FT_Init_FreeType(&ft_library) == 0 ? 1 : 0; }
@@ -289,6 +323,7 @@ int line_bitmap_write(int mask, const char* text, int length, uint16_t fg565, ui
     const int pixel_count = line_width * line_rows;
     std::fill(line_pixels, line_pixels + pixel_count, bg565);
 
+    const uint16_t colour_flip = fg565 ^ bg565;
     int pen_x = 0;
     int pen_y = 0;
     for (int i = 0; i < length; ++i) {
@@ -306,14 +341,9 @@ int line_bitmap_write(int mask, const char* text, int length, uint16_t fg565, ui
         // The bearings are not used: the bitmap's first row and column land at the pen.
         const int rows = std::min(glyph->rows, SCREEN_HEIGHT);
         for (int r = 0; r < rows && pen_y + r < line_rows; ++r) {
-            if (pen_y + r < 0) {
-                continue;
-            }
-            uint16_t* out = line_pixels + (pen_y + r) * line_width;
-            const uint32_t bits = glyph->row_bits[r];
-            const int end = std::min(glyph->bits, line_width - pen_x);
-            for (int b = std::max(0, -pen_x); b < end; ++b) {
-                out[pen_x + b] = (bits >> (31 - b)) & 1 ? fg565 : bg565;
+            if (pen_y + r >= 0) {
+                draw_glyph_row(line_pixels + (pen_y + r) * line_width, line_width, pen_x,
+                               glyph->row_bits[r], glyph->bits, bg565, colour_flip);
             }
         }
         pen_x += static_cast<int>(glyph->advance_x >> 6);

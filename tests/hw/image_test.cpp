@@ -41,6 +41,8 @@ protected:
                   }),
                   message);
         EXPECT_EQ(pixels, nullptr);
+        EXPECT_EQ(width, -1);
+        EXPECT_EQ(height, -1);
     }
 };
 
