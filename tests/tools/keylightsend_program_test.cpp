@@ -37,16 +37,18 @@ ProgramRun run_send(const std::vector<std::string>& args, const std::string& inp
     const std::string in_path = dir.write("in", std::vector<uint8_t>(input.begin(), input.end()));
     const std::string out_path = dir.path("out");
     const std::string err_path = dir.path("err");
+    // Everything the child needs is made before fork: the listener's thread may hold the
+    // allocator's lock at that moment.
+    std::vector<char*> argv{const_cast<char*>(KEYLIGHT_SEND_BINARY)};
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(open(in_path.c_str(), O_RDONLY), 0);
         dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        std::vector<char*> argv{const_cast<char*>(KEYLIGHT_SEND_BINARY)};
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
         execv(KEYLIGHT_SEND_BINARY, argv.data());
         _exit(127);
     }
