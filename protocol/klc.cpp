@@ -126,6 +126,16 @@ void store_image(CacheEntry& entry, int image_id)
     entry.image_unknown = false;
 }
 
+int send_option(uint32_t option, uint32_t value)
+{
+    KLM_SetOption record{};
+    record._type = TYPE_SET_OPTION;
+    record._option = option;
+    record._value = value;
+    hton_KLM_SetOption(&record, &record);
+    return klc_send(&record, static_cast<int>(size_KLM_SetOption()));
+}
+
 void close_socket()
 {
     connected = 0;
@@ -349,20 +359,6 @@ int klc_set_parameter(int first, int second)
     hton_KLM_SetParameter(&record, &record);
     return klc_send(&record, static_cast<int>(size_KLM_SetParameter()));
 }
-
-namespace {
-
-int send_option(uint32_t option, uint32_t value)
-{
-    KLM_SetOption record{};
-    record._type = TYPE_SET_OPTION;
-    record._option = option;
-    record._value = value;
-    hton_KLM_SetOption(&record, &record);
-    return klc_send(&record, static_cast<int>(size_KLM_SetOption()));
-}
-
-} // namespace
 
 int klc_option_off()
 {
