@@ -29,34 +29,49 @@ int fail(const char* what)
 
 bool glyphBitIsSet(const FT_Bitmap& bitmap, unsigned row, unsigned column)
 {
-    const int pitch = bitmap.pitch;
-    const unsigned char* line = bitmap.buffer + static_cast<long>(row) * pitch;
+    const unsigned char* line = bitmap.buffer + static_cast<long>(row) * bitmap.pitch;
     return (line[column / 8] & (0x80u >> (column % 8))) != 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
-{
-    const bool cellOnly = argc == 3 && std::strcmp(argv[2], "--cell") == 0;
-    if (argc != 6 && !cellOnly)
-        return fail("usage: glyphline FONT WIDTH TEXT FG565 BG565 | glyphline FONT --cell");
-
-    FT_Library library;
-    FT_Face face;
-    if (FT_Init_FreeType(&library) != 0 || FT_New_Face(library, argv[1], 0, &face) != 0)
-        return fail("cannot open the font");
-    if (face->num_fixed_sizes < 1
-        || FT_Set_Pixel_Sizes(face, static_cast<FT_UInt>(face->available_sizes[0].width),
-                              static_cast<FT_UInt>(face->available_sizes[0].height)) != 0)
-        return fail("the font has no fixed size");
-    if (FT_Load_Char(face, 'A', FT_LOAD_RENDER) != 0)
-        return fail("cannot render 'A'");
-    const int height = static_cast<int>(face->glyph->bitmap.rows);
-    if (cellOnly) {
-        std::printf("%u %d\n", face->glyph->bitmap.width, height);
-        return 0;
+// A FreeType face at the font's first fixed size; released with the object.
+class Font {
+public:
+    explicit Font(const char* path)
+    {
+        if (FT_Init_FreeType(&library_) != 0) {
+            library_ = nullptr;
+            return;
+        }
+        if (FT_New_Face(library_, path, 0, &face_) != 0) {
+            face_ = nullptr;
+            return;
+        }
+        sized_ = face_->num_fixed_sizes > 0
+                 && FT_Set_Pixel_Sizes(face_, static_cast<FT_UInt>(face_->available_sizes[0].width),
+                                       static_cast<FT_UInt>(face_->available_sizes[0].height)) == 0;
     }
+    ~Font()
+    {
+        if (face_)
+            FT_Done_Face(face_);
+        if (library_)
+            FT_Done_FreeType(library_);
+    }
+    Font(const Font&) = delete;
+    Font& operator=(const Font&) = delete;
+
+    bool usable() const { return sized_; }
+    FT_Face face() const { return face_; }
+
+private:
+    FT_Library library_ = nullptr;
+    FT_Face face_ = nullptr;
+    bool sized_ = false;
+};
+
+// Writes the line's pixels; height is the rows of the cell.
+int renderLine(FT_Face face, int height, char** argv)
+{
     const int width = std::atoi(argv[2]);
     const std::string text = argv[3];
     const auto fg = static_cast<uint16_t>(std::strtoul(argv[4], nullptr, 0));
@@ -92,7 +107,26 @@ int main(int argc, char** argv)
                                         static_cast<unsigned char>(pixel >> 8)};
         std::fwrite(bytes, 1, 2, stdout);
     }
-    FT_Done_Face(face);
-    FT_Done_FreeType(library);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const bool cellOnly = argc == 3 && std::strcmp(argv[2], "--cell") == 0;
+    if (argc != 6 && !cellOnly)
+        return fail("usage: glyphline FONT WIDTH TEXT FG565 BG565 | glyphline FONT --cell");
+
+    const Font font(argv[1]);
+    if (!font.usable())
+        return fail("cannot open the font at a fixed size");
+    if (FT_Load_Char(font.face(), 'A', FT_LOAD_RENDER) != 0)
+        return fail("cannot render 'A'");
+    const FT_Bitmap& cell = font.face()->glyph->bitmap;
+    if (cellOnly) {
+        std::printf("%u %u\n", cell.width, cell.rows);
+        return 0;
+    }
+    return renderLine(font.face(), static_cast<int>(cell.rows), argv);
 }
