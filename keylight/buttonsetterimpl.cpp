@@ -78,8 +78,11 @@ QString refusalReason(const QByteArray& message, uint32_t opcode) {
 }
 
 template <typename Record>
-Record* recordIn(QByteArray& message) {
-    return reinterpret_cast<Record*>(message.data());
+Record* recordIn(const QByteArray& message, std::vector<uint32_t>& storage) {
+    const size_t size = static_cast<size_t>(message.size());
+    storage.assign((size + sizeof(uint32_t) - 1) / sizeof(uint32_t), 0);
+    memcpy(storage.data(), message.constData(), size);
+    return reinterpret_cast<Record*>(storage.data());
 }
 
 }  // namespace
@@ -177,14 +180,14 @@ void ButtonSetterImpl::handleNullMessage(const QByteArray& message) {
 }
 
 void ButtonSetterImpl::handleUploadImage(QByteArray& message, int tag) {
-    auto* record = recordIn<KLM_UploadImage>(message);
+    auto* record = recordIn<KLM_UploadImage>(message, _record);
     ntoh_KLM_UploadImage(record, record);
     uploadImage(static_cast<int>(record->_image_id), static_cast<int>(record->_size),
                 record->_data, tag);
 }
 
 void ButtonSetterImpl::handleReconfigure(QByteArray& message) {
-    auto* record = recordIn<KLM_Reconfigure>(message);
+    auto* record = recordIn<KLM_Reconfigure>(message, _record);
     ntoh_KLM_Reconfigure(record, record);
     reconfig();
 }
@@ -197,20 +200,20 @@ void ButtonSetterImpl::handleQuery(QTcpSocket* socket) {
 
 void ButtonSetterImpl::handleTextLine(QByteArray& message) {
     qDebug() << "keylight: Got a TFT text line message";
-    auto* record = recordIn<KLM_TextLine>(message);
+    auto* record = recordIn<KLM_TextLine>(message, _record);
     ntoh_KLM_TextLine(record, record);
     _fpga->textLine(static_cast<int>(record->_screen_id), static_cast<int>(record->_line_id),
                     record->_text, record->_inverted != 0);
 }
 
 void ButtonSetterImpl::handleBlackoutScreen(QByteArray& message) {
-    auto* record = recordIn<KLM_BlackoutScreen>(message);
+    auto* record = recordIn<KLM_BlackoutScreen>(message, _record);
     ntoh_KLM_BlackoutScreen(record, record);
     _fpga->blackoutScreen(static_cast<int>(record->_screen_id));
 }
 
 void ButtonSetterImpl::handleSetLEDButtonState(QByteArray& message) {
-    auto* record = recordIn<KLM_SetLEDButtonState>(message);
+    auto* record = recordIn<KLM_SetLEDButtonState>(message, _record);
     ntoh_KLM_SetLEDButtonState(record, record);
     const int id = static_cast<int>(record->_button_id);
     const int state = static_cast<int>(record->_state);
@@ -220,7 +223,7 @@ void ButtonSetterImpl::handleSetLEDButtonState(QByteArray& message) {
 
 void ButtonSetterImpl::handleSubTextLine(QByteArray& message) {
     qDebug() << "keylight: Got a TFT sub-text line message";
-    auto* record = recordIn<KLM_SubTextLine>(message);
+    auto* record = recordIn<KLM_SubTextLine>(message, _record);
     ntoh_KLM_SubTextLine(record, record);
     const int screenId = static_cast<int>(record->_screen_id);
     const int lineId = static_cast<int>(record->_line_id);
@@ -235,7 +238,7 @@ void ButtonSetterImpl::handleSubTextLine(QByteArray& message) {
 }
 
 void ButtonSetterImpl::handleDrawTFTImage(QByteArray& message) {
-    auto* record = recordIn<KLM_DrawTFTImage>(message);
+    auto* record = recordIn<KLM_DrawTFTImage>(message, _record);
     ntoh_KLM_DrawTFTImage(record, record);
     const int screenId = static_cast<int>(record->_screen_id);
     const int x = static_cast<int>(record->_xoffset);
@@ -247,14 +250,14 @@ void ButtonSetterImpl::handleDrawTFTImage(QByteArray& message) {
 }
 
 void ButtonSetterImpl::handleSetLEDStatusIndicator(QByteArray& message) {
-    auto* record = recordIn<KLM_SetLEDStatusIndicator>(message);
+    auto* record = recordIn<KLM_SetLEDStatusIndicator>(message, _record);
     ntoh_KLM_SetLEDStatusIndicator(record, record);
     _fpga->setLEDStatusIndicator(static_cast<int>(record->_indicator_id),
                                  static_cast<int>(record->_state));
 }
 
 void ButtonSetterImpl::handleSetLEDToggleIndicator(QByteArray& message) {
-    auto* record = recordIn<KLM_SetLEDToggleIndicator>(message);
+    auto* record = recordIn<KLM_SetLEDToggleIndicator>(message, _record);
     ntoh_KLM_SetLEDToggleIndicator(record, record);
     _fpga->setLEDToggleIndicator(static_cast<int>(record->_indicator_id),
                                  static_cast<int>(record->_state));

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "blinkstate.h"
 #include "buttonimage.h"
@@ -73,6 +74,9 @@ private:
     void handleSetLEDToggleIndicator(QByteArray& message);
     void setOneLEDState(int id, int state, int time);
 
+    // Word-aligned copy of the message being handled: a message cut from a read need not
+    // start on a 4-byte boundary, and the records are read through their structs.
+    std::vector<uint32_t> _record;
     std::map<int, ButtonImage> _images;
     ButtonMap _buttons;
     std::map<IButton*, BlinkState> _blinking;  // the buttons that blink, by pointer

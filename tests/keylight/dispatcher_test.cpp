@@ -144,6 +144,15 @@ TEST_F(Dispatch, an_image_is_drawn_from_its_own_copy_at_its_position) {
     EXPECT_EQ(countPixels(picture, 0, 128, 0x07E0), 4);
 }
 
+TEST_F(Dispatch, records_that_follow_a_frame_of_odd_length_in_one_read_are_read_whole) {
+    // 23 bytes of text line put the next records off a 4-byte boundary in the read.
+    sendAndSettle(frame(textLineRecord(0, 0, false, "ab")) + frame(toggleIndicatorRecord(0, 1)) +
+                  frame(statusIndicatorRecord(3, 1)));
+    const auto board = panel.model.state();
+    EXPECT_TRUE(board.toggle_leds[0]);
+    EXPECT_TRUE(board.status_leds[3]);
+}
+
 TEST_F(Dispatch, indicators_reach_the_board) {
     sendAndSettle(frame(statusIndicatorRecord(4, 1)) + frame(toggleIndicatorRecord(1, 1)));
     const panelsim::BoardState state = panel.model.state();

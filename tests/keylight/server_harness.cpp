@@ -1,5 +1,7 @@
 #include "server_harness.h"
 
+#include "panel.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEvent>
@@ -144,6 +146,8 @@ bool TraceLog::waitForCount(const std::string& line, size_t wanted) {
 
 Panel::Panel(const QString& launcherCfg)
     : model([this](const std::string& line) { trace.add(line); }), device(model) {
+    // Each test is a fresh process as far as the library's toggle shadow goes.
+    toggle_shadow = 0;
     writeFile(QStringLiteral("launcher.cfg"), launcherCfg.toUtf8());
     fpga = std::make_unique<keylight::FPGA>(path(QStringLiteral("launcher.cfg")),
                                             QStringLiteral(PANEL_X11_FONT_DIR));
