@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -81,6 +82,11 @@ int runDaemon(const DaemonOptions& options) {
 
     std::thread deviceThread([&device] { device.run(); });
     std::thread httpThread([&http] { http.listen_after_bind(); });
+    // The HTTP server ignores a stop that comes before its accept loop runs, and a signal
+    // may follow the ready line at once: announce readiness only once the loop runs.
+    while (!http.is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     std::printf("panelsim: ready http://%s:%d/\n", urlHost(options.httpHost).c_str(), port);
     std::fflush(stdout);
 
