@@ -69,10 +69,14 @@ FPGA::~FPGA() {
         while (worker->isRunning()) {
             worker->wait(2000);
         }
-        worker.reset();
     }
-    QMutexLocker locker(&queueLock);
-    queue.clear();
+    {
+        // Taken after the worker ended, this lock also orders everything the worker did
+        // before its deletion below.
+        QMutexLocker locker(&queueLock);
+        queue.clear();
+    }
+    worker.reset();
 }
 
 void FPGA::textLine(int screenId, int lineId, const char* text, bool inverted) {

@@ -11,4 +11,5 @@ target_compile_definitions(keylightfpga_tests PRIVATE PANEL_X11_FONT_DIR="${PANE
 target_link_libraries(keylightfpga_tests PRIVATE
   keylightfpga fpgamodel_inprocess Qt${PANEL_QT_MAJOR}::Core GTest::gtest Threads::Threads)
 gtest_discover_tests(keylightfpga_tests DISCOVERY_TIMEOUT 60
-  PROPERTIES ENVIRONMENT "TSAN_OPTIONS=halt_on_error=1")
+  PROPERTIES ENVIRONMENT
+    "TSAN_OPTIONS=halt_on_error=1 suppressions=${CMAKE_CURRENT_LIST_DIR}/fpga.tsan.supp")
