@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
+#include <QStringList>
 
 #include <string>
 #include <utility>
