@@ -318,7 +318,10 @@ int line_bitmap_write(int mask, const char* text, int length, uint16_t fg565, ui
         return -1;
     }
     // The line never leaves the 128 x 128 canvas, however wide the run or tall the font.
-    const int line_width = full ? SCREEN_WIDTH : std::clamp(cell_width * length, 0, SCREEN_WIDTH);
+    const int line_width =
+        full ? SCREEN_WIDTH
+             : static_cast<int>(std::clamp(static_cast<long long>(cell_width) * length, 0LL,
+                                           static_cast<long long>(SCREEN_WIDTH)));
     const int line_rows = std::min(cell_rows, SCREEN_HEIGHT);
     const int pixel_count = line_width * line_rows;
     std::fill(line_pixels, line_pixels + pixel_count, bg565);
