@@ -1,5 +1,6 @@
 #include "capturedstream.h"
 #include "fakeclock.h"
+#include "tableheaders.h"
 #include "stopwatch.h"
 
 #include <gtest/gtest.h>
@@ -14,21 +15,8 @@ using namespace stopwatch;
 
 namespace {
 
-const std::string deltaHeader =
-    "========================================================================================\n"
-    "Time Difference Data\n"
-    "Event Name     Description                        Num                Average        Last\n"
-    "                                                  Samples            (msecs)     (msecs)\n"
-    "========================================================================================\n"
-    "\n";
-
-const std::string timeStampHeader =
-    "============================================================================\n"
-    "TimeStamp Data\n"
-    "Event Name     Description                        Start        End          \n"
-    "                                                  Time         Time         \n"
-    "============================================================================\n"
-    "\n";
+using stopwatchtest::deltaHeader;
+using stopwatchtest::timeStampHeader;
 
 std::string deltaRow(const std::string &name, int count, const std::string &average,
                      const std::string &last)
