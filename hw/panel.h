@@ -79,6 +79,9 @@ void tft_full_window();
 
 // ---- TFT text ---------------------------------------------------------------------------
 
+// The most character cells one line can show: a cell is at least one pixel wide.
+constexpr int TFT_LINE_CELLS_MAX = 128;
+
 // Makes the font file at path (any FreeType bitmap font, gzip-compressed PCF included) the
 // current face, at its first fixed size. 0, or -1 with a message. A missing file keeps the
 // previous face; a file FreeType rejects leaves no face until a font loads.
@@ -90,6 +93,7 @@ void tft_text_line(int screenId, int lineId, const char* text, uint32_t fg, uint
 void tft_text_line_plain(int screenId, int lineId, const char* text);
 // Draws exactly numChars bytes of text into the character cells offset .. offset+numChars-1
 // of line lineId; the rest of the line keeps its pixels. Clipped to the screen's 128 pixels.
+// Any count draws the same as TFT_LINE_CELLS_MAX, as long as offset is not negative.
 void tft_sub_text_line(int screenId, int lineId, int offset, const char* text, int numChars,
                        uint32_t fg, uint32_t bg);
 // Width and rows of the rendered 'A' of the current face. 0, or -1 when a pointer is null,

@@ -46,7 +46,8 @@ public:
     // text is NUL-terminated and copied.
     void textLine(int screenId, int lineId, const char* text, bool inverted);
     // numChars characters of text into the cells offset.. of line lineId; colours 0xRRGGBB.
-    // text is copied up to its NUL, so characters past it are drawn from padding NULs.
+    // text is copied up to its NUL, so characters past it are drawn from padding NULs; the
+    // task keeps no more characters than a line has cells, whatever numChars says.
     void subTextLine(int screenId, int lineId, int offset, int numChars, const char* text,
                      uint32_t textColour, uint32_t backColour);
     void setLEDButtonState(int ledIndex, int state);

@@ -1,5 +1,6 @@
 #include "subtextlinetask.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "panel.h"
@@ -11,13 +12,13 @@ SubTextLineTask::SubTextLineTask(int screenId, int lineId, int offset, int numCh
     : _screenId(screenId),
       _lineId(lineId),
       _offset(offset),
-      _numChars(numChars),
+      _numChars(std::min(numChars, TFT_LINE_CELLS_MAX)),
       _text(std::move(text)),
       _textColour(textColour),
       _backColour(backColour) {
-    if (_numChars > 0 && _text.size() < static_cast<size_t>(_numChars)) {
-        _text.resize(static_cast<size_t>(_numChars), '\0');
-    }
+    // The library renders exactly _numChars bytes: a shorter text is padded with NULs, a
+    // longer one cut. The count comes from a client, so the copy never outgrows the line.
+    _text.resize(static_cast<size_t>(std::max(_numChars, 0)), '\0');
 }
 
 void SubTextLineTask::execute() {

@@ -10,8 +10,9 @@ namespace keylight {
 
 class SubTextLineTask : public FPGATask {
 public:
-    // The library renders exactly numChars bytes; a shorter text is padded with NULs so that
-    // nothing past the copy is ever read.
+    // Holds and passes at most the cells a line can show (TFT_LINE_CELLS_MAX): a larger
+    // count draws the same line. The copy is exactly that many bytes, a shorter text padded
+    // with NULs, so nothing past it is ever read.
     SubTextLineTask(int screenId, int lineId, int offset, int numChars, std::string text,
                     uint32_t textColour, uint32_t backColour);
     void execute() override;

@@ -3,7 +3,9 @@
 
 #include <QThread>
 
+#include <climits>
 #include <cstdint>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -44,6 +46,21 @@ std::vector<uint8_t> bmpOf2x2(uint8_t blue, uint8_t green, uint8_t red) {
         bmp.insert(bmp.end(), {0, 0});  // rows pad to a multiple of 4 bytes
     }
     return bmp;
+}
+
+// The peak resident memory of this process in KiB (VmHWM).
+long peakResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+// The same after resetting the peak to the current size, where the kernel allows that.
+long resetPeakResidentKiB() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+    return peakResidentKiB();
 }
 
 class Worker : public ::testing::Test {
@@ -226,4 +243,62 @@ TEST_F(Worker, font_change_waits_for_the_text_line_being_drawn) {
     // The line was drawn with the 8 x 13 font: line 1 is rows 14..27.
     EXPECT_GE(record.find("trace: W 0A03 1B0E"), 0);
     EXPECT_LT(record.find("trace: W 0A03 1B0E"), burst);
+}
+
+TEST_F(Worker, a_sub_text_line_keeps_no_more_characters_than_the_line_has_cells) {
+    auto fpga = makeFpga();
+    ASSERT_TRUE(Record::instance().waitFor("trace: W 0A0F 8001"));
+    struct Drawn {
+        panelsim::Picture picture;
+        std::string columns;  // the column window written for the run
+    };
+    // Line 1 of screen 0 from cell 0, red on blue, on a black screen.
+    auto draw = [&](int numChars) {
+        Record::instance().clear();
+        fpga->blackoutScreen(0);
+        fpga->subTextLine(0, 1, 0, numChars, "AB", 0xFF0000, 0x0000FF);
+        postMarker(*fpga);
+        EXPECT_TRUE(Record::instance().waitFor(kMarker)) << numChars;
+        const int index = Record::instance().find("trace: W 0A02 4400");
+        EXPECT_GE(index, 0) << numChars;
+        return Drawn{board.fpgaModel().picture(0),
+                     index < 0 ? "" : Record::instance().lines()[static_cast<size_t>(index + 1)]};
+    };
+    // The 8 x 13 font has 16 cells a line: rows 14..26 of the screen, 13..25 of the picture.
+    auto inLine = [](size_t pixel) { return pixel / 128 >= 13 && pixel / 128 < 26; };
+
+    const Drawn none = draw(0);
+    EXPECT_EQ(none.columns, "trace: W 0A03 0304");
+    for (uint16_t pixel : none.picture) ASSERT_EQ(pixel, 0x0000);
+
+    const Drawn full = draw(16);
+    EXPECT_EQ(full.columns, "trace: W 0A03 8304");
+    int red = 0;
+    for (size_t i = 0; i < full.picture.size(); ++i) {
+        const uint16_t pixel = full.picture[i];
+        if (!inLine(i)) {
+            ASSERT_EQ(pixel, 0x0000) << "pixel " << i;
+            continue;
+        }
+        ASSERT_TRUE(pixel == 0xF800 || pixel == 0x001F) << "pixel " << i << " is " << pixel;
+        red += pixel == 0xF800 ? 1 : 0;
+    }
+    EXPECT_GT(red, 0);
+
+    const Drawn one = draw(1);
+    EXPECT_EQ(one.columns, "trace: W 0A03 0B04");
+    for (size_t i = 0; i < one.picture.size(); ++i) {
+        const bool firstCell = inLine(i) && i % 128 < 8;
+        ASSERT_EQ(one.picture[i], firstCell ? full.picture[i] : 0x0000) << "pixel " << i;
+    }
+
+    // Counts past the line draw what the whole line shows, and the largest one costs no
+    // memory: it once had the text padded to two gigabytes.
+    const long peakBefore = resetPeakResidentKiB();
+    for (int numChars : {17, INT_MAX}) {
+        const Drawn past = draw(numChars);
+        EXPECT_EQ(past.columns, "trace: W 0A03 8304") << numChars;
+        EXPECT_TRUE(past.picture == full.picture) << numChars;
+    }
+    EXPECT_LT(peakResidentKiB() - peakBefore, 32 * 1024);
 }
