@@ -1,6 +1,7 @@
 // BMP pictures, blanking and intensity. Pictures come from ImageMagick (24-bit BMP3 files of
 // a known pattern); broken files are made from them by hand.
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "panel_fixture.h"
@@ -147,6 +148,17 @@ TEST_F(Images, picture_past_the_edges_is_sent_whole_with_a_clamped_window) {
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
               (controller_row(1, 0x45, 0x807D) + controller_row(1, 0x44, 0x8381)));
     EXPECT_EQ(std::find_if(lines.begin(), lines.end(), is_burst)->substr(0, 10), "B 0A03 100");
+}
+
+TEST_F(Images, window_of_a_position_far_past_the_screen_keeps_the_low_byte_of_the_bound) {
+    const std::vector<uint8_t> bmp = pattern_bmp(10, 10);
+    ASSERT_EQ(tft_draw_bmp(0, INT_MAX, INT_MAX, bmp.data(), bmp.size()), 0);
+    const auto lines = accesses();
+    ASSERT_GE(lines.size(), 6u);
+    // First row 2^31 ends in 0x00 and first column 2^31 + 3 in 0x03; the last row and column
+    // are clamped at 128 and 131.
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
+              (controller_row(1, 0x45, 0x8000) + controller_row(1, 0x44, 0x8303)));
 }
 
 TEST_F(Images, invalid_screen_and_null_data_are_refused) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 
 #include "panel_fixture.h"
 
@@ -98,6 +99,16 @@ TEST_F(Text, windows_past_the_right_and_bottom_edges_are_clamped) {
     // Columns 116..139 end at 131; rows 118..131 end at 128.
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
               (controller_row(1, 0x44, 0x8374) + controller_row(1, 0x45, 0x8076)));
+}
+
+TEST_F(Text, windows_of_line_ids_and_offsets_far_past_the_screen_keep_the_low_byte_of_the_bound) {
+    tft_sub_text_line(0, INT_MAX, INT_MAX, "A", 1, 0xFFFFFF, 0);
+    const auto lines = accesses();
+    ASSERT_GE(lines.size(), 6u);
+    // First column 8 * (2^31 - 1) + 4 ends in 0xFC, the last is clamped at 131; the first row
+    // 13 * (2^31 - 1) + 1 ends in 0xF4, the last is clamped at 128.
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
+              (controller_row(1, 0x44, 0x83FC) + controller_row(1, 0x45, 0x80F4)));
 }
 
 TEST_F(Text, plain_line_is_black_on_white_and_restores_the_window_twice) {
