@@ -2,8 +2,11 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "fpga.h"
 
@@ -12,6 +15,19 @@ namespace keylight {
 namespace {
 
 constexpr int kLineBuffer = 256;  // a longer line is taken in pieces of up to 255 characters
+
+// Stores the decimal integer at the start of text (after white space) in value, or leaves
+// value as it is when there is none. A number beyond 32 bits becomes the nearest int on every
+// architecture alike: scanf's %d cuts it to 32 bits where long has 64, so "scr 4294967356"
+// would read 60 there.
+void readLevel(const char* text, int& value) {
+    char* end = nullptr;
+    const long long number = strtoll(text, &end, 10);
+    if (end != text) {
+        value = static_cast<int>(std::clamp<long long>(number, std::numeric_limits<int>::min(),
+                                                       std::numeric_limits<int>::max()));
+    }
+}
 
 }  // namespace
 
@@ -26,7 +42,8 @@ void LevelFile::read(ButtonLevels& levels, FPGA* fpga) const {
     char line[kLineBuffer];
     while (fgets(line, sizeof line, file) != nullptr) {
         char key[kLineBuffer];
-        if (sscanf(line, "%255s", key) != 1) {
+        int keyEnd = 0;
+        if (sscanf(line, "%255s%n", key, &keyEnd) != 1) {
             continue;
         }
         int* level = nullptr;
@@ -40,10 +57,7 @@ void LevelFile::read(ButtonLevels& levels, FPGA* fpga) const {
             printf("keylight:unknown type %s\n", key);
             continue;
         }
-        int value = 0;
-        if (sscanf(line, "%255s %d", key, &value) == 2) {
-            *level = value;
-        }
+        readLevel(line + keyEnd, *level);
         if (level == &levels.screen && fpga != nullptr) {
             fpga->setTFTIntensity(levels.screen);
         }

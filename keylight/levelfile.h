@@ -23,8 +23,9 @@ public:
     // The whole reconfigure read: writes "keylight:reconfig " on standard output, then reads
     // the file line by line into levels. Every "scr" line posts setTFTIntensity with the screen
     // level that holds after that line when fpga is not null (a line whose number is missing
-    // posts the unchanged level). An unknown key prints "keylight:unknown type KEY". A file that
-    // cannot be opened leaves levels as they are, silently. No range is enforced here.
+    // posts the unchanged level; a number beyond 32 bits is taken as the nearest int). An
+    // unknown key prints "keylight:unknown type KEY". A file that cannot be opened leaves
+    // levels as they are, silently. No range is enforced here.
     void read(ButtonLevels& levels, FPGA* fpga) const;
 
 private:

@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <climits>
 #include <memory>
 #include <string>
 
@@ -110,4 +111,14 @@ TEST_F(LevelFileTest, a_deleted_file_keeps_the_levels_of_the_last_read) {
     EXPECT_EQ(levels.lcd, 80);
     EXPECT_EQ(levels.screen, 60);
     EXPECT_TRUE(intensityWrites().empty());
+}
+
+TEST_F(LevelFileTest, numbers_beyond_32_bits_become_the_nearest_int_on_every_architecture) {
+    // Cut to 32 bits, 4294967356 would be 60 and -4294967296 would be 0.
+    tree.writeLevels("scr 4294967356\nlcd -4294967296\n");
+    const std::string printed = readPosting();
+    EXPECT_EQ(levels.screen, INT_MAX);
+    EXPECT_EQ(levels.lcd, INT_MIN);
+    EXPECT_TRUE(intensityWrites().empty());
+    EXPECT_NE(printed.find("TFT Intensity is out of range"), std::string::npos) << printed;
 }
