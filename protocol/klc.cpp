@@ -8,8 +8,11 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <string>
 #include <vector>
 
 namespace {
@@ -51,6 +54,16 @@ double time_of_day_ms()
     timeval now{};
     gettimeofday(&now, nullptr);
     return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_usec) * 0.001;
+}
+
+// printf's %f would write the decimal point of the caller's LC_NUMERIC, a comma in many
+// locales; to_chars writes '.' whatever the locale.
+std::string two_decimals(double value)
+{
+    char text[std::numeric_limits<double>::max_exponent10 + 8];
+    const std::to_chars_result written =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
+    return std::string(text, written.ptr);
 }
 
 double now_ms()
@@ -167,7 +180,7 @@ int klc_connect()
     const double elapsed = now - last_attempt;
     if (elapsed < RECONNECT_PAUSE_MS) {
         if (verbose)
-            printf("connect later, since last attempt elapsed only %.2f ms\n", elapsed);
+            printf("connect later, since last attempt elapsed only %s ms\n", two_decimals(elapsed).c_str());
         return 0;
     }
     last_attempt = now;

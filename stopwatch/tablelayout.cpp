@@ -1,6 +1,7 @@
 #include "tablelayout.h"
 
-#include <cstdio>
+#include <charconv>
+#include <limits>
 
 namespace stopwatch {
 
@@ -22,9 +23,12 @@ std::string rightAligned(const std::string &text, int width)
 
 std::string fixed3(double value)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3f", value);
-    return text;
+    // Not printf's %f: that writes the decimal point of LC_NUMERIC, which a Qt program takes
+    // from the environment (a comma in many locales). to_chars writes '.' whatever the locale.
+    char text[std::numeric_limits<double>::max_exponent10 + 8];
+    const std::to_chars_result written =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 3);
+    return std::string(text, written.ptr);
 }
 
 std::string separator(int width)

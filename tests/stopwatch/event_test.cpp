@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
 #include <sstream>
@@ -49,6 +52,55 @@ TEST(DeltaTest, averages_the_intervals_and_prints_them_under_its_header)
     EXPECT_EQ(os.str(), deltaHeader +
                             "parse          Parse one frame                    2                    "
                             "2.000       2.500");
+}
+
+// The locale a Qt program takes from the environment at start-up, here one whose numbers
+// have a decimal comma; the C locale again when it ends.
+class DecimalCommaLocale
+{
+public:
+    DecimalCommaLocale()
+    {
+        setenv("LOCPATH", PANEL_TEST_LOCALE_DIR, 1);
+        setenv("LC_ALL", "decimal_comma", 1);
+        _active = std::setlocale(LC_ALL, "") != nullptr;
+    }
+    ~DecimalCommaLocale()
+    {
+        std::setlocale(LC_ALL, "C");
+        unsetenv("LC_ALL");
+        unsetenv("LOCPATH");
+    }
+    DecimalCommaLocale(const DecimalCommaLocale &) = delete;
+    DecimalCommaLocale &operator=(const DecimalCommaLocale &) = delete;
+
+    bool active() const { return _active; }
+
+private:
+    bool _active = false;
+};
+
+TEST(DeltaTest, keeps_the_decimal_point_of_its_columns_under_a_decimal_comma_locale)
+{
+    FakeClock clock;
+    clock.add(100, 0);
+    clock.add(100, 1500);
+    clock.add(200, 999000);
+    clock.add(201, 1500);
+    Delta delta("parse", "", false, clock);
+    const DecimalCommaLocale locale;
+    ASSERT_TRUE(locale.active()) << "no locale decimal_comma in " PANEL_TEST_LOCALE_DIR;
+    char shown[16];
+    std::snprintf(shown, sizeof shown, "%.1f", 2.5);
+    ASSERT_STREQ(shown, "2,5") << "printf follows the locale";
+
+    delta.start();
+    delta.stop();
+    delta.start();
+    delta.stop();
+    std::ostringstream os;
+    delta.print(os);
+    EXPECT_EQ(os.str().substr(os.str().size() - 24), "       2.000       2.500");
 }
 
 TEST(DeltaTest, times_across_decades_of_seconds_without_overflow)
