@@ -59,6 +59,16 @@ def top_down_copy(path):
     return data[:22] + struct.pack("<i", -height) + data[26:offset] + b"".join(reversed(rows))
 
 
+def rgb565_bmp_rows(name):
+    """The pixels of a bottom-up 16-bit RGB565 BMP in DATA, as they are stored."""
+    with open(os.path.join(DATA, name), "rb") as f:
+        data = f.read()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height = struct.unpack_from("<ii", data, 18)
+    stride = (2 * width + 3) // 4 * 4
+    return [list(struct.unpack_from("<%dH" % width, data, offset + (height - 1 - y) * stride)) for y in range(height)]
+
+
 def black_screen():
     return [[BLACK565] * SIDE for _ in range(SIDE)]
 
@@ -149,15 +159,17 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
                 f.write(top_down_copy(os.path.join(DATA, "photo-v5.bmp")))
             placed = [("photo.png", 0, 0), ("photo-v5.bmp", 24, 0), ("photo-v4.bmp", 48, 0), ("photo-v3.bmp", 72, 0),
                       ("photo-v5-32.bmp", 96, 0), ("photo-v3-32.bmp", 0, 20), (top_down, 24, 20),
-                      ("logo.bmp", 48, 20), ("four.bmp", 64, 20), ("mono.bmp", 80, 20)]
+                      ("logo.bmp", 48, 20), ("four.bmp", 64, 20), ("mono.bmp", 80, 20), ("photo-565.bmp", 0, 40)]
             args = []
             for name, x, y in placed:
                 args += ["image", "0", os.path.join(DATA, name), str(x), str(y), ","]
             self.assertEqual(send(port, *args, "query"), (0, ""))
             drawn = black_screen()
-            for name, x, y in placed:
+            for name, x, y in placed[:-1]:
                 source = "photo.ppm" if "photo" in name else name.replace(".bmp", ".ppm")
                 paste(drawn, x, y, ppm_rows(source))
+            # ImageMagick rounds to RGB565 itself; its words must reach the screen unchanged.
+            paste(drawn, 0, 40, rgb565_bmp_rows("photo-565.bmp"))
             self.assertScreenBecomes(board, 0, drawn)
 
             interlaced, logo = os.path.join(DATA, "photo-interlaced.png"), os.path.join(DATA, "logo.bmp")
