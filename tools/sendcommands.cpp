@@ -157,7 +157,7 @@ int32_t cells_in_line(const TextCell& cell) { return cell.known() ? SCREEN_PIXEL
 // keylight draws pictures as 24-bit BMP files with a 40-byte header, sent whole: a picture
 // running past the screen's edge would wrap around inside its window.
 bool read_screen_bmp(const std::string& path, int32_t x, int32_t y, std::vector<uint8_t>& bmp, Batch& batch,
-                           std::string& error) {
+                     std::string& error) {
     std::vector<uint8_t> file;
     ScreenPicture picture;
     if (!read_file(path, file, error) ||
@@ -400,7 +400,7 @@ const std::vector<Command>& commands() {
         {"subtext", "SCREEN|all LINE OFFSET TEXT [FG [BG]]",
          "text into the cells from OFFSET of a line, colours #RRGGBB (white on black)", "0 2 4 'OK' '#00FF00'", 4, 6,
          append_subtext},
-        {"image", "SCREEN|all FILE [X Y]", "PNG or BMP picture drawn with its top-left corner at X,Y (cut at the edges)",
+        {"image", "SCREEN|all FILE [X Y]", "PNG or BMP picture with its top-left corner at X,Y, cut at the edges",
          "1 logo.png 0 0", 2, 4, append_image},
         {"blackout", "SCREEN|all", "clear a screen to black", "all", 1, 1, append_blackout},
         {"reconfigure", "", "reload the brightness levels from /etc/tesserax/buttonlevel", "", 0, 0,

@@ -11,7 +11,6 @@ namespace {
 
 constexpr size_t FILE_HEADER_BYTES = 14;
 constexpr uint32_t KEYLIGHT_INFO_HEADER_BYTES = 40;
-constexpr uint32_t OS2_INFO_HEADER_BYTES = 12;
 constexpr uint16_t KEYLIGHT_BITS_PER_PIXEL = 24;
 
 // BMP compression codes.
@@ -179,8 +178,7 @@ bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, 
         return false;
     }
     const uint32_t header_size = le32(bytes + AT_HEADER_SIZE);
-    if (header_size == OS2_INFO_HEADER_BYTES ||
-        std::find(std::begin(BMP_HEADER_SIZES), std::end(BMP_HEADER_SIZES), header_size) == std::end(BMP_HEADER_SIZES)) {
+    if (std::find(std::begin(BMP_HEADER_SIZES), std::end(BMP_HEADER_SIZES), header_size) == std::end(BMP_HEADER_SIZES)) {
         error = name + " is a BMP with a " + std::to_string(header_size) +
                 "-byte header, which keylight-send cannot read";
         return false;

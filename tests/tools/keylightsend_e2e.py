@@ -173,11 +173,11 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
             self.assertScreenBecomes(board, 0, drawn)
 
             interlaced, logo = os.path.join(DATA, "photo-interlaced.png"), os.path.join(DATA, "logo.bmp")
+            note = "keylight-send: image: %s is %s pixels; at %s only its top-left %s show\n"
             self.assertEqual(send(port, "image", "1", interlaced, "118", "120", ",", "image", "1", logo, "120", "0",
                                   ",", "query"),
-                             (0, "keylight-send: image: %s is 20 x 14 pixels; at 118,120 only its top-left 10 x 8 show\n"
-                                 "keylight-send: image: %s is 13 x 7 pixels; at 120,0 only its top-left 8 x 7 show\n"
-                                 % (interlaced, logo)))
+                             (0, note % (interlaced, "20 x 14", "118,120", "10 x 8")
+                              + note % (logo, "13 x 7", "120,0", "8 x 7")))
             cut = black_screen()
             paste(cut, 118, 120, [row[:10] for row in ppm_rows("photo.ppm")[:8]])
             paste(cut, 120, 0, [row[:8] for row in ppm_rows("logo.ppm")])

@@ -194,7 +194,8 @@ TEST(KeylightSendRefusals, pictures_name_their_format_and_headers_cannot_ask_for
         std::string reason; // after the file's name
     } cases[] = {
         {text_bytes("just some words, no picture at all here"), " is neither a PNG nor a BMP file"},
-        {{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F'}, " is a JPEG file; keylight-send draws PNG and BMP files"},
+        {{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F'},
+         " is a JPEG file; keylight-send draws PNG and BMP files"},
         {bmp_with(28, {4, 0, 2}), " is a 4-bit BMP with RLE4 compression, which keylight-send cannot read"},
         {bmp_with(28, {2}), " is a 2-bit BMP, which keylight-send cannot read"},
         {bmp_with(14, {12}), " is a BMP with a 12-byte header, which keylight-send cannot read"},
@@ -202,7 +203,8 @@ TEST(KeylightSendRefusals, pictures_name_their_format_and_headers_cannot_ask_for
         // Sizes a 32-bit size_t would wrap: width x height x 3 and a height of -2^31.
         {bmp_with(18, {0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F}),
          " is 2147483647 x 2147483647 pixels; keylight-send takes pictures of at most 8192 x 8192"},
-        {bmp_with(22, {0, 0, 0, 0x80}), " is 2 x 2147483648 pixels; keylight-send takes pictures of at most 8192 x 8192"},
+        {bmp_with(22, {0, 0, 0, 0x80}),
+         " is 2 x 2147483648 pixels; keylight-send takes pictures of at most 8192 x 8192"},
         {bmp_with(18, {0, 0x20, 0, 0, 0, 0x20, 0, 0}), " is cut short (70 bytes)"},
         {bmp_with(10, {0xF0, 0xFF, 0xFF, 0xFF}), " is cut short (70 bytes)"},
         {png_start, " cannot be read as PNG: the file is cut short"},
