@@ -99,6 +99,10 @@ void tft_sub_text_line(int screenId, int lineId, int offset, const char* text, i
 // Width and rows of the rendered 'A' of the current face. 0, or -1 when a pointer is null,
 // FreeType is not ready or there is no usable face.
 int glyph_cell_size(int* width, int* rows);
+// Loads the font file at path as tft_load_font does, starting FreeType first when panel_open
+// has not, and gives its cell as glyph_cell_size does: for programs that check text positions
+// without opening the device. 0, or -1 (with tft_load_font's message, if any).
+int font_file_cell_size(const char* path, int* width, int* rows);
 // 0xRRGGBB to RGB565.
 uint16_t rgb24_to_565(uint32_t c);
 

@@ -250,6 +250,16 @@ int glyph_cell_size(int* width, int* rows) {
     return 0;
 }
 
+int font_file_cell_size(const char* path, int* width, int* rows) {
+    if (!ft_ready) {
+        text_engine_start();
+    }
+    if (tft_load_font(path) != 0) {
+        return -1;
+    }
+    return glyph_cell_size(width, rows);
+}
+
 int tft_load_font(const char* path) {
     if (!path) {
         return -1;

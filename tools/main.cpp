@@ -8,6 +8,7 @@
 
 #include "sendcommands.h"
 #include "sendsocket.h"
+#include "textcell.h"
 
 namespace {
 
@@ -21,6 +22,12 @@ int fail(int status, const std::string& reason) {
     return status;
 }
 
+void print_notes(const keylightsend::Batch& batch, const std::string& prefix) {
+    for (const std::string& note : batch.notes) {
+        std::fprintf(stderr, "keylight-send: %s%s\n", prefix.c_str(), note.c_str());
+    }
+}
+
 // Sends one batch and collects the answers to its queries.
 int deliver(int fd, const keylightsend::Batch& batch, int timeout_ms) {
     std::string error;
@@ -31,12 +38,13 @@ int deliver(int fd, const keylightsend::Batch& batch, int timeout_ms) {
     return EXIT_SENT;
 }
 
-int send_arguments(const keylightsend::Options& options) {
+int send_arguments(const keylightsend::Options& options, const keylightsend::TextCell& cell) {
     keylightsend::Batch batch;
     std::string error;
-    if (!keylightsend::append_commands(options.words, batch, error)) {
+    if (!keylightsend::append_commands(options.words, cell, batch, error)) {
         return fail(EXIT_BAD_INPUT, error);
     }
+    print_notes(batch, "");
     const int fd = keylightsend::connect_to(options.host, options.port, options.timeout_ms, error);
     if (fd < 0) {
         return fail(EXIT_NOT_DELIVERED, error);
@@ -47,7 +55,7 @@ int send_arguments(const keylightsend::Options& options) {
 }
 
 // One line, one batch, sent as soon as it is read, so a script can feed keylight over time.
-int send_lines(const keylightsend::Options& options) {
+int send_lines(const keylightsend::Options& options, const keylightsend::TextCell& cell) {
     std::string error;
     const int fd = keylightsend::connect_to(options.host, options.port, options.timeout_ms, error);
     if (fd < 0) {
@@ -58,10 +66,12 @@ int send_lines(const keylightsend::Options& options) {
     for (int number = 1; status == EXIT_SENT && std::getline(std::cin, line); ++number) {
         std::vector<std::string> words;
         keylightsend::Batch batch;
+        const std::string where = "line " + std::to_string(number) + ": ";
         if (!keylightsend::split_line(line, words, error) ||
-            (!words.empty() && !keylightsend::append_commands(words, batch, error))) {
-            status = fail(EXIT_BAD_INPUT, "line " + std::to_string(number) + ": " + error);
+            (!words.empty() && !keylightsend::append_commands(words, cell, batch, error))) {
+            status = fail(EXIT_BAD_INPUT, where + error);
         } else if (!words.empty()) {
+            print_notes(batch, where);
             status = deliver(fd, batch, options.timeout_ms);
         }
     }
@@ -82,5 +92,8 @@ int main(int argc, char** argv) {
         std::fputs(keylightsend::usage().c_str(), stdout);
         return EXIT_SENT;
     }
-    return options.read_stdin ? send_lines(options) : send_arguments(options);
+    // On the device (or under panelsim-run) keylight's own font settings bound the text lines.
+    const keylightsend::TextCell cell =
+        keylightsend::text_cell_from(keylightsend::DEVICE_SETTINGS_FILE, keylightsend::DEVICE_FONT_DIR);
+    return options.read_stdin ? send_lines(options, cell) : send_arguments(options, cell);
 }

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "klm.h"
+#include "sendpicture.h"
 
 namespace keylightsend {
 namespace {
@@ -22,7 +23,6 @@ constexpr int32_t SCREEN_COUNT = 3;
 constexpr int32_t SCREEN_PIXELS = 128; // width and height of a screen
 constexpr int32_t ALL = -1;            // every button or every screen
 constexpr int32_t BLINK_STATE = -1;    // LED state that makes keylight blink a button
-constexpr size_t BMP_HEADER_BYTES = 54;
 
 void append_u32(std::vector<uint8_t>& bytes, uint32_t value) {
     bytes.push_back(static_cast<uint8_t>(value >> 24));
@@ -131,21 +131,51 @@ bool read_file(const std::string& path, std::vector<uint8_t>& bytes, std::string
     return true;
 }
 
-// keylight draws 24-bit uncompressed BMP files; anything else would only reach its log.
-bool check_bmp(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
-    if (bytes.size() < BMP_HEADER_BYTES || bytes[0] != 'B' || bytes[1] != 'M') {
-        error = path + " is not a BMP file";
+std::string cell_size(const TextCell& cell) {
+    return std::to_string(cell.width) + " x " + std::to_string(cell.rows);
+}
+
+// A line or cell number below count, where count is what the screen has room for in the font's
+// cells. keylight keeps only the low 8 bits of a window register, so a line past the screen
+// would land on the top lines and cells past the edge would scramble.
+bool parse_text_position(const std::string& text, int32_t count, const char* what, const TextCell& cell,
+                         int32_t& value, std::string& error) {
+    if (parse_number(text, 0, count - 1, what, value, error)) {
+        return true;
+    }
+    if (cell.known()) {
+        error = std::string(what) + " must be 0.." + std::to_string(count - 1) + " with the font's " +
+                cell_size(cell) + " cells, not '" + text + "'";
+    }
+    return false;
+}
+
+int32_t lines_on_screen(const TextCell& cell) { return cell.known() ? SCREEN_PIXELS / cell.rows : SCREEN_PIXELS; }
+
+int32_t cells_in_line(const TextCell& cell) { return cell.known() ? SCREEN_PIXELS / cell.width : SCREEN_PIXELS; }
+
+// keylight draws pictures as 24-bit BMP files with a 40-byte header, sent whole: a picture
+// running past the screen's edge would wrap around inside its window.
+bool read_screen_bmp(const std::string& path, int32_t x, int32_t y, std::vector<uint8_t>& bmp, Batch& batch,
+                     std::string& error) {
+    std::vector<uint8_t> file;
+    ScreenPicture picture;
+    if (!read_file(path, file, error) ||
+        !read_picture(path, file, static_cast<uint32_t>(SCREEN_PIXELS - x), static_cast<uint32_t>(SCREEN_PIXELS - y),
+                      picture, error)) {
         return false;
     }
-    const unsigned bits_per_pixel = bytes[28] | (bytes[29] << 8);
-    if (bits_per_pixel != 24) {
-        error = path + " is a " + std::to_string(bits_per_pixel) + "-bit BMP; only 24-bit BMP files can be drawn";
-        return false;
+    if (picture.width < picture.file_width || picture.height < picture.file_height) {
+        batch.notes.push_back("image: " + path + " is " + std::to_string(picture.file_width) + " x " +
+                              std::to_string(picture.file_height) + " pixels; at " + std::to_string(x) + "," +
+                              std::to_string(y) + " only its top-left " + std::to_string(picture.width) + " x " +
+                              std::to_string(picture.height) + " show");
     }
+    bmp = bmp24_of(picture);
     return true;
 }
 
-bool append_led(const std::vector<std::string>& args, Batch& batch, std::string& error) {
+bool append_led(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
     KLM_SetLEDButtonState record{};
     int32_t button = 0;
     int32_t state = 0;
@@ -160,7 +190,7 @@ bool append_led(const std::vector<std::string>& args, Batch& batch, std::string&
     return true;
 }
 
-bool append_blink(const std::vector<std::string>& args, Batch& batch, std::string& error) {
+bool append_blink(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
     KLM_SetLEDButtonState record{};
     int32_t button = 0;
     int32_t time_ms = 0;
@@ -176,7 +206,7 @@ bool append_blink(const std::vector<std::string>& args, Batch& batch, std::strin
     return true;
 }
 
-bool append_status(const std::vector<std::string>& args, Batch& batch, std::string& error) {
+bool append_status(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
     KLM_SetLEDStatusIndicator record{};
     int32_t indicator = 0;
     int32_t state = 0;
@@ -191,7 +221,7 @@ bool append_status(const std::vector<std::string>& args, Batch& batch, std::stri
     return true;
 }
 
-bool append_toggle(const std::vector<std::string>& args, Batch& batch, std::string& error) {
+bool append_toggle(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
     KLM_SetLEDToggleIndicator record{};
     int32_t indicator = 0;
     int32_t state = 0;
@@ -206,12 +236,13 @@ bool append_toggle(const std::vector<std::string>& args, Batch& batch, std::stri
     return true;
 }
 
-bool append_text(const std::vector<std::string>& args, Batch& batch, std::string& error) {
+bool append_text(const std::vector<std::string>& args, const TextCell& cell, Batch& batch, std::string& error) {
     KLM_TextLine record{};
     int32_t screen = 0;
     int32_t line = 0;
     if (!parse_index_or_all(args[0], SCREEN_COUNT, "screen", screen, error) ||
-        !parse_number(args[1], 0, SCREEN_PIXELS - 1, "line", line, error) || !check_ascii(args[2], error)) {
+        !parse_text_position(args[1], lines_on_screen(cell), "line", cell, line, error) ||
+        !check_ascii(args[2], error)) {
         return false;
     }
     if (args.size() > 3 && args[3] != "inverted") {
@@ -228,7 +259,7 @@ bool append_text(const std::vector<std::string>& args, Batch& batch, std::string
     return true;
 }
 
-bool append_subtext(const std::vector<std::string>& args, Batch& batch, std::string& error) {
+bool append_subtext(const std::vector<std::string>& args, const TextCell& cell, Batch& batch, std::string& error) {
     KLM_SubTextLine record{};
     int32_t screen = 0;
     int32_t line = 0;
@@ -236,13 +267,19 @@ bool append_subtext(const std::vector<std::string>& args, Batch& batch, std::str
     uint32_t text_colour = 0xFFFFFF;
     uint32_t back_colour = 0x000000;
     if (!parse_index_or_all(args[0], SCREEN_COUNT, "screen", screen, error) ||
-        !parse_number(args[1], 0, SCREEN_PIXELS - 1, "line", line, error) ||
-        !parse_number(args[2], 0, SCREEN_PIXELS - 1, "offset", offset, error) || !check_ascii(args[3], error) ||
-        (args.size() > 4 && !parse_colour(args[4], text_colour, error)) ||
+        !parse_text_position(args[1], lines_on_screen(cell), "line", cell, line, error) ||
+        !parse_text_position(args[2], cells_in_line(cell), "offset", cell, offset, error) ||
+        !check_ascii(args[3], error) || (args.size() > 4 && !parse_colour(args[4], text_colour, error)) ||
         (args.size() > 5 && !parse_colour(args[5], back_colour, error))) {
         return false;
     }
     const std::string& text = args[3];
+    if (cell.known() && static_cast<size_t>(offset) + text.size() > static_cast<size_t>(cells_in_line(cell))) {
+        error = "'" + text + "' needs cells " + std::to_string(offset) + ".." +
+                std::to_string(static_cast<size_t>(offset) + text.size() - 1) + " and a line has cells 0.." +
+                std::to_string(cells_in_line(cell) - 1) + " with the font's " + cell_size(cell) + " cells";
+        return false;
+    }
     record._type = TYPE_TFT_SUB_TEXT_LINE;
     record._screen_id = static_cast<uint32_t>(screen);
     record._line_id = static_cast<uint32_t>(line);
@@ -256,7 +293,7 @@ bool append_subtext(const std::vector<std::string>& args, Batch& batch, std::str
     return true;
 }
 
-bool append_image(const std::vector<std::string>& args, Batch& batch, std::string& error) {
+bool append_image(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
     KLM_DrawTFTImage record{};
     int32_t screen = 0;
     int32_t x = 0;
@@ -271,7 +308,7 @@ bool append_image(const std::vector<std::string>& args, Batch& batch, std::strin
         return false;
     }
     std::vector<uint8_t> bmp;
-    if (!read_file(args[1], bmp, error) || !check_bmp(args[1], bmp, error)) {
+    if (!read_screen_bmp(args[1], x, y, bmp, batch, error)) {
         return false;
     }
     record._type = TYPE_DRAW_TFT_IMAGE;
@@ -283,7 +320,7 @@ bool append_image(const std::vector<std::string>& args, Batch& batch, std::strin
     return true;
 }
 
-bool append_blackout(const std::vector<std::string>& args, Batch& batch, std::string& error) {
+bool append_blackout(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
     KLM_BlackoutScreen record{};
     int32_t screen = 0;
     if (!parse_index_or_all(args[0], SCREEN_COUNT, "screen", screen, error)) {
@@ -295,7 +332,7 @@ bool append_blackout(const std::vector<std::string>& args, Batch& batch, std::st
     return true;
 }
 
-bool append_reconfigure(const std::vector<std::string>&, Batch& batch, std::string&) {
+bool append_reconfigure(const std::vector<std::string>&, const TextCell&, Batch& batch, std::string&) {
     KLM_Reconfigure record{};
     record._type = TYPE_RECONFIGURE;
     record._reserved = 0;
@@ -303,7 +340,7 @@ bool append_reconfigure(const std::vector<std::string>&, Batch& batch, std::stri
     return true;
 }
 
-bool append_upload(const std::vector<std::string>& args, Batch& batch, std::string& error) {
+bool append_upload(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
     KLM_UploadImage record{};
     int32_t image = 0;
     if (!parse_number(args[0], 0, std::numeric_limits<int32_t>::max(), "image id", image, error)) {
@@ -327,7 +364,7 @@ bool append_upload(const std::vector<std::string>& args, Batch& batch, std::stri
 }
 
 // The query has no record beyond its type; keylight answers it with one frame.
-bool append_query(const std::vector<std::string>&, Batch& batch, std::string&) {
+bool append_query(const std::vector<std::string>&, const TextCell&, Batch& batch, std::string&) {
     append_u32(batch.bytes, 4);
     append_u32(batch.bytes, TYPE_QUERY);
     ++batch.queries;
@@ -363,8 +400,8 @@ const std::vector<Command>& commands() {
         {"subtext", "SCREEN|all LINE OFFSET TEXT [FG [BG]]",
          "text into the cells from OFFSET of a line, colours #RRGGBB (white on black)", "0 2 4 'OK' '#00FF00'", 4, 6,
          append_subtext},
-        {"image", "SCREEN|all FILE.bmp [X Y]", "24-bit BMP file drawn with its top-left corner at X,Y",
-         "1 logo.bmp 0 0", 2, 4, append_image},
+        {"image", "SCREEN|all FILE [X Y]", "PNG or BMP picture with its top-left corner at X,Y, cut at the edges",
+         "1 logo.png 0 0", 2, 4, append_image},
         {"blackout", "SCREEN|all", "clear a screen to black", "all", 1, 1, append_blackout},
         {"reconfigure", "", "reload the brightness levels from /etc/tesserax/buttonlevel", "", 0, 0,
          append_reconfigure},
@@ -375,7 +412,8 @@ const std::vector<Command>& commands() {
     return table;
 }
 
-bool append_command(const std::vector<std::string>& words, Batch& batch, std::string& error) {
+bool append_command(const std::vector<std::string>& words, const TextCell& cell, Batch& batch,
+                    std::string& error) {
     if (words.empty()) {
         error = "empty command";
         return false;
@@ -390,14 +428,19 @@ bool append_command(const std::vector<std::string>& words, Batch& batch, std::st
         error = argument_count_error(*command, args.size());
         return false;
     }
-    if (!command->append(args, batch, error)) {
+    if (!command->append(args, cell, batch, error)) {
         error = std::string(command->name) + ": " + error;
         return false;
     }
     return true;
 }
 
-bool append_commands(const std::vector<std::string>& words, Batch& batch, std::string& error) {
+bool append_command(const std::vector<std::string>& words, Batch& batch, std::string& error) {
+    return append_command(words, TextCell(), batch, error);
+}
+
+bool append_commands(const std::vector<std::string>& words, const TextCell& cell, Batch& batch,
+                     std::string& error) {
     std::vector<std::string> command;
     for (size_t i = 0; i <= words.size(); ++i) {
         if (i < words.size() && words[i] != COMMAND_SEPARATOR) {
@@ -408,12 +451,16 @@ bool append_commands(const std::vector<std::string>& words, Batch& batch, std::s
             error = words.empty() ? "no command given" : std::string("empty command around '") + COMMAND_SEPARATOR + "'";
             return false;
         }
-        if (!append_command(command, batch, error)) {
+        if (!append_command(command, cell, batch, error)) {
             return false;
         }
         command.clear();
     }
     return true;
+}
+
+bool append_commands(const std::vector<std::string>& words, Batch& batch, std::string& error) {
+    return append_commands(words, TextCell(), batch, error);
 }
 
 bool split_line(const std::string& line, std::vector<std::string>& words, std::string& error) {

@@ -10,12 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "textcell.h"
+
 namespace keylightsend {
 
 // Frames to send in one write, and how many query answers they ask for.
 struct Batch {
     std::vector<uint8_t> bytes; // length-prefixed records in network order, back to back
     int queries = 0;
+    std::vector<std::string> notes; // one line each for standard error: what was changed to fit
 };
 
 // One subcommand: its name, what it takes and the function that appends its frame.
@@ -26,7 +29,7 @@ struct Command {
     const char* example;   // arguments only, after the name
     size_t min_args;
     size_t max_args;
-    bool (*append)(const std::vector<std::string>& args, Batch& batch, std::string& error);
+    bool (*append)(const std::vector<std::string>& args, const TextCell& cell, Batch& batch, std::string& error);
 };
 
 // The subcommands in the order --help lists them.
@@ -37,12 +40,17 @@ constexpr const char* COMMAND_SEPARATOR = ",";
 
 // Appends the frame of one command (words[0] is its name, the rest its arguments). Refuses an
 // unknown name, a wrong number of arguments, a value out of range or a file that cannot be
-// read or is not what the command carries.
+// read or is not what the command carries. Lines and cells of text must fit the screen in the
+// font's cell when the cell is known; without it any line and offset up to 127 goes.
+bool append_command(const std::vector<std::string>& words, const TextCell& cell, Batch& batch,
+                    std::string& error);
 bool append_command(const std::vector<std::string>& words, Batch& batch, std::string& error);
 
 // Appends the frames of every command in words, commands separated by COMMAND_SEPARATOR.
 // Refuses an empty list or an empty command; on a refusal batch may hold the frames of the
 // commands before the refused one.
+bool append_commands(const std::vector<std::string>& words, const TextCell& cell, Batch& batch,
+                     std::string& error);
 bool append_commands(const std::vector<std::string>& words, Batch& batch, std::string& error);
 
 // Splits one input line into words the way a shell does for simple cases: blanks separate,

@@ -1,6 +1,7 @@
 """keylight-send against the real keylight on the virtual panel: every command moves the board."""
 
 import os
+import struct
 import subprocess
 import sys
 import unittest
@@ -10,6 +11,7 @@ from panelharness import Board, glyph_line, klmwire as klm, free_port, tool, wai
 
 BLACK565, WHITE565 = 0x0000, 0xFFFF
 SIDE = 128
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 
 
 def send(port, *args, stdin=None):
@@ -27,6 +29,44 @@ def cell(font_name):
     out = subprocess.run([tool("GLYPHLINE"), font(font_name), "--cell"], check=True,
                          stdout=subprocess.PIPE, text=True).stdout.split()
     return int(out[0]), int(out[1])
+
+
+def ppm_rows(name):
+    """The RGB565 rows of a binary PPM picture in DATA."""
+    with open(os.path.join(DATA, name), "rb") as f:
+        data = f.read()
+    fields, at = [], 0
+    while len(fields) < 4:  # P6, width, height, 255, each followed by one blank
+        end = at
+        while data[end:end + 1] not in b" \t\r\n":
+            end += 1
+        fields.append(data[at:end])
+        at = end + 1
+    width, height = int(fields[1]), int(fields[2])
+    pixel = [data[at + 3 * i:at + 3 * i + 3] for i in range(width * height)]
+    return [[klm.rgb24_to_565(p[0] << 16 | p[1] << 8 | p[2]) for p in pixel[y * width:(y + 1) * width]]
+            for y in range(height)]
+
+
+def top_down_copy(path):
+    """The 24-bit BMP file at path with its rows stored top row first (negative height)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height = struct.unpack_from("<ii", data, 18)
+    stride = (3 * width + 3) // 4 * 4
+    rows = [data[offset + r * stride:offset + (r + 1) * stride] for r in range(height)]
+    return data[:22] + struct.pack("<i", -height) + data[26:offset] + b"".join(reversed(rows))
+
+
+def rgb565_bmp_rows(name):
+    """The pixels of a bottom-up 16-bit RGB565 BMP in DATA, as they are stored."""
+    with open(os.path.join(DATA, name), "rb") as f:
+        data = f.read()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height = struct.unpack_from("<ii", data, 18)
+    stride = (2 * width + 3) // 4 * 4
+    return [list(struct.unpack_from("<%dH" % width, data, offset + (height - 1 - y) * stride)) for y in range(height)]
 
 
 def black_screen():
@@ -110,6 +150,73 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
             self.assertEqual(send(port, "blackout", "all", ",", "query"), (0, ""))
             for n in range(3):
                 self.assertScreenBecomes(board, n, black_screen())
+
+    def test_pictures_imagemagick_writes_reach_the_screen_pixel_for_pixel_and_are_cut_at_its_edges(self):
+        with Board() as board:
+            _, port = self.start_keylight(board)
+            top_down = board.path("photo-top-down.bmp")
+            with open(top_down, "wb") as f:
+                f.write(top_down_copy(os.path.join(DATA, "photo-v5.bmp")))
+            placed = [("photo.png", 0, 0), ("photo-v5.bmp", 24, 0), ("photo-v4.bmp", 48, 0), ("photo-v3.bmp", 72, 0),
+                      ("photo-v5-32.bmp", 96, 0), ("photo-v3-32.bmp", 0, 20), (top_down, 24, 20),
+                      ("logo.bmp", 48, 20), ("four.bmp", 64, 20), ("mono.bmp", 80, 20), ("photo-565.bmp", 0, 40)]
+            args = []
+            for name, x, y in placed:
+                args += ["image", "0", os.path.join(DATA, name), str(x), str(y), ","]
+            self.assertEqual(send(port, *args, "query"), (0, ""))
+            drawn = black_screen()
+            for name, x, y in placed[:-1]:
+                source = "photo.ppm" if "photo" in name else name.replace(".bmp", ".ppm")
+                paste(drawn, x, y, ppm_rows(source))
+            # ImageMagick rounds to RGB565 itself; its words must reach the screen unchanged.
+            paste(drawn, 0, 40, rgb565_bmp_rows("photo-565.bmp"))
+            self.assertScreenBecomes(board, 0, drawn)
+
+            interlaced, logo = os.path.join(DATA, "photo-interlaced.png"), os.path.join(DATA, "logo.bmp")
+            note = "keylight-send: image: %s is %s pixels; at %s only its top-left %s show\n"
+            self.assertEqual(send(port, "image", "1", interlaced, "118", "120", ",", "image", "1", logo, "120", "0",
+                                  ",", "query"),
+                             (0, note % (interlaced, "20 x 14", "118,120", "10 x 8")
+                              + note % (logo, "13 x 7", "120,0", "8 x 7")))
+            cut = black_screen()
+            paste(cut, 118, 120, [row[:10] for row in ppm_rows("photo.ppm")[:8]])
+            paste(cut, 120, 0, [row[:8] for row in ppm_rows("logo.ppm")])
+            self.assertScreenBecomes(board, 1, cut)
+
+    def test_lines_and_cells_are_checked_against_the_font_of_the_device(self):
+        w, h = cell("8x13.pcf.gz")
+        with Board() as board:
+            _, port = self.start_keylight(board)
+
+            def send_on_device(*args):
+                status, output = board.run("KEYLIGHT_SEND", "--port", str(port), *args)
+                return status, output.replace("keylight-send: ", "")
+
+            self.assertEqual(send_on_device("text", "0", "9", "x"),
+                             (2, "text: line must be 0..%d with the font's %d x %d cells, not '9'\n"
+                                 % (SIDE // h - 1, w, h)))
+            self.assertEqual(send_on_device("subtext", "2", "3", "14", "ABCDEFGH"),
+                             (2, "subtext: 'ABCDEFGH' needs cells 14..21 and a line has cells 0..%d with the font's "
+                                 "%d x %d cells\n" % (SIDE // w - 1, w, h)))
+            last_line, last_cell = SIDE // h - 1, SIDE // w - 4
+            self.assertEqual(send_on_device("text", "0", str(last_line), "Last line", ",",
+                                            "subtext", "0", str(last_line), str(last_cell), "ABCD", ",", "query"),
+                             (0, ""))
+            drawn = black_screen()
+            paste(drawn, 0, last_line * h, glyph_line(font("8x13.pcf.gz"), SIDE, "Last line", BLACK565, WHITE565))
+            paste(drawn, last_cell * w, last_line * h, glyph_line(font("8x13.pcf.gz"), 4 * w, "ABCD", WHITE565,
+                                                                 BLACK565))
+            self.assertScreenBecomes(board, 0, drawn)
+
+            w, h = cell("6x10.pcf.gz")
+            board.write("etc/tesserax/launcher.cfg", "[font]\nwidth=6\nheight=10\n")
+            self.assertEqual(send_on_device("text", "0", str(SIDE // h), "x"),
+                             (2, "text: line must be 0..%d with the font's %d x %d cells, not '%d'\n"
+                                 % (SIDE // h - 1, w, h, SIDE // h)))
+            # Without the settings file keylight-send cannot know the font: any line on the screen goes.
+            os.remove(board.path("etc/tesserax/launcher.cfg"))
+            self.assertEqual(send_on_device("text", "0", "20", "x"), (0, ""))
+            self.assertEqual(send_on_device("text", "0", "128", "x"), (2, "text: line must be 0..127, not '128'\n"))
 
     def test_reconfigure_brings_the_screen_level_to_the_backlight(self):
         with Board(buttonlevel="scr 50\n") as board:

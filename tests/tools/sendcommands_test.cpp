@@ -1,6 +1,8 @@
 // Frames that keylight-send builds for each command, byte for byte, and the inputs it refuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -95,7 +97,7 @@ TEST(KeylightSendFrames, subtext_is_white_on_black_unless_told) {
               joined(words_be({34, 18, 0, 0, 0, 1, 0xFFFFFF, 0, 2}), text_bytes("A")));
 }
 
-TEST(KeylightSendFrames, image_carries_the_bmp_file_unchanged_at_its_position) {
+TEST(KeylightSendFrames, image_already_as_keylight_draws_it_goes_unchanged_at_its_position) {
     TempDir dir;
     const std::vector<uint8_t> bmp = bmp24(3, 2, 0x56, 0x34, 0x12);
     const std::string file = dir.write("small.bmp", bmp);
@@ -168,18 +170,49 @@ TEST(KeylightSendRefusals, files_that_cannot_be_read_or_are_not_what_the_command
     EXPECT_EQ(refusal_of({"image", "0", missing}), "image: cannot read " + missing + ": No such file or directory");
     EXPECT_EQ(refusal_of({"upload", "1", missing}), "upload: cannot read " + missing + ": No such file or directory");
 
-    const std::string text_file = dir.write("notes.bmp", text_bytes("just some words, no picture at all here"));
-    EXPECT_EQ(refusal_of({"image", "0", text_file}), "image: " + text_file + " is not a BMP file");
-
-    std::vector<uint8_t> paletted = bmp24(2, 2, 0, 0, 0);
-    paletted[28] = 8;
-    const std::string eight_bit = dir.write("paletted.bmp", paletted);
-    EXPECT_EQ(refusal_of({"image", "0", eight_bit}),
-              "image: " + eight_bit + " is a 8-bit BMP; only 24-bit BMP files can be drawn");
-
     const std::string short_image = dir.write("short.img", std::vector<uint8_t>(100));
     EXPECT_EQ(refusal_of({"upload", "1", short_image}),
               "upload: " + short_image + " holds 100 bytes; an uploaded image is 120 bytes");
+}
+
+// A BMP file of 2 x 2 pixels with one field of its header changed.
+std::vector<uint8_t> bmp_with(size_t at, std::initializer_list<uint8_t> bytes) {
+    std::vector<uint8_t> bmp = bmp24(2, 2, 0, 0, 0);
+    std::copy(bytes.begin(), bytes.end(), bmp.begin() + static_cast<std::ptrdiff_t>(at));
+    return bmp;
+}
+
+TEST(KeylightSendRefusals, pictures_name_their_format_and_headers_cannot_ask_for_more_than_the_file_holds) {
+    TempDir dir;
+    std::vector<uint8_t> png_start(64);
+    {
+        std::ifstream in(std::string(KEYLIGHT_SEND_TEST_DATA) + "/photo.png", std::ios::binary);
+        in.read(reinterpret_cast<char*>(png_start.data()), static_cast<std::streamsize>(png_start.size()));
+    }
+    const struct {
+        std::vector<uint8_t> file;
+        std::string reason; // after the file's name
+    } cases[] = {
+        {text_bytes("just some words, no picture at all here"), " is neither a PNG nor a BMP file"},
+        {{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F'},
+         " is a JPEG file; keylight-send draws PNG and BMP files"},
+        {bmp_with(28, {4, 0, 2}), " is a 4-bit BMP with RLE4 compression, which keylight-send cannot read"},
+        {bmp_with(28, {2}), " is a 2-bit BMP, which keylight-send cannot read"},
+        {bmp_with(14, {12}), " is a BMP with a 12-byte header, which keylight-send cannot read"},
+        {bmp_with(18, {0, 0, 0, 0}), " has no pixels"},
+        // Sizes a 32-bit size_t would wrap: width x height x 3 and a height of -2^31.
+        {bmp_with(18, {0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F}),
+         " is 2147483647 x 2147483647 pixels; keylight-send takes pictures of at most 8192 x 8192"},
+        {bmp_with(22, {0, 0, 0, 0x80}),
+         " is 2 x 2147483648 pixels; keylight-send takes pictures of at most 8192 x 8192"},
+        {bmp_with(18, {0, 0x20, 0, 0, 0, 0x20, 0, 0}), " is cut short (70 bytes)"},
+        {bmp_with(10, {0xF0, 0xFF, 0xFF, 0xFF}), " is cut short (70 bytes)"},
+        {png_start, " cannot be read as PNG: the file is cut short"},
+    };
+    for (const auto& c : cases) {
+        const std::string file = dir.write("picture", c.file);
+        EXPECT_EQ(refusal_of({"image", "0", file}), "image: " + file + c.reason);
+    }
 }
 
 TEST(KeylightSendLines, split_like_a_shell_for_quotes_escapes_and_comments) {
@@ -270,7 +303,7 @@ TEST(KeylightSendOptions, help_lists_every_command_with_an_example) {
 
 TEST(KeylightSendOptions, help_examples_are_themselves_accepted) {
     for (const keylightsend::Command& command : keylightsend::commands()) {
-        if (std::string(command.example).find(".bmp") != std::string::npos ||
+        if (std::string(command.example).find(".png") != std::string::npos ||
             std::string(command.example).find(".img") != std::string::npos) {
             continue; // they name files of the reader's own
         }

@@ -53,6 +53,7 @@ inline std::vector<uint8_t> bmp24(int width, int height, uint8_t blue, uint8_t g
     put32(22, static_cast<uint32_t>(height));
     bmp[26] = 1;
     bmp[28] = 24;
+    put32(34, file_size - 54);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const size_t at = static_cast<size_t>(54 + y * row_bytes + 3 * x);

@@ -1,0 +1,519 @@
+#include "sendpicture.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstring>
+
+namespace keylightsend {
+namespace {
+
+constexpr size_t FILE_HEADER_BYTES = 14;
+constexpr uint32_t KEYLIGHT_INFO_HEADER_BYTES = 40;
+constexpr uint16_t KEYLIGHT_BITS_PER_PIXEL = 24;
+
+// BMP compression codes.
+constexpr uint32_t BI_RGB = 0;
+constexpr uint32_t BI_RLE8 = 1;
+constexpr uint32_t BI_BITFIELDS = 3;
+
+// Offsets in a BMP file.
+constexpr size_t AT_PIXEL_OFFSET = 10;
+constexpr size_t AT_HEADER_SIZE = 14;
+constexpr size_t AT_WIDTH = 18;
+constexpr size_t AT_HEIGHT = 22;
+constexpr size_t AT_PLANES = 26;
+constexpr size_t AT_BITS = 28;
+constexpr size_t AT_COMPRESSION = 30;
+constexpr size_t AT_COLOURS_USED = 46;
+constexpr size_t AT_MASKS = 54;       // red, green, blue: in the header or right after a 40-byte one
+constexpr size_t AT_ALPHA_MASK = 66;  // only in headers of 56 bytes and more
+
+// A format by the bytes its files begin with, so that a refusal can say what the file is.
+struct Signature {
+    size_t at;
+    const char* bytes;
+    size_t length;
+    const char* format;
+};
+const Signature SIGNATURES[] = {
+    {0, "\x89PNG\r\n\x1a\n", 8, "PNG"},
+    {0, "BM", 2, "BMP"},
+    {0, "\xFF\xD8\xFF", 3, "JPEG"},
+    {0, "GIF8", 4, "GIF"},
+    {0, "II*\0", 4, "TIFF"},
+    {0, "MM\0*", 4, "TIFF"},
+    {8, "WEBP", 4, "WebP"},
+    {0, "\0\0\1\0", 4, "Windows icon"},
+};
+
+// Information header sizes of the BMP versions read here (3, its two Adobe variants, 4, 5).
+const uint32_t BMP_HEADER_SIZES[] = {40, 52, 56, 108, 124};
+
+// Pixel layouts read here: bits per pixel and compression.
+struct BmpKind {
+    uint16_t bits;
+    uint32_t compression;
+};
+const BmpKind BMP_KINDS[] = {
+    {1, BI_RGB}, {4, BI_RGB}, {8, BI_RGB}, {8, BI_RLE8}, {16, BI_RGB},
+    {16, BI_BITFIELDS}, {24, BI_RGB}, {32, BI_RGB}, {32, BI_BITFIELDS},
+};
+
+struct CompressionName {
+    uint32_t code;
+    const char* name;
+};
+const CompressionName COMPRESSION_NAMES[] = {
+    {1, "RLE8"}, {2, "RLE4"}, {3, "bit-field"}, {4, "JPEG"}, {5, "PNG"}, {6, "alpha bit-field"},
+};
+
+const char* format_of(const std::vector<uint8_t>& file) {
+    for (const Signature& signature : SIGNATURES) {
+        if (file.size() >= signature.at + signature.length &&
+            std::memcmp(file.data() + signature.at, signature.bytes, signature.length) == 0) {
+            return signature.format;
+        }
+    }
+    return nullptr;
+}
+
+uint32_t le16(const uint8_t* at) { return static_cast<uint32_t>(at[0] | (at[1] << 8)); }
+
+uint32_t le32(const uint8_t* at) {
+    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
+           static_cast<uint32_t>(at[3]) << 24;
+}
+
+bool check_dimensions(const std::string& name, int64_t width, int64_t height, std::string& error) {
+    if (width <= 0 || height <= 0) {
+        error = name + " has no pixels";
+        return false;
+    }
+    if (width > PICTURE_SIDE_MAX || height > PICTURE_SIDE_MAX) {
+        error = name + " is " + std::to_string(width) + " x " + std::to_string(height) +
+                " pixels; keylight-send takes pictures of at most " + std::to_string(PICTURE_SIDE_MAX) + " x " +
+                std::to_string(PICTURE_SIDE_MAX);
+        return false;
+    }
+    return true;
+}
+
+// Sizes the picture to what shows of a file_width x file_height picture; every pixel black.
+void fit_to_room(ScreenPicture& picture, uint32_t file_width, uint32_t file_height, uint32_t room_width,
+                 uint32_t room_height) {
+    picture.file_width = file_width;
+    picture.file_height = file_height;
+    picture.width = std::min(file_width, room_width);
+    picture.height = std::min(file_height, room_height);
+    picture.rgb.assign(static_cast<size_t>(picture.width) * picture.height * 3, 0);
+}
+
+// Sets a pixel, weighting the colour by its opacity: what a transparent pixel leaves is black.
+void put_pixel(ScreenPicture& picture, uint32_t x, uint32_t y, uint32_t red, uint32_t green, uint32_t blue,
+               uint32_t alpha) {
+    uint8_t* at = &picture.rgb[(static_cast<size_t>(y) * picture.width + x) * 3];
+    at[0] = static_cast<uint8_t>((red * alpha + 127) / 255);
+    at[1] = static_cast<uint8_t>((green * alpha + 127) / 255);
+    at[2] = static_cast<uint8_t>((blue * alpha + 127) / 255);
+}
+
+// The value of one colour channel under its mask, scaled to 0..255.
+uint32_t channel(uint32_t value, uint32_t mask) {
+    if (mask == 0) {
+        return 0;
+    }
+    int shift = 0;
+    while (((mask >> shift) & 1) == 0) {
+        ++shift;
+    }
+    const uint64_t top = mask >> shift;
+    return static_cast<uint32_t>((static_cast<uint64_t>((value & mask) >> shift) * 255 + top / 2) / top);
+}
+
+// ---- BMP --------------------------------------------------------------------------------
+
+struct BmpLayout {
+    uint32_t bits = 0;
+    uint32_t compression = 0;
+    uint64_t pixel_offset = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    bool top_down = false;
+    uint32_t masks[4] = {}; // red, green, blue, alpha
+    const uint8_t* palette = nullptr;
+    uint32_t palette_count = 0;
+};
+
+std::string cut_short(const std::string& name, size_t size) {
+    return name + " is cut short (" + std::to_string(size) + " bytes)";
+}
+
+bool check_bmp_kind(const std::string& name, uint32_t bits, uint32_t compression, std::string& error) {
+    for (const BmpKind& kind : BMP_KINDS) {
+        if (kind.bits == bits && kind.compression == compression) {
+            return true;
+        }
+    }
+    error = name + " is a " + std::to_string(bits) + "-bit BMP";
+    if (compression != BI_RGB) {
+        std::string method = "type " + std::to_string(compression);
+        for (const CompressionName& known : COMPRESSION_NAMES) {
+            if (known.code == compression) {
+                method = known.name;
+            }
+        }
+        error += " with " + method + " compression";
+    }
+    error += ", which keylight-send cannot read";
+    return false;
+}
+
+bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, BmpLayout& layout,
+                     std::string& error) {
+    const uint8_t* bytes = file.data();
+    if (file.size() < AT_HEADER_SIZE + 4) {
+        error = cut_short(name, file.size());
+        return false;
+    }
+    const uint32_t header_size = le32(bytes + AT_HEADER_SIZE);
+    if (std::find(std::begin(BMP_HEADER_SIZES), std::end(BMP_HEADER_SIZES), header_size) == std::end(BMP_HEADER_SIZES)) {
+        error = name + " is a BMP with a " + std::to_string(header_size) +
+                "-byte header, which keylight-send cannot read";
+        return false;
+    }
+    if (file.size() < FILE_HEADER_BYTES + header_size) {
+        error = cut_short(name, file.size());
+        return false;
+    }
+    const uint32_t planes = le16(bytes + AT_PLANES);
+    layout.bits = le16(bytes + AT_BITS);
+    layout.compression = le32(bytes + AT_COMPRESSION);
+    if (planes != 1) {
+        error = name + " is a BMP with " + std::to_string(planes) + " colour planes, which keylight-send cannot read";
+        return false;
+    }
+    if (!check_bmp_kind(name, layout.bits, layout.compression, error)) {
+        return false;
+    }
+    const auto width = static_cast<int32_t>(le32(bytes + AT_WIDTH));
+    const auto height = static_cast<int32_t>(le32(bytes + AT_HEIGHT));
+    // A negative height means the rows are stored top row first; INT32_MIN has no opposite in 32 bits.
+    layout.top_down = height < 0;
+    const int64_t rows = layout.top_down ? -static_cast<int64_t>(height) : height;
+    if (!check_dimensions(name, width, rows, error)) {
+        return false;
+    }
+    layout.width = static_cast<uint32_t>(width);
+    layout.height = static_cast<uint32_t>(rows);
+    layout.pixel_offset = le32(bytes + AT_PIXEL_OFFSET);
+
+    if (layout.compression == BI_BITFIELDS) {
+        if (file.size() < AT_MASKS + 12) {
+            error = cut_short(name, file.size());
+            return false;
+        }
+        for (size_t i = 0; i < 3; ++i) {
+            layout.masks[i] = le32(bytes + AT_MASKS + 4 * i);
+        }
+        layout.masks[3] = header_size >= AT_ALPHA_MASK + 4 - FILE_HEADER_BYTES ? le32(bytes + AT_ALPHA_MASK) : 0;
+    } else if (layout.bits == 16) {
+        const uint32_t rgb555[4] = {0x7C00, 0x03E0, 0x001F, 0};
+        std::copy(std::begin(rgb555), std::end(rgb555), layout.masks);
+    } else if (layout.bits == 32) {
+        const uint32_t rgb888[4] = {0xFF0000, 0x00FF00, 0x0000FF, 0};
+        std::copy(std::begin(rgb888), std::end(rgb888), layout.masks);
+    }
+
+    if (layout.bits <= 8) {
+        const uint32_t entries = 1u << layout.bits;
+        const uint32_t used = le32(bytes + AT_COLOURS_USED);
+        layout.palette_count = used == 0 ? entries : std::min(used, entries);
+        const uint64_t palette_at = FILE_HEADER_BYTES + header_size;
+        if (palette_at + 4ull * layout.palette_count > file.size()) {
+            error = cut_short(name, file.size());
+            return false;
+        }
+        layout.palette = bytes + palette_at;
+    }
+
+    if (layout.compression != BI_RLE8) {
+        const uint64_t stride = (static_cast<uint64_t>(layout.bits) * layout.width + 31) / 32 * 4;
+        if (layout.pixel_offset > file.size() || stride * layout.height > file.size() - layout.pixel_offset) {
+            error = cut_short(name, file.size());
+            return false;
+        }
+    } else if (layout.pixel_offset > file.size()) {
+        error = cut_short(name, file.size());
+        return false;
+    }
+    return true;
+}
+
+void put_palette_pixel(ScreenPicture& picture, const BmpLayout& layout, uint32_t x, uint32_t y, uint32_t index) {
+    if (index < layout.palette_count) {
+        const uint8_t* entry = layout.palette + 4 * index; // blue, green, red, unused
+        put_pixel(picture, x, y, entry[2], entry[1], entry[0], 255);
+    }
+}
+
+// Row y of the picture (0 the top) in the file's row order.
+uint64_t stored_row(const BmpLayout& layout, uint64_t y) { return layout.top_down ? y : layout.height - 1 - y; }
+
+void decode_bmp_rows(const std::vector<uint8_t>& file, const BmpLayout& layout, ScreenPicture& picture) {
+    const uint64_t stride = (static_cast<uint64_t>(layout.bits) * layout.width + 31) / 32 * 4;
+    for (uint32_t y = 0; y < picture.height; ++y) {
+        const uint8_t* row = file.data() + layout.pixel_offset + stored_row(layout, y) * stride;
+        for (uint32_t x = 0; x < picture.width; ++x) {
+            if (layout.bits <= 8) {
+                const uint32_t bit = x * layout.bits;
+                const uint32_t index = (row[bit / 8] >> (8 - layout.bits - bit % 8)) & ((1u << layout.bits) - 1);
+                put_palette_pixel(picture, layout, x, y, index);
+            } else if (layout.bits == 24) {
+                const uint8_t* pixel = row + 3 * x; // blue, green, red
+                put_pixel(picture, x, y, pixel[2], pixel[1], pixel[0], 255);
+            } else {
+                const uint32_t value = layout.bits == 16 ? le16(row + 2 * x) : le32(row + 4 * x);
+                const uint32_t alpha = layout.masks[3] ? channel(value, layout.masks[3]) : 255;
+                put_pixel(picture, x, y, channel(value, layout.masks[0]), channel(value, layout.masks[1]),
+                          channel(value, layout.masks[2]), alpha);
+            }
+        }
+    }
+}
+
+// Runs of one palette index, literal runs, line ends and jumps; pixels the stream skips stay black.
+bool decode_bmp_rle8(const std::string& name, const std::vector<uint8_t>& file, const BmpLayout& layout,
+                     ScreenPicture& picture, std::string& error) {
+    uint64_t x = 0;
+    uint64_t row = 0; // in the file's order
+    auto put = [&](uint32_t index) {
+        if (x < picture.width && row < layout.height) {
+            const uint64_t y = stored_row(layout, row);
+            if (y < picture.height) {
+                put_palette_pixel(picture, layout, static_cast<uint32_t>(x), static_cast<uint32_t>(y), index);
+            }
+        }
+        ++x;
+    };
+    for (size_t at = static_cast<size_t>(layout.pixel_offset); row < layout.height;) {
+        if (file.size() - at < 2) {
+            error = cut_short(name, file.size());
+            return false;
+        }
+        const uint32_t count = file[at];
+        const uint32_t value = file[at + 1];
+        at += 2;
+        if (count > 0) {
+            for (uint32_t i = 0; i < count; ++i) {
+                put(value);
+            }
+        } else if (value == 0) { // end of line
+            x = 0;
+            ++row;
+        } else if (value == 1) { // end of bitmap
+            break;
+        } else if (value == 2) { // jump right and up
+            if (file.size() - at < 2) {
+                error = cut_short(name, file.size());
+                return false;
+            }
+            x += file[at];
+            row += file[at + 1];
+            at += 2;
+        } else { // value literal indices, padded to an even count
+            const size_t padded = value + (value & 1);
+            if (file.size() - at < padded) {
+                error = cut_short(name, file.size());
+                return false;
+            }
+            for (uint32_t i = 0; i < value; ++i) {
+                put(file[at + i]);
+            }
+            at += padded;
+        }
+    }
+    return true;
+}
+
+bool read_bmp(const std::string& name, const std::vector<uint8_t>& file, uint32_t room_width, uint32_t room_height,
+              ScreenPicture& picture, std::string& error) {
+    BmpLayout layout;
+    if (!read_bmp_layout(name, file, layout, error)) {
+        return false;
+    }
+    fit_to_room(picture, layout.width, layout.height, room_width, room_height);
+    if (layout.compression == BI_RLE8) {
+        return decode_bmp_rle8(name, file, layout, picture, error);
+    }
+    decode_bmp_rows(file, layout, picture);
+    return true;
+}
+
+// ---- PNG --------------------------------------------------------------------------------
+
+// libpng reports errors through a handler that must not return: it jumps back to read_png.
+struct PngFailure {
+    std::jmp_buf jump;
+    std::string reason;
+};
+
+struct PngSource {
+    const std::vector<uint8_t>* file;
+    size_t at;
+};
+
+// Everything read_png_rows fills lives in read_png's frame, which a jump out of libpng returns to.
+struct PngBuffers {
+    PngSource source;
+    std::vector<uint8_t> rows; // the rows that show, 4 bytes red, green, blue, alpha per pixel
+    std::vector<uint8_t> scratch;
+    size_t row_bytes = 0;
+};
+
+void on_png_error(png_structp png, png_const_charp message) {
+    auto* failure = static_cast<PngFailure*>(png_get_error_ptr(png));
+    failure->reason = message;
+    std::longjmp(failure->jump, 1);
+}
+
+void ignore_png_warning(png_structp, png_const_charp) {}
+
+void read_png_bytes(png_structp png, png_bytep out, png_size_t length) {
+    auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
+    if (length > source->file->size() - source->at) {
+        png_error(png, "the file is cut short");
+    }
+    std::memcpy(out, source->file->data() + source->at, length);
+    source->at += length;
+}
+
+// Reads the header, then the rows that show as 8-bit RGBA, whatever the file's colour type.
+bool read_png_rows(png_structp png, png_infop info, const std::string& name, uint32_t room_height,
+                   PngBuffers& buffers, std::string& error) {
+    png_set_read_fn(png, &buffers.source, read_png_bytes);
+    png_read_info(png, info);
+    const uint32_t width = png_get_image_width(png, info);
+    const uint32_t height = png_get_image_height(png, info);
+    if (!check_dimensions(name, width, height, error)) {
+        return false;
+    }
+    png_set_expand(png);
+    png_set_strip_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    buffers.row_bytes = static_cast<size_t>(width) * 4;
+    if (png_get_rowbytes(png, info) != buffers.row_bytes) {
+        error = name + " is a PNG whose pixels keylight-send cannot convert";
+        return false;
+    }
+    const uint32_t shown = std::min(height, room_height);
+    buffers.rows.assign(buffers.row_bytes * shown, 0);
+    buffers.scratch.assign(buffers.row_bytes, 0);
+    // An interlaced picture comes in passes over every row; a plain one can stop after what shows.
+    for (int pass = 0; pass < passes; ++pass) {
+        for (uint32_t y = 0; y < (passes == 1 ? shown : height); ++y) {
+            png_read_row(png, y < shown ? &buffers.rows[buffers.row_bytes * y] : buffers.scratch.data(), nullptr);
+        }
+    }
+    return true;
+}
+
+bool read_png(const std::string& name, const std::vector<uint8_t>& file, uint32_t room_width, uint32_t room_height,
+              ScreenPicture& picture, std::string& error) {
+    PngFailure failure;
+    PngBuffers buffers{{&file, 0}, {}, {}, 0};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, on_png_error, ignore_png_warning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        error = "no memory to read " + name;
+        return false;
+    }
+    if (setjmp(failure.jump) != 0) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        error = name + " cannot be read as PNG: " + failure.reason;
+        return false;
+    }
+    const bool read = read_png_rows(png, info, name, room_height, buffers, error);
+    const uint32_t width = png_get_image_width(png, info);
+    const uint32_t height = png_get_image_height(png, info);
+    png_destroy_read_struct(&png, &info, nullptr);
+    if (!read) {
+        return false;
+    }
+    fit_to_room(picture, width, height, room_width, room_height);
+    for (uint32_t y = 0; y < picture.height; ++y) {
+        const uint8_t* row = &buffers.rows[buffers.row_bytes * y];
+        for (uint32_t x = 0; x < picture.width; ++x) {
+            const uint8_t* pixel = row + 4 * x;
+            put_pixel(picture, x, y, pixel[0], pixel[1], pixel[2], pixel[3]);
+        }
+    }
+    return true;
+}
+
+void append_le16(std::vector<uint8_t>& bytes, uint32_t value) {
+    bytes.push_back(static_cast<uint8_t>(value));
+    bytes.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void append_le32(std::vector<uint8_t>& bytes, uint32_t value) {
+    append_le16(bytes, value & 0xFFFF);
+    append_le16(bytes, value >> 16);
+}
+
+} // namespace
+
+bool read_picture(const std::string& name, const std::vector<uint8_t>& file, uint32_t room_width,
+                  uint32_t room_height, ScreenPicture& picture, std::string& error) {
+    const char* format = format_of(file);
+    if (format && std::strcmp(format, "PNG") == 0) {
+        return read_png(name, file, room_width, room_height, picture, error);
+    }
+    if (format && std::strcmp(format, "BMP") == 0) {
+        return read_bmp(name, file, room_width, room_height, picture, error);
+    }
+    error = format ? name + " is a " + format + " file; keylight-send draws PNG and BMP files"
+                   : name + " is neither a PNG nor a BMP file";
+    return false;
+}
+
+std::vector<uint8_t> bmp24_of(const ScreenPicture& picture) {
+    // keylight skips (width AND 3) bytes after each row: the padding to a multiple of 4.
+    const uint32_t row_bytes = 3 * picture.width + (picture.width & 3);
+    const uint32_t pixel_bytes = row_bytes * picture.height;
+    const uint32_t offset = FILE_HEADER_BYTES + KEYLIGHT_INFO_HEADER_BYTES;
+    std::vector<uint8_t> bmp;
+    bmp.reserve(offset + pixel_bytes);
+    bmp.push_back('B');
+    bmp.push_back('M');
+    append_le32(bmp, offset + pixel_bytes);
+    append_le32(bmp, 0); // two reserved words
+    append_le32(bmp, offset);
+    append_le32(bmp, KEYLIGHT_INFO_HEADER_BYTES);
+    append_le32(bmp, picture.width);
+    append_le32(bmp, picture.height); // positive: bottom row first
+    append_le16(bmp, 1);              // colour planes
+    append_le16(bmp, KEYLIGHT_BITS_PER_PIXEL);
+    append_le32(bmp, BI_RGB);
+    append_le32(bmp, pixel_bytes);
+    for (int unused = 0; unused < 4; ++unused) { // resolutions, colours used, important colours
+        append_le32(bmp, 0);
+    }
+    for (uint32_t y = picture.height; y-- > 0;) {
+        const uint8_t* row = &picture.rgb[static_cast<size_t>(y) * picture.width * 3];
+        for (uint32_t x = 0; x < picture.width; ++x) {
+            bmp.push_back(row[3 * x + 2]);
+            bmp.push_back(row[3 * x + 1]);
+            bmp.push_back(row[3 * x]);
+        }
+        bmp.insert(bmp.end(), picture.width & 3, 0);
+    }
+    return bmp;
+}
+
+} // namespace keylightsend
