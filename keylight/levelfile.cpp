@@ -1,7 +1,9 @@
 #include "levelfile.h"
 
+#include <QDebug>
 #include <QFile>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -21,6 +23,10 @@ void LevelFile::read(ButtonLevels& levels, FPGA* fpga) const {
     puts("keylight:reconfig ");
     FILE* file = fopen(QFile::encodeName(path).constData(), "r");
     if (file == nullptr) {
+        qCritical().noquote() << QStringLiteral(
+            "keylight: level file \"%1\" cannot be read (%2), the screen intensity stays as it "
+            "is: it takes the lines \"led N\", \"lcd N\" and \"scr N\"")
+            .arg(path, QString::fromLocal8Bit(strerror(errno)));
         return;
     }
     char line[kLineBuffer];

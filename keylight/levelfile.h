@@ -24,7 +24,8 @@ public:
     // the file line by line into levels. Every "scr" line posts setTFTIntensity with the screen
     // level that holds after that line when fpga is not null (a line whose number is missing
     // posts the unchanged level). An unknown key prints "keylight:unknown type KEY". A file that
-    // cannot be opened leaves levels as they are, silently. No range is enforced here.
+    // cannot be opened leaves levels as they are and is reported in one critical Qt message.
+    // No range is enforced here.
     void read(ButtonLevels& levels, FPGA* fpga) const;
 
 private:
