@@ -50,7 +50,8 @@ int tft_pixels(int mask, uint16_t* words, uint32_t count);  // one burst, count 
 int tft_register(int mask, int number, uint16_t value);
 
 // Opens "/dev/fpga-reg" into fpga_fd and initialises FreeType. Reports nothing: a missing
-// device leaves fpga_fd at -1 and every later access fails silently.
+// device leaves fpga_fd at -1 and every later access fails silently. errno is left as the
+// device's open left it, so a caller can say why the device is not open.
 void panel_open();
 // Releases the font face and FreeType. The descriptor stays open.
 void panel_close();

@@ -4,6 +4,7 @@
 #include "panel_internal.h"
 #include "registers.h"
 
+#include <cerrno>
 #include <cstdio>
 
 int screen_mask(int screenId) {
@@ -54,7 +55,9 @@ void tft_full_window() {
 
 void panel_open() {
     fpga_fd = fpga_open(nullptr);
+    const int open_error = errno;
     text_engine_start();
+    errno = open_error;
 }
 
 void panel_close() { text_engine_stop(); }

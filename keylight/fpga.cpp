@@ -6,6 +6,11 @@
 #include <QSettings>
 #include <QStringList>
 
+#include <grp.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +39,46 @@ QString quotedList(const QStringList& items) {
     return QLatin1Char('(') + quoted.join(QStringLiteral(", ")) + QLatin1Char(')');
 }
 
+// The name of the group this process runs as, the one the device must grant access to.
+QString processGroup() {
+    const group* entry = getgrgid(getegid());
+    return entry ? QString::fromLocal8Bit(entry->gr_name) : QString::number(getegid());
+}
+
+// One line that says why the register device is not open and what brings it back; the hardware
+// library itself stays silent about it.
+void reportClosedDevice(int error) {
+    const char* const device = "/dev/fpga-reg";
+    if (error == ENOENT) {
+        qCritical().noquote() << QStringLiteral(
+            "keylight: register device \"%1\" is missing, nothing reaches the panel: load the "
+            "FPGA driver, then systemctl restart panelprime keylight").arg(device);
+    } else if (error == EACCES || error == EPERM) {
+        qCritical().noquote() << QStringLiteral(
+            "keylight: no read-write access to register device \"%1\" (%2): it must be "
+            "read-write for group \"%3\" (udevadm trigger applies the package's device rule), "
+            "then systemctl restart panelprime keylight")
+            .arg(device, QString::fromLocal8Bit(strerror(error)), processGroup());
+    } else {
+        qCritical().noquote() << QStringLiteral(
+            "keylight: register device \"%1\" cannot be opened (%2), nothing reaches the panel")
+            .arg(device, QString::fromLocal8Bit(strerror(error)));
+    }
+}
+
+// Why a settings file could not be read, and what to do about it.
+void reportUnreadableSettings(const QString& path, QSettings::Status status) {
+    if (status == QSettings::FormatError) {
+        qCritical().noquote() << QStringLiteral(
+            "keylight: settings file \"%1\" is not an INI file: correct it, for example "
+            "[font] with width=8 and height=13").arg(path);
+    } else {
+        qCritical().noquote() << QStringLiteral(
+            "keylight: settings file \"%1\" cannot be read: make it readable for keylight's "
+            "user (chmod 644)").arg(path);
+    }
+}
+
 }  // namespace
 
 FPGA::FPGA(const QString& settingsPath_, const QString& fontDir_)
@@ -43,6 +88,9 @@ FPGA::FPGA(const QString& settingsPath_, const QString& fontDir_)
         watcher.addPath(settingsFolder);
     }
     panel_open();
+    if (fpga_fd < 0) {
+        reportClosedDevice(errno);
+    }
     check_font_settings(settingsPath);
     qDebug().noquote() << "Files being watched:" << quotedList(watcher.files());
 
@@ -128,7 +176,14 @@ void FPGA::check_font_settings(const QString& path) {
     QSettings settings(path, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError) {
         qDebug() << "Error accessing '" << path << "' for reading";
+        reportUnreadableSettings(path, settings.status());
         return;
+    }
+    // QSettings reads a missing file as an empty one: no font, and text lines stay blank.
+    if (!QFileInfo::exists(path)) {
+        qCritical().noquote() << QStringLiteral(
+            "keylight: settings file \"%1\" is missing, text lines stay blank: write [font] "
+            "with width=8 and height=13 into it").arg(path);
     }
     settings.beginGroup(QStringLiteral("font"));
     const int width = settings.value(QStringLiteral("width"), 0).toInt();
@@ -150,6 +205,12 @@ void FPGA::check_font_settings(const QString& path) {
         qDebug() << "keylight: Successfully changed to font" << fontPath;
     } else {
         qDebug() << "Error loading font '" << fontPath << "' from configuration file.";
+        if (!QFileInfo::exists(fontPath)) {
+            qCritical().noquote() << QStringLiteral(
+                "keylight: no font file \"%1\" for [font] width=%2 height=%3 of \"%4\": set "
+                "a size that has a file in \"%5\"").arg(fontPath).arg(width).arg(height)
+                .arg(path, fontDir);
+        }
     }
 }
 

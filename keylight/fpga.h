@@ -26,7 +26,8 @@ class FPGA : public QObject {
     Q_OBJECT
 
 public:
-    // Opens the register device, loads the font that settingsPath names (fonts are looked up
+    // Opens the register device (a device that does not open is named in one critical line,
+    // with the remedy), loads the font that settingsPath names (fonts are looked up
     // in fontDir), starts watching settingsPath, starts the worker thread and posts the
     // blackout of all screens as its first task. The program uses the defaults; tests point
     // both paths at a temporary folder.

@@ -1,8 +1,10 @@
 #include "levelfile.h"
 
+#include <QDebug>
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +39,10 @@ void LevelFile::read(ButtonLevels& levels, FPGA* fpga) const {
     puts("keylight:reconfig ");
     FILE* file = fopen(QFile::encodeName(path).constData(), "r");
     if (file == nullptr) {
+        qCritical().noquote() << QStringLiteral(
+            "keylight: level file \"%1\" cannot be read (%2), the screen intensity stays as it "
+            "is: it takes the lines \"led N\", \"lcd N\" and \"scr N\"")
+            .arg(path, QString::fromLocal8Bit(strerror(errno)));
         return;
     }
     char line[kLineBuffer];

@@ -25,7 +25,7 @@ public:
     // level that holds after that line when fpga is not null (a line whose number is missing
     // posts the unchanged level; a number beyond 32 bits is taken as the nearest int). An
     // unknown key prints "keylight:unknown type KEY". A file that cannot be opened leaves
-    // levels as they are, silently. No range is enforced here.
+    // levels as they are and is reported in one critical Qt message. No range is enforced here.
     void read(ButtonLevels& levels, FPGA* fpga) const;
 
 private:

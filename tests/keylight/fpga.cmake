@@ -6,6 +6,7 @@ add_executable(keylightfpga_tests
   ${CMAKE_CURRENT_LIST_DIR}/worker_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fontsettings_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/levelfile_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/setupfaults_test.cpp
 )
 target_compile_definitions(keylightfpga_tests PRIVATE PANEL_X11_FONT_DIR="${PANEL_X11_FONT_DIR}")
 target_link_libraries(keylightfpga_tests PRIVATE
