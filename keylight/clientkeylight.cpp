@@ -4,10 +4,12 @@
 #include <QTcpSocket>
 #include <QtEndian>
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
 #include "buttonsetter.h"
+#include "fpga.h"
 
 namespace keylight {
 
@@ -28,15 +30,22 @@ int takeTag() {
 
 }  // namespace
 
-ClientKeylight::ClientKeylight(QObject* parent, QTcpSocket* socket, ButtonSetter* setter)
-    : QObject(parent), _socket(socket), _setter(setter), _tag(takeTag()) {
+ClientKeylight::ClientKeylight(QObject* parent, QTcpSocket* socket, ButtonSetter* setter,
+                               FPGA* fpga)
+    : QObject(parent), _socket(socket), _setter(setter), _fpga(fpga), _tag(takeTag()) {
     if (_socket == nullptr) {
         qDebug() << "collector: ClientKeylight::ClientKeylight, null socket";
         return;
     }
     _descriptor = static_cast<int>(_socket->socketDescriptor());
+    // Unlimited, the socket would read everything the peer sends into memory.
+    _socket->setReadBufferSize(kReadChunk);
     connect(_socket, &QTcpSocket::disconnected, this, &ClientKeylight::clientDisconnected);
     connect(_socket, &QTcpSocket::readyRead, this, &ClientKeylight::clientData);
+    connect(_socket, &QTcpSocket::bytesWritten, this, &ClientKeylight::resumeReading);
+    if (_fpga != nullptr) {
+        connect(_fpga, &FPGA::queueDrained, this, &ClientKeylight::resumeReading);
+    }
 }
 
 ClientKeylight::~ClientKeylight() {
@@ -54,9 +63,11 @@ void ClientKeylight::clientData() {
         qDebug() << "keylight::ClientKeylight::clientData NULL socket";
         return;
     }
+    _held = !mayRead();
     std::vector<QByteArray> batch;
     uint32_t oversized = 0;
-    while (_socket->bytesAvailable() > 0) {
+    uint32_t frameInProgress = 0;
+    while (!_held && _socket->bytesAvailable() > 0) {
         char prefix[kPrefixSize];
         if (_socket->peek(prefix, kPrefixSize) < kPrefixSize) {
             break;
@@ -67,14 +78,24 @@ void ClientKeylight::clientData() {
             break;
         }
         if (_socket->bytesAvailable() < length + kPrefixSize) {
+            frameInProgress = length;
             break;
         }
         _socket->read(prefix, kPrefixSize);
         batch.push_back(_socket->read(length));
     }
-    _setter->process_messages(batch, _socket, _tag);
+    {
+        FPGA::Poster poster(_fpga, _tag);
+        _setter->process_messages(batch, _socket, _tag);
+    }
     if (oversized != 0) {
         refuseOversizedFrame(oversized);
+    } else if (_held) {
+        return;
+    } else if (_peerGone) {
+        endConnection();
+    } else {
+        readOn(frameInProgress);
     }
 }
 
@@ -82,12 +103,36 @@ void ClientKeylight::clientDisconnected() {
     if (_socket == nullptr) {
         return;
     }
+    _peerGone = true;
     if (_socket->bytesAvailable() > 0) {
         clientData();
-        if (_socket == nullptr) {
-            return;
-        }
+    } else {
+        endConnection();
     }
+}
+
+bool ClientKeylight::mayRead() const {
+    // Answers to a peer that has gone are never taken; they hold nothing back.
+    const bool repliesTaken = _peerGone || _socket->bytesToWrite() <= kUnreadReplies;
+    return repliesTaken && (_fpga == nullptr || _fpga->acceptsWorkFrom(_tag));
+}
+
+void ClientKeylight::resumeReading() {
+    if (_socket != nullptr && _held && mayRead()) {
+        clientData();
+    }
+}
+
+// Qt stops watching a socket whose buffer has reached its limit and watches it again only
+// when a read empties the buffer: a partial frame left behind would stall the connection for
+// good. Setting the limit anew makes Qt compare the buffer with it again.
+void ClientKeylight::readOn(uint32_t frameInProgress) {
+    const qint64 limit = std::max<qint64>(kReadChunk, qint64{frameInProgress} + kPrefixSize);
+    _socket->setReadBufferSize(0);
+    _socket->setReadBufferSize(limit);
+}
+
+void ClientKeylight::endConnection() {
     qDebug() << "keylight: client disconnected " << _descriptor;
     releaseSocket();
     deleteLater();

@@ -1,5 +1,10 @@
 // One client connection: cuts its byte stream into frames and hands each batch of messages
 // to the dispatcher.
+//
+// A connection is read only while keylight can take what it sends: while the FPGA object
+// accepts its work and while the peer has taken all but kUnreadReplies bytes of its answers.
+// Otherwise its bytes wait in the socket, the socket's buffer is limited, and TCP makes the
+// peer wait; nothing is dropped and the messages are handled in the order they were sent.
 #pragma once
 
 #include <QObject>
@@ -11,6 +16,7 @@ class QTcpSocket;
 namespace keylight {
 
 class ButtonSetter;
+class FPGA;
 
 class ClientKeylight : public QObject {
     Q_OBJECT
@@ -18,30 +24,48 @@ class ClientKeylight : public QObject {
 public:
     // The largest frame the server buffers; no message it acts on comes near it.
     static constexpr uint32_t kLargestFrame = 1024 * 1024;
+    // What the socket buffers of a connection while frames are cut from it; a frame that is
+    // larger gets room for the whole of it.
+    static constexpr qint64 kReadChunk = 16 * 1024;
+    // Answers the peer has not taken yet beyond which its connection is not read.
+    static constexpr qint64 kUnreadReplies = 64 * 1024;
 
     // Takes the next connection tag (1000, 2000, ...), also for a null socket, which leaves
-    // the object inert. The object deletes itself once its connection has ended.
-    ClientKeylight(QObject* parent, QTcpSocket* socket, ButtonSetter* setter);
+    // the object inert. The object deletes itself once its connection has ended. The work
+    // the connection's messages cause is posted as its own through fpga, whose queue holds
+    // the connection back when full; without an FPGA object nothing does.
+    ClientKeylight(QObject* parent, QTcpSocket* socket, ButtonSetter* setter,
+                   FPGA* fpga = nullptr);
     ~ClientKeylight() override;
 
     int descriptor() const;
     int tag() const;
 
 public slots:
+    // Delivers the frames still buffered, then releases the connection; while the
+    // connection is held back, once it may be read again.
     void clientDisconnected();
     // Delivers every whole frame that has arrived as one batch, also an empty one; a partial
-    // frame waits in the socket. A frame announcing more than kLargestFrame bytes ends the
-    // connection after the frames before it have been delivered.
+    // frame waits in the socket, and so does everything while the connection is held back. A
+    // frame announcing more than kLargestFrame bytes ends the connection after the frames
+    // before it have been delivered.
     void clientData();
 
 private:
+    bool mayRead() const;
+    void resumeReading();
+    void readOn(uint32_t frameInProgress);
+    void endConnection();
     void refuseOversizedFrame(uint32_t length);
     void releaseSocket();
 
     QTcpSocket* _socket;
     ButtonSetter* _setter;
+    FPGA* _fpga;
     int _descriptor = -1;
     int _tag;
+    bool _held = false;      // frames wait in the socket until resumeReading()
+    bool _peerGone = false;  // disconnected; released once the buffered frames are delivered
 };
 
 }  // namespace keylight

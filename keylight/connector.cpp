@@ -10,8 +10,8 @@
 
 namespace keylight {
 
-Connector::Connector(const QString& address, quint16 port, ButtonSetter* setter)
-    : _address(address), _port(port), _setter(setter) {
+Connector::Connector(const QString& address, quint16 port, ButtonSetter* setter, FPGA* fpga)
+    : _address(address), _port(port), _setter(setter), _fpga(fpga) {
     connect(&_server, &QTcpServer::newConnection, this, &Connector::newClient);
 }
 
@@ -28,7 +28,7 @@ quint16 Connector::serverPort() const { return _server.serverPort(); }
 void Connector::newClient() {
     while (_server.hasPendingConnections()) {
         QTcpSocket* socket = _server.nextPendingConnection();
-        auto* client = new ClientKeylight(this, socket, _setter);
+        auto* client = new ClientKeylight(this, socket, _setter, _fpga);
         _clients.append(client);
         // A client object goes when its connection ends; only the pointer value is compared.
         connect(client, &QObject::destroyed, this, [this, client] { _clients.removeOne(client); });

@@ -5,6 +5,8 @@ add_library(keylightfpga STATIC
   ${CMAKE_CURRENT_LIST_DIR}/fpga.cpp
   ${CMAKE_CURRENT_LIST_DIR}/workerthread.h
   ${CMAKE_CURRENT_LIST_DIR}/workerthread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/taskqueue.h
+  ${CMAKE_CURRENT_LIST_DIR}/taskqueue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fpgatask.h
   ${CMAKE_CURRENT_LIST_DIR}/textlinetask.h
   ${CMAKE_CURRENT_LIST_DIR}/textlinetask.cpp

@@ -103,7 +103,8 @@ FPGA::FPGA(const QString& settingsPath_, const QString& fontDir_)
             &FPGA::settingsDirectoryChanged);
 
     running = true;
-    worker = std::make_unique<WorkerThread>(&lock, &queueLock, &pending, &queue, &running);
+    worker = std::make_unique<WorkerThread>(&lock, &queueLock, &pending, &queue, &running,
+                                            [this] { emit queueDrained(); });
     worker->start();
     blackoutScreen(-1);
 }
@@ -129,44 +130,69 @@ FPGA::~FPGA() {
 }
 
 void FPGA::textLine(int screenId, int lineId, const char* text, bool inverted) {
-    post(std::make_unique<TextLineTask>(screenId, lineId, std::string(text), inverted));
+    std::string copy(text);
+    const size_t cost = sizeof(TextLineTask) + copy.size();
+    post(std::make_unique<TextLineTask>(screenId, lineId, std::move(copy), inverted), cost);
 }
 
 void FPGA::subTextLine(int screenId, int lineId, int offset, int numChars, const char* text,
                        uint32_t textColour, uint32_t backColour) {
-    post(std::make_unique<SubTextLineTask>(screenId, lineId, offset, numChars,
-                                           std::string(text), textColour, backColour));
+    std::string copy(text);
+    const size_t cost = sizeof(SubTextLineTask) + copy.size();
+    post(std::make_unique<SubTextLineTask>(screenId, lineId, offset, numChars, std::move(copy),
+                                           textColour, backColour),
+         cost);
 }
 
 void FPGA::setLEDButtonState(int ledIndex, int state) {
-    post(std::make_unique<SetLEDButtonStateTask>(ledIndex, state));
+    post(std::make_unique<SetLEDButtonStateTask>(ledIndex, state), sizeof(SetLEDButtonStateTask));
 }
 
 void FPGA::setLEDStatusIndicator(int ledIndex, int state) {
-    post(std::make_unique<SetLEDStatusIndicatorTask>(ledIndex, state));
+    post(std::make_unique<SetLEDStatusIndicatorTask>(ledIndex, state),
+         sizeof(SetLEDStatusIndicatorTask));
 }
 
 void FPGA::setLEDToggleIndicator(int index, int state) {
-    post(std::make_unique<SetLEDToggleIndicatorTask>(index, state));
+    post(std::make_unique<SetLEDToggleIndicatorTask>(index, state),
+         sizeof(SetLEDToggleIndicatorTask));
 }
 
 void FPGA::blackoutScreen(int screenId) {
-    post(std::make_unique<BlackoutScreenTask>(screenId));
+    post(std::make_unique<BlackoutScreenTask>(screenId), sizeof(BlackoutScreenTask));
 }
 
 void FPGA::drawTFTImage(int screenId, int x, int y, const uint8_t* bmp, size_t length) {
     post(std::make_unique<DrawTFTImageTask>(screenId, x, y,
-                                            std::vector<uint8_t>(bmp, bmp + length)));
+                                            std::vector<uint8_t>(bmp, bmp + length)),
+         sizeof(DrawTFTImageTask) + length);
 }
 
 void FPGA::setTFTIntensity(int percent) {
-    post(std::make_unique<SetTFTIntensityTask>(percent));
+    post(std::make_unique<SetTFTIntensityTask>(percent), sizeof(SetTFTIntensityTask));
 }
 
-void FPGA::post(std::unique_ptr<FPGATask> task) {
+bool FPGA::acceptsWorkFrom(int tag) {
+    QMutexLocker locker(&queueLock);
+    return queue.accepts(tag);
+}
+
+FPGA::Poster::Poster(FPGA* fpga, int tag) : _fpga(fpga), _previous(TaskQueue::kPanel) {
+    if (_fpga != nullptr) {
+        _previous = std::exchange(_fpga->poster, tag);
+    }
+}
+
+FPGA::Poster::~Poster() {
+    if (_fpga != nullptr) {
+        _fpga->poster = _previous;
+    }
+}
+
+void FPGA::post(std::unique_ptr<FPGATask> task, size_t cost) {
     {
         QMutexLocker locker(&queueLock);
-        queue.push_back(std::move(task));
+        queue.push(poster, std::move(task), cost);
     }
     pending.release();
 }

@@ -1,6 +1,11 @@
 // The panel hardware as the rest of keylight sees it: a queue of hardware tasks drained by one
 // worker thread, and the TFT font that follows the launcher configuration.
 //
+// The queue is bounded for the connections that fill it: once the waiting tasks hold
+// kQueueBudget bytes, a connection that has tasks waiting is not read again (acceptsWorkFrom)
+// until queueDrained(), so TCP holds the rest in the peer's socket. Posting itself never
+// refuses or waits.
+//
 // The event-loop thread posts; only the worker thread (and a font reload holding the execution
 // lock) calls the panel hardware library, which takes no locks of its own.
 #pragma once
@@ -14,18 +19,38 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
+
+#include "taskqueue.h"
 
 namespace keylight {
 
-class FPGATask;
 class WorkerThread;
 
 class FPGA : public QObject {
     Q_OBJECT
 
 public:
+    // What the waiting tasks may hold, themselves and their text and image bytes, before the
+    // connections adding to them are held back: some 3000 text lines, a second or two of
+    // drawing.
+    static constexpr size_t kQueueBudget = 256 * 1024;
+
+    // While an object of this class lives, the work posted through fpga (null: none) is
+    // connection tag's: it takes turns with other connections' work. Work posted outside any
+    // (blink ticks, start-up) is the panel's own and goes first. Event-loop thread only.
+    class Poster {
+    public:
+        Poster(FPGA* fpga, int tag);
+        ~Poster();
+        Poster(const Poster&) = delete;
+        Poster& operator=(const Poster&) = delete;
+
+    private:
+        FPGA* _fpga;
+        int _previous;
+    };
+
     // Opens the register device (a device that does not open is named in one critical line,
     // with the remedy), loads the font that settingsPath names (fonts are looked up
     // in fontDir), starts watching settingsPath, starts the worker thread and posts the
@@ -61,22 +86,33 @@ public:
     // Backlight of all screens in percent; above 100 is refused by the library when it runs.
     void setTFTIntensity(int percent);
 
+    // Whether connection tag may hand over more work now: while the waiting tasks hold less
+    // than kQueueBudget, or while none of them is the connection's own.
+    bool acceptsWorkFrom(int tag);
+
+signals:
+    // The waiting tasks have drained to half of kQueueBudget after reaching it: a connection
+    // that acceptsWorkFrom() turned down may be read again. Emitted on the worker thread.
+    void queueDrained();
+
 public slots:
     // Reads group "font" (width, height) of the settings file path and, when the size differs
     // from the one read last, loads fontDir/WxH.pcf.gz while no task executes.
     void check_font_settings(const QString& path);
 
 private:
-    void post(std::unique_ptr<FPGATask> task);
+    // Queues task for the current poster; cost is the bytes it holds.
+    void post(std::unique_ptr<FPGATask> task, size_t cost);
     void watchSettingsAgain();
     void settingsDirectoryChanged();
 
     std::atomic<bool> running{false};
     std::unique_ptr<WorkerThread> worker;
     QMutex lock;       // held while a task executes and while a font loads
-    QMutex queueLock;  // guards the two ends of queue
+    QMutex queueLock;  // guards queue
     QSemaphore pending{0};
-    std::deque<std::unique_ptr<FPGATask>> queue;
+    TaskQueue queue{kQueueBudget};
+    int poster = TaskQueue::kPanel;  // whose work is being posted; event-loop thread only
     QString settingsPath;
     QString fontDir;
     QFileSystemWatcher watcher;  // the settings file, and its folder to see it come back

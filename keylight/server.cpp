@@ -42,7 +42,7 @@ bool Server::start(const QStringList& arguments) {
     _setter->setButtons(ButtonMap(_map));
     _setter->setFPGA(&_fpga);
 
-    _connector = std::make_unique<Connector>(address, port, _setter.get());
+    _connector = std::make_unique<Connector>(address, port, _setter.get(), &_fpga);
     if (!_connector->listen()) {
         puts("keylight:failed to start server");
     }

@@ -1,4 +1,4 @@
-// The one thread that executes hardware tasks, in the order they were queued.
+// The one thread that executes hardware tasks, taken from the queue's lanes in turn.
 #pragma once
 
 #include <QMutex>
@@ -6,21 +6,19 @@
 #include <QThread>
 
 #include <atomic>
-#include <deque>
-#include <memory>
+#include <functional>
 
-#include "fpgatask.h"
+#include "taskqueue.h"
 
 namespace keylight {
 
 class WorkerThread : public QThread {
 public:
-    using TaskQueue = std::deque<std::unique_ptr<FPGATask>>;
-
     // Everything points into the owning FPGA object, which outlives the thread. queueLock
-    // guards both ends of queue; pending counts queued tasks plus one unit to stop.
+    // guards queue; pending counts queued tasks plus one unit to stop. drained is called on
+    // this thread, outside both locks, whenever the queue has drained after reaching its budget.
     WorkerThread(QMutex* lock, QMutex* queueLock, QSemaphore* pending, TaskQueue* queue,
-                 const std::atomic<bool>* running);
+                 const std::atomic<bool>* running, std::function<void()> drained);
 
 protected:
     // Takes one task per unit of pending and executes it under lock, until a unit arrives
@@ -33,6 +31,7 @@ private:
     QSemaphore* _pending;
     TaskQueue* _queue;
     const std::atomic<bool>* _running;
+    std::function<void()> _drained;
 };
 
 }  // namespace keylight

@@ -133,6 +133,13 @@ size_t TraceLog::count(const std::string& line) const {
     return n;
 }
 
+std::vector<std::string> TraceLog::linesAfter(size_t& seen) const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    std::vector<std::string> after(_lines.begin() + static_cast<std::ptrdiff_t>(seen), _lines.end());
+    seen = _lines.size();
+    return after;
+}
+
 bool TraceLog::waitForCount(const std::string& line, size_t wanted) {
     std::unique_lock<std::mutex> lock(_mutex);
     return _changed.wait_for(lock, std::chrono::milliseconds(kPatienceMs), [&] {
@@ -144,8 +151,30 @@ bool TraceLog::waitForCount(const std::string& line, size_t wanted) {
     });
 }
 
+void Gate::close() {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _closed = true;
+}
+
+void Gate::open() {
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _closed = false;
+    }
+    _changed.notify_all();
+}
+
+void Gate::pass() {
+    std::unique_lock<std::mutex> lock(_mutex);
+    _changed.wait_for(lock, std::chrono::milliseconds(kPatienceMs), [this] { return !_closed; });
+}
+
 Panel::Panel(const QString& launcherCfg)
-    : model([this](const std::string& line) { trace.add(line); }), device(model) {
+    : model([this](const std::string& line) {
+          gate.pass();
+          trace.add(line);
+      }),
+      device(model) {
     // Each test is a fresh process as far as the library's toggle shadow goes.
     toggle_shadow = 0;
     writeFile(QStringLiteral("launcher.cfg"), launcherCfg.toUtf8());
@@ -163,6 +192,10 @@ void Panel::drain() {
         abort();
     }
 }
+
+void Panel::holdWorker() { gate.close(); }
+
+void Panel::releaseWorker() { gate.open(); }
 
 std::vector<std::string> Panel::takeButtonLedWrites() {
     const std::vector<std::string> all = trace.lines();

@@ -57,11 +57,27 @@ public:
     // Waits (bounded, as a safety net only) until count lines equal to line have been seen.
     bool waitForCount(const std::string& line, size_t count);
     size_t count(const std::string& line) const;
+    // The lines after the first seen ones; seen becomes the number of lines so far.
+    std::vector<std::string> linesAfter(size_t& seen) const;
 
 private:
     mutable std::mutex _mutex;
     std::condition_variable _changed;
     std::vector<std::string> _lines;
+};
+
+// Holds the thread that makes a register access while closed.
+class Gate {
+public:
+    void close();
+    void open();
+    // Returns at once while open; waits (bounded, as a safety net only) while closed.
+    void pass();
+
+private:
+    std::mutex _mutex;
+    std::condition_variable _changed;
+    bool _closed = false;
 };
 
 // A board, the device seam routed to it, a temporary folder for the files keylight reads
@@ -75,6 +91,9 @@ public:
 
     // Returns once every task posted before has executed.
     void drain();
+    // The worker stops at its next register access until releaseWorker().
+    void holdWorker();
+    void releaseWorker();
     // Button LED writes since the last call: 'L' lit or 'D' dark for LED index, as "L3".
     std::vector<std::string> takeButtonLedWrites();
 
@@ -82,6 +101,7 @@ public:
     void writeFile(const QString& name, const QByteArray& content) const;
 
     TraceLog trace;
+    Gate gate;
     panelsim::FpgaModel model;
     panelsim::InProcessDevice device;
     QTemporaryDir dir;
