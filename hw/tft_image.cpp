@@ -150,15 +150,20 @@ int bmp_decode(const uint8_t* bmp, size_t length, int* width, int* height, uint1
     return 0;
 }
 
+// In 64 bits: a client's position may be any 32-bit number; only the clamped bound is a byte.
 void window_image_rows(int mask, int y, int height) {
-    const int first = std::max(y + TFT_FIRST_ROW, TFT_FIRST_ROW) & 0xFF;
-    const int last = std::min(y + height, TFT_LAST_ROW) & 0xFF;
+    const long long top = y;
+    const int first = static_cast<int>(std::max(top + TFT_FIRST_ROW, 0LL + TFT_FIRST_ROW) & 0xFF);
+    const int last = static_cast<int>(std::min(top + height, 0LL + TFT_LAST_ROW) & 0xFF);
     tft_register(mask, TFT_REG_WINDOW_ROWS, static_cast<uint16_t>((last << 8) | first));
 }
 
 void window_image_columns(int mask, int x, int width) {
-    const int first = std::max(x + TFT_FIRST_COLUMN, TFT_FIRST_COLUMN) & 0xFF;
-    const int last = std::min(x + width + TFT_FIRST_COLUMN - 1, TFT_LAST_COLUMN) & 0xFF;
+    const long long left = x;
+    const int first =
+        static_cast<int>(std::max(left + TFT_FIRST_COLUMN, 0LL + TFT_FIRST_COLUMN) & 0xFF);
+    const int last =
+        static_cast<int>(std::min(left + width + TFT_FIRST_COLUMN - 1, 0LL + TFT_LAST_COLUMN) & 0xFF);
     tft_register(mask, TFT_REG_WINDOW_COLUMNS, static_cast<uint16_t>((last << 8) | first));
 }
 

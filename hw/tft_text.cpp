@@ -174,8 +174,14 @@ FT_Error open_face(const char* path) {
     return error;
 }
 
-int clamp_byte_low(int value, int minimum) { return std::max(value, minimum) & 0xFF; }
-int clamp_byte_high(int value, int maximum) { return std::min(value, maximum) & 0xFF; }
+// Window bounds are computed in 64 bits: a client's line, offset or count may be any 32-bit
+// number, and only the clamped result has to fit a byte.
+int clamp_byte_low(long long value, int minimum) {
+    return static_cast<int>(std::max(value, static_cast<long long>(minimum)) & 0xFF);
+}
+int clamp_byte_high(long long value, int maximum) {
+    return static_cast<int>(std::min(value, static_cast<long long>(maximum)) & 0xFF);
+}
 
 // For every byte of a glyph row, its eight pixels as all-ones (set) or zero (clear) words,
 // leftmost first, so that a row is drawn eight pixels at a time.
@@ -286,8 +292,9 @@ void window_text_columns(int mask, int offset, int count) {
     if (glyph_cell_size(&width, &rows) != 0) {
         return;
     }
-    const int first = clamp_byte_low(width * offset + TFT_FIRST_COLUMN, TFT_FIRST_COLUMN);
-    const int last = clamp_byte_high(width * (offset + count) + TFT_FIRST_COLUMN - 1,
+    const long long cell = width;
+    const int first = clamp_byte_low(cell * offset + TFT_FIRST_COLUMN, TFT_FIRST_COLUMN);
+    const int last = clamp_byte_high(cell * (0LL + offset + count) + TFT_FIRST_COLUMN - 1,
                                      TFT_LAST_COLUMN);
     tft_register(mask, TFT_REG_WINDOW_COLUMNS, static_cast<uint16_t>((last << 8) | first));
 }
@@ -299,8 +306,9 @@ void window_text_rows(int mask, int lineId) {
         return;
     }
     // One row taller than the line; the burst fills only its first rows.
-    const int first = clamp_byte_low(rows * lineId + TFT_FIRST_ROW, TFT_FIRST_ROW);
-    const int last = clamp_byte_high(rows * (lineId + 1) + TFT_FIRST_ROW, TFT_LAST_ROW);
+    const long long line = lineId;
+    const int first = clamp_byte_low(rows * line + TFT_FIRST_ROW, TFT_FIRST_ROW);
+    const int last = clamp_byte_high(rows * (line + 1) + TFT_FIRST_ROW, TFT_LAST_ROW);
     tft_register(mask, TFT_REG_WINDOW_ROWS, static_cast<uint16_t>((last << 8) | first));
 }
 
