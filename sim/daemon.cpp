@@ -51,6 +51,11 @@ int runDaemon(const DaemonOptions& options) {
     for (const char* folder : {"/dev", "/etc/tesserax", "/opt/tesserax/fonts"}) {
         if (!makeDirectories(options.root + folder)) return 1;
     }
+    std::string error;
+    if (options.layDefaults && !layDefaults(options.root, options.defaults, error)) {
+        std::fprintf(stderr, "panelsim: %s\n", error.c_str());
+        return 1;
+    }
     TraceLog trace;
     const std::string tracePath = options.root + "/trace.log";
     if (!trace.open(tracePath)) {
@@ -60,7 +65,6 @@ int runDaemon(const DaemonOptions& options) {
     FpgaModel model([&trace](const std::string& line) { trace.append(line); });
 
     DeviceListener device(model);
-    std::string error;
     if (!device.listen(options.root + "/dev/fpga-reg", error)) {
         std::fprintf(stderr, "panelsim: %s\n", error.c_str());
         return 1;

@@ -1,4 +1,4 @@
-// panelsim ROOT [--http HOST:PORT]: the virtual panel daemon.
+// panelsim ROOT [--http HOST:PORT] [--init]: the virtual panel daemon.
 #include <signal.h>
 
 #include <cstdio>
@@ -10,7 +10,7 @@
 namespace {
 
 int usage() {
-    std::fputs("usage: panelsim ROOT [--http HOST:PORT]\n", stderr);
+    std::fputs("usage: panelsim ROOT [--http HOST:PORT] [--init]\n", stderr);
     return 2;
 }
 
@@ -38,9 +38,12 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     panelsim::DaemonOptions options;
     options.pagePath = PANELSIM_PAGE_FILE;
+    options.defaults = {PANELSIM_SETTINGS_DIR, PANELSIM_FONT_DIR};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--http") {
+        if (arg == "--init") {
+            options.layDefaults = true;
+        } else if (arg == "--http") {
             if (++i == argc || !parseHostPort(argv[i], options.httpHost, options.httpPort)) return usage();
         } else if (!arg.empty() && arg[0] != '-' && options.root.empty()) {
             options.root = arg;

@@ -13,6 +13,7 @@ set(panelsim_test_env
   PANELSIM_RUN=$<TARGET_FILE:panelsim-run>
   PRELOADPROBE=$<TARGET_FILE:preloadprobe>
   PANEL_FONT_DIR=${PANEL_X11_FONT_DIR}
+  PANEL_DEFAULTS_DIR=${PROJECT_SOURCE_DIR}/packaging/etc/tesserax
   PYTHONDONTWRITEBYTECODE=1
 )
 if(TARGET panelprime)
@@ -25,6 +26,7 @@ set(panelsim_tests_daemon
   DaemonStartAndStop.test_prints_one_ready_line_and_creates_the_folders_of_root
   DaemonStartAndStop.test_ends_with_status_0_on_sigterm_and_sigint_and_removes_its_socket
   DaemonStartAndStop.test_replaces_a_stale_socket_and_refuses_to_take_over_a_live_one
+  DaemonStartAndStop.test_init_lays_the_default_settings_and_font_links_and_keeps_what_is_there
   DaemonStartAndStop.test_refuses_a_malformed_command_line
   DeviceConnections.test_traces_every_access_of_every_connection_in_order
   DeviceConnections.test_answers_refused_requests_with_their_errno_and_keeps_the_connection

@@ -2,6 +2,7 @@
 
 import json
 import os
+import re
 import signal
 import socket
 import stat
@@ -47,6 +48,8 @@ class DaemonStartAndStop(unittest.TestCase):
             self.assertRegex(daemon.ready_line, r"^panelsim: ready http://127\.0\.0\.1:[1-9]\d*/\n$")
             for folder in ("dev", "etc/tesserax", "opt/tesserax/fonts"):
                 self.assertTrue(os.path.isdir(os.path.join(daemon.root, folder)), folder)
+            for folder in ("etc/tesserax", "opt/tesserax/fonts"):
+                self.assertEqual(os.listdir(os.path.join(daemon.root, folder)), [], "a bare ROOT stays bare")
             self.assertTrue(stat.S_ISSOCK(os.stat(os.path.join(daemon.root, "dev/fpga-reg")).st_mode))
             self.assertEqual(daemon.http("/api/state")[0], 200)
 
@@ -76,6 +79,27 @@ class DaemonStartAndStop(unittest.TestCase):
                 self.assertEqual(second.stdout, "")
                 self.assertIn("another daemon listens", second.stderr)
                 self.assertTrue(daemon.state()["button_leds"][3])
+        finally:
+            subprocess.run(["rm", "-rf", root])
+
+    def test_init_lays_the_default_settings_and_font_links_and_keeps_what_is_there(self):
+        root = tempfile.mkdtemp(prefix="panelsim-test-")
+        try:
+            os.makedirs(os.path.join(root, "etc/tesserax"))
+            with open(os.path.join(root, "etc/tesserax/buttonlevel"), "w") as f:
+                f.write("scr 40\n")
+            with Daemon(root, "--init") as daemon:
+                self.assertEqual(daemon.http("/api/state")[0], 200)
+            settings = os.path.join(root, "etc/tesserax")
+            for name in ("launcher.cfg", "panel.map"):
+                with open(os.path.join(settings, name)) as laid, open(os.path.join(tool("PANEL_DEFAULTS_DIR"), name)) as default:
+                    self.assertEqual(laid.read(), default.read(), name)
+            with open(os.path.join(settings, "buttonlevel")) as f:
+                self.assertEqual(f.read(), "scr 40\n")
+            fonts = os.path.join(root, "opt/tesserax/fonts")
+            self.assertEqual(os.readlink(os.path.join(fonts, "8x13.pcf.gz")),
+                             os.path.join(tool("PANEL_FONT_DIR"), "8x13.pcf.gz"))
+            self.assertTrue(all(re.fullmatch(r"\d+x\d+\.pcf\.gz", name) for name in os.listdir(fonts)))
         finally:
             subprocess.run(["rm", "-rf", root])
 

@@ -1,4 +1,4 @@
-# End-to-end tests: the real programs under panelsim-run, each test against a daemon of its own
+# End-to-end tests: the real programs under panelsim-run (and the demo that runs them all), each test against a daemon of its own
 # on a fresh temporary ROOT. The scripts are plain Python 3 (standard library only).
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
@@ -29,6 +29,11 @@ set(panel_e2e_lampwatch
   LampwatchOnTheVirtualPanel.test_in_redundant_mode_the_psu_led_needs_both_supplies
   LampwatchOnTheVirtualPanel.test_without_the_device_it_keeps_running_and_still_switches_indicator_1_on
 )
+set(panel_e2e_demo
+  demo_test.py panelprime,keylight,lampwatch
+  DemoStartAndStop.test_prints_the_address_first_plays_the_show_once_the_page_answers_and_stops_on_ctrl_c
+  DemoStartAndStop.test_sigterm_before_the_show_stops_everything
+)
 
 set(panel_e2e_env
   PANELSIM=$<TARGET_FILE:panelsim>
@@ -36,10 +41,11 @@ set(panel_e2e_env
   GLYPHLINE=$<TARGET_FILE:glyphline>
   PANEL_FONT_DIR=${PANEL_X11_FONT_DIR}
   PANEL_SCRIPTS_DIR=${PROJECT_SOURCE_DIR}/scripts
+  PANEL_BUILD_DIR=${CMAKE_BINARY_DIR}
   PYTHONDONTWRITEBYTECODE=1
 )
 
-foreach(group panelprime keylight lampwatch)
+foreach(group panelprime keylight lampwatch demo)
   set(row ${panel_e2e_${group}})
   list(POP_FRONT row script programs)
   string(REPLACE "," ";" programs ${programs})

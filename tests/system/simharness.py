@@ -131,10 +131,12 @@ def decode_png(data):
 
 
 class Daemon:
-    """panelsim on a temporary ROOT with HTTP on a free port of 127.0.0.1."""
+    """panelsim on a temporary ROOT (or the given one, with further options) with HTTP on a
+    free port of 127.0.0.1."""
 
-    def __init__(self, root=None):
+    def __init__(self, root=None, *options):
         self._own_root = root is None
+        self.options = list(options)
         self.root = root or tempfile.mkdtemp(prefix="panelsim-test-")
         self.process = None
         self.ready_line = ""
@@ -159,7 +161,7 @@ class Daemon:
 
     def start(self):
         self._stderr = tempfile.TemporaryFile()
-        self.process = subprocess.Popen([tool("PANELSIM"), self.root, "--http", "127.0.0.1:0"],
+        self.process = subprocess.Popen([tool("PANELSIM"), self.root, "--http", "127.0.0.1:0"] + self.options,
                                         stdout=subprocess.PIPE, stderr=self._stderr,
                                         stdin=subprocess.DEVNULL)
         self.ready_line = self.process.stdout.readline().decode()

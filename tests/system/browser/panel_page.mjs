@@ -1,18 +1,20 @@
 // Opens the live page of the virtual panel in headless Chromium while the demo runs, and checks
 // what a person at the browser would see: the demo's text on the three screens (canvas pixels
-// against the font's glyphs and against the daemon's pictures), and LEDs that change without a
-// reload. Saves a screenshot.
+// against the font's glyphs and against the daemon's pictures), LEDs that change without a
+// reload, the trace narrowed to one connection, and, after it stops the demo (SIGTERM to
+// DEMO_PID), the page showing the board disconnected and a PSU switch that cannot reach it.
+// Saves a screenshot while the demo runs.
 //
-//   node panel_page.mjs PAGE_URL GLYPHLINE FONT SCREENSHOT
+//   node panel_page.mjs PAGE_URL GLYPHLINE FONT SCREENSHOT DEMO_PID
 import { execFileSync } from "node:child_process";
 import { mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { chromium } from "playwright-core";
 
-const [pageUrl, glyphline, font, screenshot] = process.argv.slice(2);
-if (!screenshot) {
-  console.error("usage: node panel_page.mjs PAGE_URL GLYPHLINE FONT SCREENSHOT");
+const [pageUrl, glyphline, font, screenshot, demoPid] = process.argv.slice(2);
+if (!demoPid) {
+  console.error("usage: node panel_page.mjs PAGE_URL GLYPHLINE FONT SCREENSHOT DEMO_PID");
   process.exit(2);
 }
 
@@ -74,6 +76,9 @@ async function eventually(condition) {
 }
 
 const isLit = (page, id) => page.evaluate((element) => document.getElementById(element).classList.contains("lit"), id);
+const isChecked = (page, id) => page.evaluate((element) => document.getElementById(element).checked, id);
+// The connection column of every line the trace shows.
+const traceConnections = (page) => page.$$eval("#trace li:not(.empty) .conn", (cells) => cells.map((c) => c.textContent));
 
 const userDataDir = mkdtempSync(join(tmpdir(), "panel-chromium-"));
 const context = await chromium.launchPersistentContext(userDataDir, {
@@ -119,9 +124,36 @@ try {
   await page.click("label:has(#psu-1) .track");
   check(await page.evaluate(() => window.loadedOnce === true), "the page was never loaded again");
 
-  await eventually(async () => (await page.evaluate(() => document.getElementById("psu-1").checked)));
+  check((await page.textContent("#buttons-note")).includes("LED outputs"), "the buttons are marked as LED outputs");
+  check((await page.textContent("#trace-head .conn")) === "conn", "the trace's first column is labelled");
+  // The demo has at least keylight's and lampwatch's connections; the last one offered is picked.
+  check(await eventually(async () => (await page.$$("#trace-connection option")).length >= 3),
+    "the trace offers each connection on its own");
+  const picked = await page.$eval("#trace-connection option:last-child", (option) => option.value);
+  await page.selectOption("#trace-connection", picked);
+  check(await eventually(async () => {
+    const shown = await traceConnections(page);
+    return shown.length > 0 && shown.every((conn) => conn === picked);
+  }), "with connection " + picked + " picked, the trace shows its lines alone");
+  await page.selectOption("#trace-connection", "");
+  check(await eventually(async () => new Set(await traceConnections(page)).size >= 2),
+    "with every connection picked again, the trace shows several");
+
+  await eventually(() => isChecked(page, "psu-1"));
   await page.screenshot({ path: screenshot });
   console.log("screenshot: " + screenshot);
+
+  process.kill(Number(demoPid), "SIGTERM");
+  check(await eventually(async () => (await page.textContent("#link-text")) === "disconnected" &&
+    await page.evaluate(() => document.body.classList.contains("disconnected") &&
+      getComputedStyle(document.getElementById("disconnected")).display !== "none")),
+  "once the demo has stopped, the page shows the board disconnected");
+  const wasIn = await isChecked(page, "psu-0");
+  await page.click("label:has(#psu-0) .track");
+  check(await eventually(async () => (await isChecked(page, "psu-0")) === wasIn &&
+    (await page.textContent("#error")).startsWith("PSU 1 not switched")),
+  "a PSU switch that cannot reach the board goes back and says why");
+  console.log("the page says: " + await page.textContent("#error"));
 } finally {
   await context.close();
   rmSync(userDataDir, { recursive: true, force: true });
