@@ -10,4 +10,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
+# Plain qemu-arm loads the multiarch libc6:armhf that Debian's armhf Qt was built against; the
+# cross toolchain's copies under /usr/arm-linux-gnueabihf (qemu-arm -L) crash Qt's threads.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm)
+# Debian's armhf Qt 6 (qt6-base-dev:armhf); moc and Qt's other build tools are the native ones.
+set(Qt6_DIR /usr/lib/arm-linux-gnueabihf/cmake/Qt6 CACHE PATH "Qt 6 of the armhf target")
+set(QT_HOST_PATH /usr CACHE PATH "Qt 6 whose build tools run on the build machine")

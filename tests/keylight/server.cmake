@@ -12,7 +12,8 @@ add_executable(keylightserver_tests
 )
 target_compile_definitions(keylightserver_tests PRIVATE
   PANEL_X11_FONT_DIR="${PANEL_X11_FONT_DIR}"
-  KEYLIGHT_BINARY="$<TARGET_FILE:keylight>")
+  KEYLIGHT_BINARY="$<TARGET_FILE:keylight>"
+  PANEL_TARGET_EMULATOR="${PANEL_TARGET_EMULATOR}")
 target_link_libraries(keylightserver_tests PRIVATE
   keylightserver keylightfpga klm fpgamodel_inprocess Qt::Core Qt::Network GTest::gtest)
 add_dependencies(keylightserver_tests keylight)

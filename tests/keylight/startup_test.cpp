@@ -101,11 +101,22 @@ protected:
         }
     }
 
+    // In a cross build the program runs under the target's emulator.
+    void start(QStringList arguments) {
+        QString program = QStringLiteral(KEYLIGHT_BINARY);
+        const QString emulator = QStringLiteral(PANEL_TARGET_EMULATOR);
+        if (!emulator.isEmpty()) {
+            arguments.prepend(program);
+            program = emulator;
+        }
+        process.start(program, arguments);
+    }
+
     QProcess process;
 };
 
 TEST_F(Program, without_arguments_prints_the_critical_message_and_exits_with_1) {
-    process.start(QStringLiteral(KEYLIGHT_BINARY), QStringList());
+    start({});
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 1);
@@ -116,8 +127,7 @@ TEST_F(Program, without_arguments_prints_the_critical_message_and_exits_with_1) 
 TEST_F(Program, with_its_port_taken_prints_the_failure_and_keeps_running) {
     QTcpServer squatter;
     ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));
-    process.start(QStringLiteral(KEYLIGHT_BINARY),
-                  {"map", "127.0.0.1", QString::number(squatter.serverPort())});
+    start({"map", "127.0.0.1", QString::number(squatter.serverPort())});
     ASSERT_TRUE(process.waitForStarted(20000));
     QByteArray output;
     while (!output.contains("keylight:failed to start server\n") &&

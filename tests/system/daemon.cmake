@@ -8,9 +8,16 @@ add_executable(preloadprobe preloadprobe.cpp)
 target_include_directories(preloadprobe PRIVATE ${PROJECT_SOURCE_DIR}/hw)
 target_link_libraries(preloadprobe PRIVATE Qt::Core Freetype::Freetype Threads::Threads)
 
+if(NOT TARGET panelsim OR NOT TARGET panelsim-run)
+  message(STATUS "Tests of the virtual panel left out: no native panelsim (set PANEL_HOST_TOOLS_DIR)")
+  return()
+endif()
+
 set(panelsim_test_env
   PANELSIM=$<TARGET_FILE:panelsim>
   PANELSIM_RUN=$<TARGET_FILE:panelsim-run>
+  PANEL_TARGET_EMULATOR=${PANEL_TARGET_EMULATOR}
+  PANEL_TARGET_PRELOAD=$<TARGET_FILE:panelsim_preload>
   PRELOADPROBE=$<TARGET_FILE:preloadprobe>
   PANEL_FONT_DIR=${PANEL_X11_FONT_DIR}
   PANEL_DEFAULTS_DIR=${PROJECT_SOURCE_DIR}/packaging/etc/tesserax

@@ -3,9 +3,13 @@
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 # Renders the expected pixels of a text line straight from the font, independently of hw/.
-add_executable(glyphline glyphline.cpp)
-target_link_libraries(glyphline PRIVATE Freetype::Freetype)
-set_target_properties(glyphline PROPERTIES AUTOMOC OFF)
+if(CMAKE_CROSSCOMPILING)
+  panel_host_tool(glyphline tests/system/glyphline)
+else()
+  add_executable(glyphline glyphline.cpp)
+  target_link_libraries(glyphline PRIVATE Freetype::Freetype)
+  set_target_properties(glyphline PROPERTIES AUTOMOC OFF)
+endif()
 
 # One row per script: the script, the programs it runs (CMake targets, comma-separated), then
 # its test cases.
@@ -38,6 +42,8 @@ set(panel_e2e_demo
 set(panel_e2e_env
   PANELSIM=$<TARGET_FILE:panelsim>
   PANELSIM_RUN=$<TARGET_FILE:panelsim-run>
+  PANEL_TARGET_EMULATOR=${PANEL_TARGET_EMULATOR}
+  PANEL_TARGET_PRELOAD=$<TARGET_FILE:panelsim_preload>
   GLYPHLINE=$<TARGET_FILE:glyphline>
   PANEL_FONT_DIR=${PANEL_X11_FONT_DIR}
   PANEL_SCRIPTS_DIR=${PROJECT_SOURCE_DIR}/scripts
@@ -51,7 +57,7 @@ foreach(group panelprime keylight lampwatch demo)
   string(REPLACE "," ";" programs ${programs})
   set(env ${panel_e2e_env})
   set(missing "")
-  foreach(program panelsim panelsim-run ${programs})
+  foreach(program panelsim panelsim-run glyphline ${programs})
     if(NOT TARGET ${program})
       list(APPEND missing ${program})
     endif()

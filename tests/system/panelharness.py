@@ -6,7 +6,8 @@ under panelsim-run. Leaving the `with` block stops every process the board start
 removes ROOT; when the block ends with an error, the output of every process is printed.
 
 Paths come from the environment set by the test registration: PANELSIM, PANELSIM_RUN,
-PANEL_FONT_DIR, PANEL_SCRIPTS_DIR and one variable per program (KEYLIGHT, ...).
+PANEL_FONT_DIR, PANEL_SCRIPTS_DIR and one variable per program (KEYLIGHT, ...); in a cross
+build also PANEL_TARGET_EMULATOR and PANEL_TARGET_PRELOAD.
 """
 
 import fcntl
@@ -24,6 +25,7 @@ import urllib.request
 
 sys.path.insert(0, os.environ.get("PANEL_SCRIPTS_DIR", ""))
 import klmwire  # noqa: E402,F401  (re-exported for the tests)
+from targetprograms import panel_command, target_command  # noqa: E402,F401  (target_command re-exported)
 
 WAIT_S = 20.0
 SCREEN_SIDE = 128
@@ -178,7 +180,7 @@ class Board:
 
     def start(self, name, *args):
         """Starts tool(name) with args under panelsim-run; it is stopped when the board ends."""
-        program = Program(name.lower(), [tool("PANELSIM_RUN"), self.root, tool(name)] + list(args),
+        program = Program(name.lower(), panel_command(self.root, [tool(name)] + list(args)),
                           self.path("logs/%s-%d.log" % (name.lower(), len(self.programs))))
         self.programs.append(program)
         return program

@@ -8,6 +8,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from simharness import Daemon, tool, wait_until  # noqa: E402
+from targetprograms import panel_command, target_command  # noqa: E402
 
 FONT = "8x13.pcf.gz"
 
@@ -68,7 +69,7 @@ class RedirectedFiles(unittest.TestCase):
             path = os.path.join(daemon.root, "etc/tesserax/launcher.cfg")
             with open(path, "w") as f:
                 f.write("[font]\nwidth=8\n")
-            watcher = subprocess.Popen([tool("PANELSIM_RUN"), daemon.root] + probe("watch", "/etc/tesserax/launcher.cfg"),
+            watcher = subprocess.Popen(panel_command(daemon.root, probe("watch", "/etc/tesserax/launcher.cfg")),
                                        stdout=subprocess.PIPE, text=True)
             try:
                 self.assertEqual(watcher.stdout.readline(), "watching\n")
@@ -99,7 +100,7 @@ class ForwardedDevice(unittest.TestCase):
             result = daemon.run(*probe("device", "4", "50"))
             self.assertEqual((result.returncode, result.stdout), (0, "failures 0 status 0 1 unknown -1 Invalid argument\n"),
                              result.stderr)
-            trace = daemon.trace()
+            trace = daemon.wait_for_trace("1 CLOSE")
             opened = [line for line in trace if " OPEN " in line]
             self.assertEqual(len(opened), 1)
             self.assertEqual(opened[0], "1 OPEN %s" % opened[0].split()[2])
@@ -113,7 +114,7 @@ class ForwardedDevice(unittest.TestCase):
         with Daemon() as daemon:
             root = daemon.root
             daemon.stop()
-            result = subprocess.run([tool("PANELSIM_RUN"), root] + probe("open-device"), capture_output=True,
+            result = subprocess.run(panel_command(root, probe("open-device")), capture_output=True,
                                     text=True, timeout=20)
             self.assertEqual(result.stdout, "open -1 No such file or directory\n")
 
@@ -122,16 +123,17 @@ class ForwardedDevice(unittest.TestCase):
             with open(os.path.join(daemon.root, "etc/tesserax/buttonlevel"), "w") as f:
                 f.write("led=5\n")
             env = dict(os.environ, PANELSIM_ROOT=daemon.root)
-            result = subprocess.run(probe("read", "/etc/tesserax/buttonlevel"), capture_output=True, text=True,
+            result = subprocess.run(target_command(probe("read", "/etc/tesserax/buttonlevel")), capture_output=True, text=True,
                                     timeout=20, env=env)
             self.assertNotEqual(result.stdout, "led=5\n")
-            result = subprocess.run(probe("open-device"), capture_output=True, text=True, timeout=20, env=env)
+            result = subprocess.run(target_command(probe("open-device")), capture_output=True, text=True, timeout=20,
+                                    env=env)
             self.assertNotEqual(result.stdout, "open 0 ok\n")
             self.assertEqual(daemon.trace(), [])
 
     def test_the_exit_status_is_the_programs(self):
         with Daemon() as daemon:
-            self.assertEqual(daemon.run("sh", "-c", "exit 7").returncode, 7)
+            self.assertEqual(daemon.run(*probe("exit", "7")).returncode, 7)
             self.assertEqual(daemon.run("/nonexistent/program").returncode, 127)
 
 
@@ -143,7 +145,7 @@ class RealPrograms(unittest.TestCase):
         with Daemon() as daemon:
             result = daemon.run(panelprime)
             self.assertEqual((result.returncode, result.stdout), (0, ""))
-            trace = daemon.trace()
+            trace = daemon.wait_for_trace("1 CLOSE")
             self.assertEqual([line.split(" ", 1)[1] for line in trace if " 0800 " in line],
                              ["W 0800 0000", "W 0800 8000", "W 0800 FF00"])
             self.assertEqual(len([line for line in trace if " 0A0E " in line or " 0A0F " in line]), 90)

@@ -11,6 +11,7 @@
 //   font PATH                  FreeType face: "font FAMILY WxH"
 //   device THREADS COUNT       THREADS threads, each COUNT status LED writes and one burst
 //   open-device                open "/dev/fpga-reg" once and report errno
+//   exit STATUS                end with STATUS at once
 #include <fcntl.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -192,6 +193,7 @@ int main(int argc, char** argv) {
     if (is("font", 1)) return loadFont(argv[2]);
     if (is("device", 2)) return driveDevice(std::atoi(argv[2]), std::atoi(argv[3]));
     if (is("open-device", 0)) return openDevice();
+    if (is("exit", 1)) return std::atoi(argv[2]);
     std::fputs("usage: preloadprobe COMMAND ARGS...\n", stderr);
     return 2;
 }

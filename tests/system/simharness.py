@@ -1,7 +1,7 @@
 """One panelsim daemon on a fresh temporary ROOT, for the daemon's and the preload's tests.
 
 Paths come from the environment set by daemon.cmake: PANELSIM, PANELSIM_RUN, PRELOADPROBE,
-PANEL_FONT_DIR. Leaving the `with` block stops the daemon and removes ROOT; when the block
+PANEL_FONT_DIR, and in a cross build PANEL_TARGET_EMULATOR and PANEL_TARGET_PRELOAD. Leaving the `with` block stops the daemon and removes ROOT; when the block
 ends with an error, the daemon's output is printed.
 """
 
@@ -18,6 +18,8 @@ import time
 import urllib.error
 import urllib.request
 import zlib
+
+from targetprograms import panel_command
 
 WAIT_S = 20.0
 READY = re.compile(r"^panelsim: ready http://127\.0\.0\.1:(\d+)/\n$")
@@ -219,7 +221,11 @@ class Daemon:
             return f.read().splitlines()
 
     def wait_for_trace(self, line):
-        return wait_until(lambda: line in self.trace(), "trace line %r" % line)
+        """The whole trace, once it holds line."""
+        def trace_with_line():
+            trace = self.trace()
+            return trace if line in trace else None
+        return wait_until(trace_with_line, "trace line %r" % line)
 
     def device(self):
         """A new device connection; closed when the daemon stops."""
@@ -229,5 +235,5 @@ class Daemon:
 
     def run(self, *argv, timeout=WAIT_S * 2):
         """Runs argv under panelsim-run; returns the finished process (text output)."""
-        return subprocess.run([tool("PANELSIM_RUN"), self.root] + list(argv), capture_output=True,
+        return subprocess.run(panel_command(self.root, argv), capture_output=True,
                               text=True, timeout=timeout, stdin=subprocess.DEVNULL)

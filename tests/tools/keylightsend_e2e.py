@@ -7,7 +7,8 @@ import sys
 import unittest
 
 sys.path.insert(0, os.environ.get("PANEL_SYSTEM_TESTS_DIR", ""))
-from panelharness import Board, glyph_line, klmwire as klm, free_port, tool, wait_until  # noqa: E402
+from panelharness import (Board, glyph_line, klmwire as klm, free_port, target_command, tool,  # noqa: E402
+                          wait_until)
 
 BLACK565, WHITE565 = 0x0000, 0xFFFF
 SIDE = 128
@@ -16,7 +17,7 @@ DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 
 def send(port, *args, stdin=None):
     """Runs keylight-send against the port; returns (status, standard error)."""
-    done = subprocess.run([tool("KEYLIGHT_SEND"), "--port", str(port)] + list(args), input=stdin,
+    done = subprocess.run(target_command([tool("KEYLIGHT_SEND"), "--port", str(port)] + list(args)), input=stdin,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=60)
     return done.returncode, done.stderr
 

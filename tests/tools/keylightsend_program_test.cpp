@@ -39,7 +39,10 @@ ProgramRun run_send(const std::vector<std::string>& args, const std::string& inp
     const std::string err_path = dir.path("err");
     // Everything the child needs is made before fork: the listener's thread may hold the
     // allocator's lock at that moment.
-    std::vector<char*> argv{const_cast<char*>(KEYLIGHT_SEND_BINARY)};
+    // In a cross build the program runs under the target's emulator.
+    std::vector<char*> argv;
+    if (*PANEL_TARGET_EMULATOR != '\0') argv.push_back(const_cast<char*>(PANEL_TARGET_EMULATOR));
+    argv.push_back(const_cast<char*>(KEYLIGHT_SEND_BINARY));
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
@@ -49,7 +52,7 @@ ProgramRun run_send(const std::vector<std::string>& args, const std::string& inp
         dup2(open(in_path.c_str(), O_RDONLY), 0);
         dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        execv(KEYLIGHT_SEND_BINARY, argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     ProgramRun result;
