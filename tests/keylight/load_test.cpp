@@ -33,6 +33,13 @@ using namespace servertest;
 // unbounded queue takes.
 constexpr long kMemoryGrowthBound = 16L * 1024 * 1024;
 constexpr qint64 kDelayBoundMs = 500;
+// AddressSanitizer keeps freed blocks resident in its quarantine (up to 256 MiB), so resident
+// memory says nothing about keylight's own use there; the stalled peer still shows the bound.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentMemoryTells = false;
+#else
+constexpr bool kResidentMemoryTells = true;
+#endif
 
 long residentBytes() {
     long pages = 0;
@@ -291,7 +298,9 @@ TEST_F(Load, unread_answers_stop_the_reading_of_their_connection_until_the_peer_
 
     peer.waitUntilStalled();
     EXPECT_FALSE(peer.done()) << "a peer that takes no answers is not read";
-    EXPECT_LT(residentBytes() - before, kMemoryGrowthBound);
+    if (kResidentMemoryTells) {
+        EXPECT_LT(residentBytes() - before, kMemoryGrowthBound);
+    }
 
     peer.startReading();
     const long total = static_cast<long>(kChunks) * queries.size();

@@ -14,6 +14,7 @@
 #include "fpga_device.h"
 #include "fpga_support.h"
 #include "levelfile.h"
+#include "panel.h"
 
 using fpgatest::Board;
 using fpgatest::Record;
@@ -130,6 +131,8 @@ protected:
     std::string lineForOpenError(int error) {
         g_openError = error;
         Record::instance().clear();
+        // Each FPGA object starts the hardware library anew: the last one's handles go first.
+        panel_close();
         keylight::FPGA fpga(tree.settingsPath(), tree.fontDir());
         fpga.textLine(0, 0, "still running", false);
         EXPECT_EQ(countPrefix("keylight: register device") +
