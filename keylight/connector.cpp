@@ -4,36 +4,146 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "clientkeylight.h"
 
 namespace keylight {
 
+namespace {
+
+constexpr int kListenRetryMs = 2000;
+constexpr int kAcceptRetryMs = 250;
+
+// accept() errors that concern only the one connection it tried to take (Linux hands on the
+// network errors of a connection still in the queue): the next one may well be accepted.
+bool failsOneConnectionOnly(int error) {
+    switch (error) {
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
 Connector::Connector(const QString& address, quint16 port, ButtonSetter* setter, FPGA* fpga)
     : _address(address), _port(port), _setter(setter), _fpga(fpga) {
-    connect(&_server, &QTcpServer::newConnection, this, &Connector::newClient);
+    _listen_retry.setInterval(kListenRetryMs);
+    connect(&_listen_retry, &QTimer::timeout, this, &Connector::retryListen);
+    _accept_retry.setInterval(kAcceptRetryMs);
+    _accept_retry.setSingleShot(true);
+    connect(&_accept_retry, &QTimer::timeout, this, &Connector::resumeAccepting);
 }
 
 Connector::~Connector() { qDeleteAll(std::exchange(_clients, {})); }
 
 bool Connector::listen() {
+    if (tryListen()) {
+        return true;
+    }
+    qWarning().noquote() << QStringLiteral("keylight: cannot listen on %1 port %2: %3; trying again every 2 s")
+                                .arg(addressText())
+                                .arg(_port)
+                                .arg(_server.errorString());
+    _listen_retry.start();
+    return false;
+}
+
+// Logs only success: the failure is logged once, by listen().
+bool Connector::tryListen() {
     const QHostAddress host =
         _address.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(_address);
-    return _server.listen(host, _port);
+    if (!_server.listen(host, _port)) {
+        return false;
+    }
+    const int descriptor = static_cast<int>(_server.socketDescriptor());
+    // QTcpServer listens with a queue of 50 (Qt 5.15 has no way to change it), so a burst of
+    // connections waits for SYN retransmission. Linux takes a second listen() on a listening
+    // socket as the new queue length and caps it at net.core.somaxconn.
+    ::listen(descriptor, SOMAXCONN);
+    // Accepting is done here rather than by QTcpServer, which retries a failed accept() at
+    // once and forever (Qt 6) or stops accepting for good (Qt 5.15).
+    _server.pauseAccepting();
+    _incoming = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
+    connect(_incoming.get(), &QSocketNotifier::activated, this, &Connector::newClient);
+    qInfo().noquote()
+        << QStringLiteral("keylight: listening on %1 port %2").arg(addressText()).arg(_server.serverPort());
+    return true;
+}
+
+void Connector::retryListen() {
+    if (tryListen()) {
+        _listen_retry.stop();
+    }
 }
 
 quint16 Connector::serverPort() const { return _server.serverPort(); }
 
+QString Connector::addressText() const {
+    return _address.isEmpty() ? QStringLiteral("every local address") : _address;
+}
+
 void Connector::newClient() {
-    while (_server.hasPendingConnections()) {
-        QTcpSocket* socket = _server.nextPendingConnection();
+    for (;;) {
+        const int descriptor = ::accept4(static_cast<int>(_server.socketDescriptor()), nullptr,
+                                         nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (descriptor < 0) {
+            const int error = errno;
+            if (error == EAGAIN || error == EWOULDBLOCK) {
+                return;
+            }
+            if (failsOneConnectionOnly(error)) {
+                continue;
+            }
+            pauseAccepting(error);
+            return;
+        }
+        _accept_failing = false;
+        auto* socket = new QTcpSocket(&_server);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            ::close(descriptor);
+            delete socket;
+            continue;
+        }
         auto* client = new ClientKeylight(this, socket, _setter, _fpga);
         _clients.append(client);
         // A client object goes when its connection ends; only the pointer value is compared.
         connect(client, &QObject::destroyed, this, [this, client] { _clients.removeOne(client); });
         qDebug() << "keylight: new client" << client->descriptor();
     }
+}
+
+// The waiting connections stay in the listen queue; the notifier would report them again at
+// once, so it is off until the timer.
+void Connector::pauseAccepting(int error) {
+    _incoming->setEnabled(false);
+    if (!_accept_failing) {
+        qWarning().noquote() << QStringLiteral("keylight: cannot accept connections: %1; trying again every 250 ms")
+                                    .arg(QString::fromLocal8Bit(std::strerror(error)));
+        _accept_failing = true;
+    }
+    _accept_retry.start();
+}
+
+void Connector::resumeAccepting() {
+    _incoming->setEnabled(true);
+    newClient();
 }
 
 }  // namespace keylight

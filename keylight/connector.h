@@ -4,8 +4,12 @@
 
 #include <QList>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTcpServer>
+#include <QTimer>
+
+#include <memory>
 
 namespace keylight {
 
@@ -25,21 +29,40 @@ public:
     // its socket before the server deletes the sockets it holds.
     ~Connector() override;
 
-    // Starts listening; false when the address or port cannot be used.
+    // Starts listening, with the longest listen queue the system allows, and logs the address
+    // and port. False when the address or port cannot be used: the reason is logged and
+    // listening is tried again every 2 s until it succeeds, which is logged once.
     bool listen();
-    // The port listened on (the one the system chose when asked for port 0).
+    // The port listened on (the one the system chose when asked for port 0); 0 while not
+    // listening.
     quint16 serverPort() const;
 
 public slots:
+    // Accepts every connection waiting in the listen queue. When the process is out of
+    // descriptors (or the system out of memory for sockets), accepting pauses for 250 ms and
+    // then resumes, with one log line for the whole episode; the clients already connected
+    // are served meanwhile.
     void newClient();
 
 private:
+    bool tryListen();
+    void retryListen();
+    void pauseAccepting(int error);
+    void resumeAccepting();
+    // How the log names the address listened on.
+    QString addressText() const;
+
     QString _address;
     quint16 _port;
     ButtonSetter* _setter;
     FPGA* _fpga;
     QTcpServer _server;
     QList<ClientKeylight*> _clients;  // the connections still open, in order of acceptance
+    // Watches the listening socket for connections; goes before the server closes it.
+    std::unique_ptr<QSocketNotifier> _incoming;
+    QTimer _listen_retry;
+    QTimer _accept_retry;
+    bool _accept_failing = false;  // from a failed accept until the next accepted connection
 };
 
 }  // namespace keylight

@@ -37,7 +37,8 @@ public:
     // not read), listen address (empty: every local address), port (default 3003; a text
     // that is no number from 0 to 65535 means port 0). Builds the buttons, the dispatcher and
     // the connector and starts listening; a failure to listen is printed and the server goes
-    // on without clients. Returns false, after its critical message, without a map file.
+    // on without clients until the connector's retries succeed. Returns false, after its
+    // critical message, without a map file.
     bool start(const QStringList& arguments);
 
     // The port listened on; 0 before start() or when listening failed.

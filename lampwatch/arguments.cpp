@@ -17,12 +17,15 @@ QString listText(const QStringList& items)
 
 } // namespace
 
-int pollInterval(const QStringList& arguments)
+std::optional<int> pollInterval(const QStringList& arguments)
 {
     if (arguments.size() != 2)
         return DEFAULT_POLL_INTERVAL_MS;
+    bool number = false;
+    const int interval = arguments.at(1).toInt(&number, 10);
+    if (!number || interval == 0)
+        return std::nullopt;
     DebugLine() << "Arguments provided:" << listText(arguments).toLatin1().constData();
-    const int interval = arguments.at(1).toInt(nullptr, 10);
     return interval < 0 ? DEFAULT_POLL_INTERVAL_MS : interval;
 }
 

@@ -2,6 +2,7 @@
 
 #include "debugline.h"
 
+#include <QDebug>
 #include <QSettings>
 
 #include <utility>
@@ -20,7 +21,8 @@ constexpr int BOTH_SUPPLIES = 3;
 } // namespace
 
 Monitor::Monitor(int interval, StatusSource source, QString settings_path, quint16 port)
-    : _interval(interval), _client(port), _source(std::move(source)), _settings_path(std::move(settings_path))
+    : _interval(interval), _client(port), _source(std::move(source)),
+      _settings_path(std::move(settings_path)), _port(port)
 {
     _source.open();
     DebugLine() << "Creating Monitor instance...";
@@ -92,7 +94,24 @@ bool Monitor::send(const QByteArray& record)
 {
     _client.msg(record);
     _link_up = _client.isConnected();
+    if (!_link_up) {
+        reportOutage(_client.errorString());
+    } else if (_outage) {
+        _outage = false;
+        qInfo().noquote() << QStringLiteral("lampwatch: keylight on 127.0.0.1 port %1 is back").arg(_port);
+    }
     return _link_up;
+}
+
+void Monitor::reportOutage(const QString& reason)
+{
+    if (_outage)
+        return;
+    _outage = true;
+    qWarning().noquote() << QStringLiteral("lampwatch: cannot reach keylight on 127.0.0.1 port %1: %2; "
+                                           "trying again at the next polls")
+                                .arg(_port)
+                                .arg(reason);
 }
 
 // The socket learns of a closed connection while the event loop runs between polls.
@@ -101,6 +120,7 @@ void Monitor::noticeLostConnection()
     if (!_link_up || _client.isConnected())
         return;
     _link_up = false;
+    reportOutage(QStringLiteral("the connection was closed"));
     _indicator_owed = true;
     _psu_led_owed = _psu_led >= 0;
 }

@@ -5,6 +5,7 @@
 // the following polls until a send goes through; when the connection is lost and comes back,
 // both indicator states are sent again, so a restarted keylight shows the right PSU LED
 // within one poll interval. While the bits do not change and nothing is owed, nothing is sent.
+// An outage of keylight is logged once when it is found and once when keylight is back.
 #pragma once
 
 #include "qkeylightclient.h"
@@ -46,6 +47,8 @@ private:
     void noticeLostConnection();
     // Sends what is owed, PSU LED first, and stops at the first send that fails.
     void sendOwed();
+    // Logs the start of an outage, unless one is already under way.
+    void reportOutage(const QString& reason);
 
     int _interval;
     QTimer* _timer = nullptr;
@@ -55,10 +58,12 @@ private:
 
     StatusSource _source;
     QString _settings_path;
+    quint16 _port;                  // keylight's, for the log
     int _psu_led = -1;              // last decided PSU LED state, -1 before the first decision
     bool _psu_led_owed = false;
     bool _indicator_owed = false;   // toggle indicator 1 still to be switched on
     bool _link_up = false;          // the last send went through
+    bool _outage = false;           // keylight found unreachable, and no send went through since
 };
 
 } // namespace lampwatch

@@ -64,6 +64,11 @@ bool QKeylightClient::isConnected() const
     return _socket.state() == QAbstractSocket::ConnectedState;
 }
 
+QString QKeylightClient::errorString() const
+{
+    return _socket.errorString();
+}
+
 bool QKeylightClient::waitConnected(int msecs)
 {
     if (isConnected())

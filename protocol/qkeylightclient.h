@@ -45,6 +45,8 @@ public:
     // Whether the socket is connected now; nothing is started or waited for. A record given
     // to msg() while this is true went into the socket's write buffer.
     bool isConnected() const;
+    // Why the last connection attempt or write failed, as the socket words it.
+    QString errorString() const;
 
 public slots:
     // Frames one record (network order) and writes it, connecting first if need be.

@@ -6,6 +6,7 @@ add_executable(keylightserver_tests
   ${CMAKE_CURRENT_LIST_DIR}/blinking_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/connector_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dispatcher_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/listen_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/load_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/panelmap_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/startup_test.cpp

@@ -124,6 +124,13 @@ TEST_F(Program, without_arguments_prints_the_critical_message_and_exits_with_1) 
         "keylight:map file must be specified as first argument!!!\n"));
 }
 
+TEST_F(Program, with_help_prints_its_usage_line_and_exits_with_0) {
+    process.start(QStringLiteral(KEYLIGHT_BINARY), {"--help"});
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_TRUE(process.readAllStandardOutput().startsWith("usage: keylight MAPFILE [ADDRESS [PORT]]"));
+}
+
 TEST_F(Program, with_its_port_taken_prints_the_failure_and_keeps_running) {
     QTcpServer squatter;
     ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));

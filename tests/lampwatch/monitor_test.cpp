@@ -27,10 +27,19 @@ constexpr int NO_TIMER_POLLS = 3600000;  // the test polls by hand
 
 std::vector<std::string> logged;
 
-void keepDebugLine(QtMsgType type, const QMessageLogContext&, const QString& message)
+void keepDebugLine(QtMsgType, const QMessageLogContext&, const QString& message)
 {
-    if (type == QtDebugMsg)
-        logged.push_back(message.toStdString());
+    logged.push_back(message.toStdString());
+}
+
+// The lines about reaching keylight, each cut after its first `length` characters.
+std::vector<std::string> linkLines(const std::vector<std::string>& lines, size_t length)
+{
+    std::vector<std::string> kept;
+    for (const std::string& line : lines)
+        if (line.rfind("lampwatch: ", 0) == 0)
+            kept.push_back(line.substr(0, length));
+    return kept;
 }
 
 std::vector<std::string> takeLog()
@@ -278,7 +287,7 @@ TEST_F(MonitorTest, keylight_coming_up_before_any_bit_was_seen_gets_indicator_1_
     EXPECT_EQ(sink.waitForRecords(2), (std::vector<QByteArray>{toggle(1, 1), toggle(0, 1)}));
 }
 
-TEST_F(MonitorTest, a_change_keylight_missed_is_sent_once_it_is_back)
+TEST_F(MonitorTest, a_change_keylight_missed_is_sent_once_it_is_back_and_the_outage_is_logged_once)
 {
     FrameSink* sink = new FrameSink;
     const quint16 port = sink->port();
@@ -302,6 +311,10 @@ TEST_F(MonitorTest, a_change_keylight_missed_is_sent_once_it_is_back)
         records = back.waitForRecords(2);
     }
     EXPECT_EQ(records, (std::vector<QByteArray>{toggle(0, 0), toggle(1, 1)}));
+    const std::string where = "keylight on 127.0.0.1 port " + std::to_string(port);
+    const std::string outage = "lampwatch: cannot reach " + where + ": ";
+    EXPECT_EQ(linkLines(takeLog(), outage.size()),
+              (std::vector<std::string>{outage, "lampwatch: " + where + " is back"}));
 }
 
 TEST_F(MonitorTest, a_restarted_keylight_gets_both_indicator_states_again_with_no_change_of_bits)
@@ -337,11 +350,21 @@ TEST(LampwatchArguments, one_argument_is_logged_and_read_as_the_interval)
     qInstallMessageHandler(keepDebugLine);
     EXPECT_EQ(lampwatch::pollInterval({QStringLiteral("lampwatch"), QStringLiteral("2000")}), 2000);
     EXPECT_EQ(lampwatch::pollInterval({QStringLiteral("lampwatch"), QStringLiteral("-5")}), 5000);
-    EXPECT_EQ(lampwatch::pollInterval({QStringLiteral("lampwatch"), QStringLiteral("fast")}), 0);
     qInstallMessageHandler(nullptr);
     EXPECT_EQ(takeLog(), (std::vector<std::string>{"Arguments provided: (\"lampwatch\", \"2000\") ",
-                                                   "Arguments provided: (\"lampwatch\", \"-5\") ",
-                                                   "Arguments provided: (\"lampwatch\", \"fast\") "}));
+                                                   "Arguments provided: (\"lampwatch\", \"-5\") "}));
+}
+
+TEST(LampwatchArguments, an_interval_that_is_no_number_or_0_is_refused_without_a_line)
+{
+    logged.clear();
+    qInstallMessageHandler(keepDebugLine);
+    for (const char* argument : {"fast", "0", "--help", "", "1.5"})
+        EXPECT_EQ(lampwatch::pollInterval({QStringLiteral("lampwatch"), QString::fromLatin1(argument)}),
+                  std::nullopt)
+            << argument;
+    qInstallMessageHandler(nullptr);
+    EXPECT_TRUE(takeLog().empty());
 }
 
 TEST(LampwatchArguments, no_argument_or_more_than_one_give_5000_without_a_line)

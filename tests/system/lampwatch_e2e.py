@@ -12,6 +12,7 @@ from panelharness import Board, FONT_8X13, in_own_network, klmwire as klm, wait_
 
 KEYLIGHT_PORT = 3003
 POLL_MS = "100"
+USAGE = "usage: lampwatch [INTERVAL_MS]  (milliseconds between polls, at least 1; default 5000)\n"
 
 
 def toggle_leds(board):
@@ -69,6 +70,12 @@ class LampwatchOnTheVirtualPanel(unittest.TestCase):
             wait_until(lambda: re.search(r"opcode = +22\b", keylight.output()),
                        "keylight to receive the toggle indicator message")
             self.assertTrue(lampwatch.running())
+
+    def test_refuses_help_and_an_interval_that_is_no_number_or_0_with_a_usage_line_and_status_2(self):
+        with Board(daemon=False) as board:
+            for argument in ("--help", "0", "fast"):
+                status, output = board.run("LAMPWATCH", argument)
+                self.assertEqual((status, output), (2, USAGE), argument)
 
 
 if __name__ == "__main__":
