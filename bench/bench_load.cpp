@@ -2,7 +2,8 @@
 // panelprime, then keylight under panelsim-run, driven over TCP by client threads. Prints one
 // table: throughput for 1, 8 and 50 clients; the delay of a quiet client's LED change while
 // another client floods text lines; keylight's resident memory around two floods; connections
-// per second and a burst of 500 connections.
+// per second, a burst of 500 connections, and keylight's CPU time while it is out of
+// descriptors.
 //
 //   build/bench/bench_load
 #include <arpa/inet.h>
@@ -10,6 +11,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,7 +34,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kFloodTime = std::chrono::seconds(8);
+constexpr auto FLOOD_TIME = std::chrono::seconds(8);
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -229,14 +231,19 @@ public:
         return false;
     }
 
-    // Waits until the board has been idle for 300 ms.
+    // Waits until the board and keylight have been idle for 300 ms. keylight's CPU time counts
+    // too: connections still waiting to be accepted, or messages that change nothing on the
+    // board, keep it busy without a register access.
     void waitUntilIdle() const {
         long last = accesses();
+        double lastCpu = keylightCpuSeconds();
         for (int quiet = 0; quiet < 3;) {
             sleepMs(100);
             const long now = accesses();
-            quiet = now == last ? quiet + 1 : 0;
+            const double cpu = keylightCpuSeconds();
+            quiet = now == last && cpu - lastCpu < 0.015 ? quiet + 1 : 0;
             last = now;
+            lastCpu = cpu;
         }
     }
 
@@ -246,6 +253,19 @@ public:
             if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
         }
         return -1;
+    }
+
+    // User and system CPU time keylight has used so far.
+    double keylightCpuSeconds() const {
+        const std::string stat = readFile("/proc/" + std::to_string(keylight) + "/stat");
+        // The fields after the command name, which is in parentheses and may hold spaces.
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        for (int i = 3; i < 14; ++i) fields >> field;
+        unsigned long long user = 0;
+        unsigned long long system = 0;
+        fields >> user >> system;
+        return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
 
     std::string root;
@@ -388,7 +408,7 @@ struct Memory {
     long messages;
 };
 
-// Samples keylight's resident memory while flood() runs on its own thread for kFloodTime.
+// Samples keylight's resident memory while flood() runs on its own thread for FLOOD_TIME.
 template <typename Flood>
 Memory memoryAround(const Board& board, Flood flood) {
     board.waitUntilIdle();
@@ -415,7 +435,7 @@ long unreadQueries(const Board& board) {
     std::string chunk;
     for (int i = 0; i < 4096; ++i) chunk += query();
     size_t sent = 0;
-    for (const auto deadline = Clock::now() + kFloodTime; Clock::now() < deadline;) {
+    for (const auto deadline = Clock::now() + FLOOD_TIME; Clock::now() < deadline;) {
         sent += sendUntil(fd, chunk, deadline);
     }
     close(fd);
@@ -424,7 +444,7 @@ long unreadQueries(const Board& board) {
 
 long textLines(const Board& board) {
     TextFlood flood(board.port);
-    std::this_thread::sleep_for(kFloodTime);
+    std::this_thread::sleep_for(FLOOD_TIME);
     return flood.finish();
 }
 
@@ -472,6 +492,41 @@ Churn burstOf500(const Board& board) {
     return {rate, slowest};
 }
 
+struct Starved {
+    double cpuSeconds;
+    double wallSeconds;
+    bool servedAfter;
+};
+
+// keylight held to 128 descriptors while 190 connections wait, for 3 s; then the connections
+// close, the limit goes back, and one more connection sends a message.
+Starved outOfDescriptors(const Board& board) {
+    board.waitUntilIdle();
+    rlimit old{};
+    if (prlimit(board.keylight, RLIMIT_NOFILE, nullptr, &old) != 0) fail("cannot read keylight's descriptor limit");
+    const rlimit low{128, old.rlim_max};
+    if (prlimit(board.keylight, RLIMIT_NOFILE, &low, nullptr) != 0) fail("cannot lower keylight's descriptor limit");
+    std::vector<int> fds;
+    for (int i = 0; i < 190; ++i) {
+        const int fd = connectTo(board.port);
+        if (fd < 0) fail("connection refused while keylight is out of descriptors");
+        fds.push_back(fd);
+    }
+    sleepMs(500);
+    const double cpuBefore = board.keylightCpuSeconds();
+    const auto start = Clock::now();
+    sleepMs(3000);
+    const Starved starved{board.keylightCpuSeconds() - cpuBefore, secondsSince(start), false};
+    for (int fd : fds) close(fd);
+    prlimit(board.keylight, RLIMIT_NOFILE, &old, nullptr);
+
+    const long before = board.accesses();
+    const int fd = connectTo(board.port);
+    const bool served = fd >= 0 && sendAll(fd, statusIndicator(5, 1)) && board.waitForAccesses(before + 1);
+    if (fd >= 0) close(fd);
+    return {starved.cpuSeconds, starved.wallSeconds, served};
+}
+
 }  // namespace
 
 int main() {
@@ -507,5 +562,9 @@ int main() {
     const Churn burst = burstOf500(board);
     std::printf("| 500 connections opened back to back, one message each, kept open | %.0f per second, slowest connect %.1f ms |\n",
                 burst.perSecond, burst.slowestMs);
+    std::fflush(stdout);
+    const Starved starved = outOfDescriptors(board);
+    std::printf("| keylight out of descriptors (soft limit 128, 190 connections waiting) | %.2f s of CPU in %.1f s; a new connection afterwards %s |\n",
+                starved.cpuSeconds, starved.wallSeconds, starved.servedAfter ? "is served" : "is NOT served");
     return 0;
 }
