@@ -84,9 +84,9 @@ bool sendWords(int fd, const uint16_t* words, uint32_t count) {
 // One request and its reply; the lock keeps the threads of a program from interleaving.
 int exchange(int fd, const panelsim::wire::RequestHeader& header, const uint16_t* words,
              panelsim::wire::Reply& reply) {
-    uint8_t head[panelsim::wire::kRequestHeaderSize];
+    uint8_t head[panelsim::wire::REQUEST_HEADER_SIZE];
     panelsim::wire::encodeRequestHeader(header, head);
-    uint8_t answer[panelsim::wire::kReplySize];
+    uint8_t answer[panelsim::wire::REPLY_SIZE];
     DeviceLock lock;
     if (!sendAll(fd, head, sizeof head) ||
         (header.count > 1 && !sendWords(fd, words, header.count)) ||
@@ -172,7 +172,7 @@ int deviceIoctl(int fd, unsigned long request, void* argument) {
             errno = EFAULT;
             return -1;
         }
-        if (record->count > panelsim::wire::kMaxWireWords) {
+        if (record->count > panelsim::wire::MAX_WIRE_WORDS) {
             errno = EINVAL;
             return -1;
         }
