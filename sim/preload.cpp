@@ -24,7 +24,6 @@
 #include <utime.h>
 
 #include <cerrno>
-#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -103,14 +102,24 @@ auto redirect(Function real, Arguments... arguments) {
     return callMapped<PATHS>(real, std::index_sequence_for<Arguments...>{}, arguments...);
 }
 
+// The argument at POSITION.
+template <size_t POSITION, typename First, typename... Rest>
+auto argumentAt(First first, Rest... rest) {
+    if constexpr (POSITION == 0) {
+        return first;
+    } else {
+        return argumentAt<POSITION - 1>(rest...);
+    }
+}
+
 // An open call: the device's path connects to the daemon, any other is redirected. The open
 // flags follow the path in every form of open.
 template <unsigned PATHS, typename Function, typename... Arguments>
 int openOrConnect(Function real, Arguments... arguments) {
     constexpr size_t PATH_POSITION = __builtin_ctz(PATHS);
-    const std::tuple<Arguments...> all(arguments...);
-    if (isDevicePath(std::get<PATH_POSITION>(all)))
-        return openDevice(std::get<PATH_POSITION + 1>(all));
+    if (isDevicePath(argumentAt<PATH_POSITION>(arguments...))) {
+        return openDevice(argumentAt<PATH_POSITION + 1>(arguments...));
+    }
     return redirect<PATHS>(real, arguments...);
 }
 
