@@ -1,6 +1,8 @@
-// Register access: the request record, the two address forms and the module-level helpers.
+// Register access: the request record, the two address forms and the module-level helpers,
+// and the device's opening and closing.
 #include <fcntl.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "panel.h"
@@ -18,6 +20,17 @@ const char* const default_device_path = "/dev/fpga-reg";
 
 int fpga_open(const char* path) {
     return device_open(path ? path : default_device_path, O_RDWR);
+}
+
+void panel_open() {
+    fpga_fd = fpga_open(nullptr);
+    const int open_error = errno;
+    text_engine_start();
+    errno = open_error;
+}
+
+void panel_close() {
+    text_engine_stop();
 }
 
 int fpga_access(int fd, uint32_t address, int is_read, uint16_t* data, uint32_t count) {

@@ -21,11 +21,24 @@ int screen_mask(int screenId);
 // next data words are pixels.
 void start_pixel_transfer(int mask);
 
-// ---- Text steps (tft_text.cpp) ----------------------------------------------------------
+// ---- Fonts (font.cpp, gzip_inflate.cpp) -------------------------------------------------
 
 // Initialises FreeType (ft_ready reflects the outcome) and releases it again with its face.
 void text_engine_start();
 void text_engine_stop();
+
+// How glyphs reach the renderer. The cached path (the default) reads the font into memory
+// once per load and keeps the cell size and every rendered glyph until the face changes;
+// the file path lets FreeType read the font file and render each glyph afresh on every use.
+// Both give the same pixels, results and messages; the file path is kept for comparison.
+enum class glyph_source { cached, file };
+// Takes effect from the next tft_load_font.
+void text_glyph_source_set(glyph_source source);
+
+// Inflates a gzip stream; false when data is not a complete gzip stream.
+bool gzip_inflate(const uint8_t* data, size_t length, uint8_t** out, size_t* out_length);
+
+// ---- Text steps (tft_text.cpp) ----------------------------------------------------------
 
 // Column window of cells offset .. offset+count-1; writes nothing when the cell is unknown.
 void window_text_columns(int mask, int offset, int count);
@@ -38,17 +51,6 @@ void sub_text_line_write(int mask, int lineId, int offset, int count, uint16_t f
 // character, at most 128) and sends it as one burst. 0, or -1 with nothing sent.
 int line_bitmap_write(int mask, const char* text, int length, uint16_t fg565, uint16_t bg565,
                       int full);
-
-// How glyphs reach the renderer. The cached path (the default) reads the font into memory
-// once per load and keeps the cell size and every rendered glyph until the face changes;
-// the file path lets FreeType read the font file and render each glyph afresh on every use.
-// Both give the same pixels, results and messages; the file path is kept for comparison.
-enum class glyph_source { cached, file };
-// Takes effect from the next tft_load_font.
-void text_glyph_source_set(glyph_source source);
-
-// Inflates a gzip stream; false when data is not a complete gzip stream.
-bool gzip_inflate(const uint8_t* data, size_t length, uint8_t** out, size_t* out_length);
 
 // ---- Image steps (tft_image.cpp) --------------------------------------------------------
 

@@ -1,10 +1,8 @@
-// TFT controller access through the FPGA's index/data register pairs, and the device's
-// opening and closing.
+// TFT controller access through the FPGA's index/data register pairs.
 #include "panel.h"
 #include "panel_internal.h"
 #include "registers.h"
 
-#include <cerrno>
 #include <cstdio>
 
 int screen_mask(int screenId) {
@@ -52,12 +50,3 @@ void tft_full_window() {
     tft_register(SCREEN_MASK_ALL, TFT_REG_WINDOW_COLUMNS, TFT_WINDOW_ALL_COLUMNS);
     tft_register(SCREEN_MASK_ALL, TFT_REG_WINDOW_ROWS, TFT_WINDOW_ALL_ROWS);
 }
-
-void panel_open() {
-    fpga_fd = fpga_open(nullptr);
-    const int open_error = errno;
-    text_engine_start();
-    errno = open_error;
-}
-
-void panel_close() { text_engine_stop(); }

@@ -1,178 +1,18 @@
-// Text lines on the TFT screens, rendered with FreeType from a bitmap font.
-//
-// FreeType reads a gzip-compressed PCF through a decompressing stream that starts over at
-// every backward seek, which makes each glyph load cost tens of microseconds. So a font is
-// inflated into memory once when it loads, and the cell size and every glyph rendered from
-// the current face are kept until the face changes. The file-backed path (FreeType reading
-// the file, every glyph rendered afresh) stays selectable so both can be compared.
-#include <sys/stat.h>
-
+// Text lines on the TFT screens, drawn from the glyphs of the current face (font.h): the
+// character cells' windows, the line's pixels and the burst that sends them.
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "font.h"
 #include "panel.h"
-#include "panel_freetype.h"
-#include FT_GLYPH_H
 #include "panel_internal.h"
 #include "registers.h"
 
-int ft_ready = 0;
-FT_Library ft_library = nullptr;
-FT_Face ft_face = nullptr;
-
 namespace {
 
-// A bitmap font glyph reduced to what the line renderer draws.
-struct rendered_glyph {
-    enum class state { unknown, usable, failed };
-    state status = state::unknown;
-    int width = 0;   // bitmap width in pixels
-    int rows = 0;    // bitmap rows
-    int pitch = 0;   // bytes per bitmap row; only 4 can be drawn
-    int bits = 0;    // pixels each row contributes (the last byte may be partial)
-    long advance_x = 0;  // 26.6, from the glyph slot
-    long advance_y = 0;
-    // Row r, leftmost pixel in bit 31; rows past the canvas height are never drawn.
-    uint32_t row_bits[SCREEN_HEIGHT] = {};
-};
-
-// Everything derived from the current face.
-struct font_cache {
-    glyph_source source = glyph_source::cached;  // the path the next load takes
-    bool keeps_glyphs = false;       // the current face was loaded on the cached path
-    uint8_t* font_bytes = nullptr;   // the inflated font; must outlive the face made from it
-    rendered_glyph glyphs[256];
-};
-
-font_cache cache;
-rendered_glyph scratch_glyph;
 // The line being composed: at most 128 x 128 pixels, sent as one burst.
 uint16_t line_pixels[SCREEN_WIDTH * SCREEN_HEIGHT];
-
-// Releases the face and everything derived from it.
-void drop_face() {
-    FT_Done_Face(ft_face);
-    ft_face = nullptr;
-    std::free(cache.font_bytes);
-    cache.font_bytes = nullptr;
-    cache.keeps_glyphs = false;
-    for (rendered_glyph& glyph : cache.glyphs) {
-        glyph.status = rendered_glyph::state::unknown;
-    }
-}
-
-// FT_Load_Char with rendering, a copy of the glyph, its conversion to a bitmap; the row
-// layout read as the 32-bit little-endian word at 4 * r, bit 7 of each byte leftmost.
-void render_glyph(unsigned code, rendered_glyph& out) {
-    out.status = rendered_glyph::state::failed;
-    if (FT_Load_Char(ft_face, code, FT_LOAD_RENDER) != 0) {
-        return;
-    }
-    FT_Glyph glyph;
-    if (FT_Get_Glyph(ft_face->glyph, &glyph) != 0) {
-        return;
-    }
-    if (glyph->format != FT_GLYPH_FORMAT_BITMAP ||
-        FT_Glyph_To_Bitmap(&glyph, FT_RENDER_MODE_NORMAL, nullptr, 1) != 0) {
-        FT_Done_Glyph(glyph);
-        return;
-    }
-    const FT_Bitmap& bitmap = reinterpret_cast<FT_BitmapGlyph>(glyph)->bitmap;
-    out.width = static_cast<int>(bitmap.width);
-    out.rows = static_cast<int>(bitmap.rows);
-    out.pitch = bitmap.pitch;
-    const int bytes = std::max(1, (out.width + 7) / 8);
-    const int last_byte_bits = out.width % 8 == 0 ? 8 : out.width % 8;
-    out.bits = 8 * (bytes - 1) + last_byte_bits;
-    out.advance_x = ft_face->glyph->advance.x;
-    out.advance_y = ft_face->glyph->advance.y;
-    if (out.pitch == 4) {
-        const int stored = std::min(out.rows, SCREEN_HEIGHT);
-        for (int r = 0; r < stored; ++r) {
-            const uint8_t* row = bitmap.buffer + 4 * r;
-            out.row_bits[r] = (uint32_t{row[0]} << 24) | (uint32_t{row[1]} << 16) |
-                              (uint32_t{row[2]} << 8) | uint32_t{row[3]};
-        }
-    }
-    FT_Done_Glyph(glyph);
-    out.status = rendered_glyph::state::usable;
-}
-
-// The glyph of one character of the current face; nullptr when FreeType cannot give it.
-const rendered_glyph* glyph_for(unsigned code) {
-    rendered_glyph* glyph = &scratch_glyph;
-    if (cache.keeps_glyphs) {
-        glyph = &cache.glyphs[code & 0xFF];
-        if (glyph->status != rendered_glyph::state::unknown) {
-            return glyph->status == rendered_glyph::state::usable ? glyph : nullptr;
-        }
-    }
-    render_glyph(code, *glyph);
-    return glyph->status == rendered_glyph::state::usable ? glyph : nullptr;
-}
-
-// Reads the whole file; a gzip file is inflated. nullptr when it cannot be read.
-uint8_t* read_font_file(const char* path, size_t* length) {
-    FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        return nullptr;
-    }
-    size_t capacity = 64 * 1024;
-    size_t used = 0;
-    uint8_t* bytes = static_cast<uint8_t*>(std::malloc(capacity));
-    while (bytes) {
-        used += std::fread(bytes + used, 1, capacity - used, file);
-        if (used < capacity) {
-            break;
-        }
-        capacity *= 2;
-        uint8_t* grown = static_cast<uint8_t*>(std::realloc(bytes, capacity));
-        if (!grown) {
-            std::free(bytes);
-        }
-        bytes = grown;
-    }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (!bytes || failed || used == 0) {
-        std::free(bytes);
-        return nullptr;
-    }
-    uint8_t* inflated = nullptr;
-    size_t inflated_length = 0;
-    if (used >= 2 && bytes[0] == 0x1F && bytes[1] == 0x8B &&
-        gzip_inflate(bytes, used, &inflated, &inflated_length)) {
-        std::free(bytes);
-        *length = inflated_length;
-        return inflated;
-    }
-    *length = used;
-    return bytes;
-}
-
-// Opens the face from the inflated bytes; when that is impossible or FreeType refuses them,
-// FreeType opens the file itself, so that its verdict and error code stay the file's own.
-FT_Error open_face(const char* path) {
-    if (cache.source == glyph_source::cached) {
-        size_t length = 0;
-        uint8_t* bytes = read_font_file(path, &length);
-        if (bytes && FT_New_Memory_Face(ft_library, bytes, static_cast<FT_Long>(length), 0,
-                                        &ft_face) == 0) {
-            cache.font_bytes = bytes;
-            return 0;
-        }
-        std::free(bytes);
-        ft_face = nullptr;
-    }
-    const FT_Error error = FT_New_Face(ft_library, path, 0, &ft_face);
-    if (error != 0) {
-        ft_face = nullptr;
-    }
-    return error;
-}
 
 // Window bounds are worked out in 64 bits: line ids, offsets and counts come from clients,
 // and a product of two 32-bit numbers always fits. Only the clamped bound is cut to a byte.
@@ -181,6 +21,35 @@ int clamp_byte_low(long long value, int minimum) {
 }
 int clamp_byte_high(long long value, int maximum) {
     return static_cast<int>(std::min<long long>(value, maximum) & 0xFF);
+}
+
+// One direction of a text window: its controller register and visible bounds, and how far
+// its end reaches past the last cell.
+struct text_window_axis {
+    int window_register;
+    bool across;  // columns: cells are the glyph's width; rows: its height
+    int first;
+    int last;
+    int overhang;
+};
+constexpr text_window_axis TEXT_COLUMNS = {TFT_REG_WINDOW_COLUMNS, true, TFT_FIRST_COLUMN,
+                                           TFT_LAST_COLUMN, 0};
+// One row taller than the line; the burst fills only its first rows.
+constexpr text_window_axis TEXT_ROWS = {TFT_REG_WINDOW_ROWS, false, TFT_FIRST_ROW, TFT_LAST_ROW, 1};
+
+// Sets the window of axis to cells first_cell .. end_cell - 1; writes nothing when the cell
+// is unknown.
+void window_text_cells(int mask, const text_window_axis& axis, long long first_cell,
+                       long long end_cell) {
+    int width = 0;
+    int rows = 0;
+    if (glyph_cell_size(&width, &rows) != 0) {
+        return;
+    }
+    const long long cell = axis.across ? width : rows;
+    const int first = clamp_byte_low(cell * first_cell + axis.first, axis.first);
+    const int last = clamp_byte_high(cell * end_cell + axis.first - 1 + axis.overhang, axis.last);
+    tft_register(mask, axis.window_register, static_cast<uint16_t>((last << 8) | first));
 }
 
 // For every byte of a glyph row, its eight pixels as all-ones (set) or zero (clear) words,
@@ -219,109 +88,16 @@ void draw_glyph_row(uint16_t* out, int line_width, int pen_x, uint32_t bits, int
 
 }  // namespace
 
-void text_engine_start() { ft_ready = FT_Init_FreeType(&ft_library) == 0 ? 1 : 0; }
-
-void text_engine_stop() {
-    if (!ft_ready) {
-        return;
-    }
-    drop_face();
-    FT_Done_FreeType(ft_library);
-    ft_library = nullptr;
-    ft_ready = 0;
-}
-
-void text_glyph_source_set(glyph_source source) { cache.source = source; }
-
 uint16_t rgb24_to_565(uint32_t c) {
     return static_cast<uint16_t>(((c >> 8) & 0xF800) | ((c >> 5) & 0x07E0) | ((c & 0xFF) >> 3));
 }
 
-int glyph_cell_size(int* width, int* rows) {
-    if (!width || !rows || !ft_ready) {
-        return -1;
-    }
-    const rendered_glyph* cell = glyph_for('A');
-    if (!cell) {
-        return -1;
-    }
-    *width = cell->width;
-    *rows = cell->rows;
-    return 0;
-}
-
-int font_file_cell_size(const char* path, int* width, int* rows) {
-    if (!ft_ready) {
-        text_engine_start();
-    }
-    if (tft_load_font(path) != 0) {
-        return -1;
-    }
-    return glyph_cell_size(width, rows);
-}
-
-int tft_load_font(const char* path) {
-    if (!path) {
-        return -1;
-    }
-    struct stat info;
-    if (stat(path, &info) != 0) {
-        if (errno == ENOENT) {
-            printf("Font file '%s' doesn't exist.\n", path);
-        } else {
-            printf("stat('%s') returned error %d.\n", path, errno);
-        }
-        return -1;
-    }
-    if (!ft_ready) {
-        return -1;
-    }
-    // The old face goes first, so a failed load leaves no face at all.
-    drop_face();
-    const FT_Error error = open_face(path);
-    if (error != 0) {
-        printf("Error calling FT_New_Face(): error = %d\n", error);
-        return -1;
-    }
-    cache.keeps_glyphs = cache.source == glyph_source::cached;
-    // A font without fixed sizes has no bitmap size to select.
-    if (ft_face->num_fixed_sizes < 1) {
-        return -1;
-    }
-    const FT_Bitmap_Size& size = ft_face->available_sizes[0];
-    if (FT_Set_Pixel_Sizes(ft_face, static_cast<FT_UInt>(size.width),
-                           static_cast<FT_UInt>(size.height)) != 0) {
-        return -1;
-    }
-    return 0;
-}
-
 void window_text_columns(int mask, int offset, int count) {
-    int width = 0;
-    int rows = 0;
-    if (glyph_cell_size(&width, &rows) != 0) {
-        return;
-    }
-    const long long cell_width = width;
-    const int first = clamp_byte_low(cell_width * offset + TFT_FIRST_COLUMN, TFT_FIRST_COLUMN);
-    const int last = clamp_byte_high(cell_width * (static_cast<long long>(offset) + count) +
-                                         TFT_FIRST_COLUMN - 1,
-                                     TFT_LAST_COLUMN);
-    tft_register(mask, TFT_REG_WINDOW_COLUMNS, static_cast<uint16_t>((last << 8) | first));
+    window_text_cells(mask, TEXT_COLUMNS, offset, static_cast<long long>(offset) + count);
 }
 
 void window_text_rows(int mask, int lineId) {
-    int width = 0;
-    int rows = 0;
-    if (glyph_cell_size(&width, &rows) != 0) {
-        return;
-    }
-    // One row taller than the line; the burst fills only its first rows.
-    const long long cell_rows = rows;
-    const int first = clamp_byte_low(cell_rows * lineId + TFT_FIRST_ROW, TFT_FIRST_ROW);
-    const int last = clamp_byte_high(cell_rows * (static_cast<long long>(lineId) + 1) + TFT_FIRST_ROW,
-                                     TFT_LAST_ROW);
-    tft_register(mask, TFT_REG_WINDOW_ROWS, static_cast<uint16_t>((last << 8) | first));
+    window_text_cells(mask, TEXT_ROWS, lineId, static_cast<long long>(lineId) + 1);
 }
 
 int line_bitmap_write(int mask, const char* text, int length, uint16_t fg565, uint16_t bg565,

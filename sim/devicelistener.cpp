@@ -17,7 +17,7 @@ namespace panelsim {
 
 namespace {
 
-constexpr size_t kReadChunk = 64 * 1024;
+constexpr size_t READ_CHUNK = 64 * 1024;
 
 bool fillAddress(const std::string& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
@@ -44,16 +44,16 @@ long peerPid(int fd) {
 
 }  // namespace
 
-DeviceListener::DeviceListener(FpgaModel& model) : model_(model) {}
+DeviceListener::DeviceListener(FpgaModel& model) : _model(model) {}
 
 DeviceListener::~DeviceListener() {
-    for (Client& client : clients_) drop(client);
-    if (listenFd_ >= 0) {
-        ::close(listenFd_);
-        ::unlink(path_.c_str());
+    for (Client& client : _clients) drop(client);
+    if (_listen_fd >= 0) {
+        ::close(_listen_fd);
+        ::unlink(_path.c_str());
     }
-    if (wakeRead_ >= 0) ::close(wakeRead_);
-    if (wakeWrite_ >= 0) ::close(wakeWrite_);
+    if (_wake_read >= 0) ::close(_wake_read);
+    if (_wake_write >= 0) ::close(_wake_write);
 }
 
 bool DeviceListener::listen(const std::string& path, std::string& error) {
@@ -79,33 +79,33 @@ bool DeviceListener::listen(const std::string& path, std::string& error) {
         error = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
-    wakeRead_ = pipeFds[0];
-    wakeWrite_ = pipeFds[1];
-    listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listenFd_, 64) != 0) {
+    _wake_read = pipeFds[0];
+    _wake_write = pipeFds[1];
+    _listen_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (_listen_fd < 0 || ::bind(_listen_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(_listen_fd, 64) != 0) {
         error = path + ": " + std::strerror(errno);
-        if (listenFd_ >= 0) ::close(listenFd_);
-        listenFd_ = -1;
+        if (_listen_fd >= 0) ::close(_listen_fd);
+        _listen_fd = -1;
         return false;
     }
-    path_ = path;
+    _path = path;
     return true;
 }
 
 void DeviceListener::stop() {
     const char byte = 0;
     // The pipe is non-blocking: a second stop while the first is pending changes nothing.
-    [[maybe_unused]] const ssize_t written = ::write(wakeWrite_, &byte, 1);
+    [[maybe_unused]] const ssize_t written = ::write(_wake_write, &byte, 1);
 }
 
 void DeviceListener::run() {
     std::vector<pollfd> fds;
     for (;;) {
         fds.clear();
-        fds.push_back({wakeRead_, POLLIN, 0});
-        fds.push_back({listenFd_, POLLIN, 0});
-        for (const Client& client : clients_) fds.push_back({client.fd, POLLIN, 0});
+        fds.push_back({_wake_read, POLLIN, 0});
+        fds.push_back({_listen_fd, POLLIN, 0});
+        for (const Client& client : _clients) fds.push_back({client.fd, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR) continue;
             return;
@@ -113,28 +113,28 @@ void DeviceListener::run() {
         if (fds[0].revents != 0) return;
         // Serve the connections already known before accepting new ones, so that an
         // accepted client's first request is never read ahead of its OPEN line.
-        for (size_t i = 0; i < clients_.size(); ++i) {
-            if (fds[i + 2].revents != 0 && !serve(clients_[i])) drop(clients_[i]);
+        for (size_t i = 0; i < _clients.size(); ++i) {
+            if (fds[i + 2].revents != 0 && !serve(_clients[i])) drop(_clients[i]);
         }
-        clients_.erase(std::remove_if(clients_.begin(), clients_.end(), [](const Client& c) { return c.fd < 0; }),
-                       clients_.end());
+        _clients.erase(std::remove_if(_clients.begin(), _clients.end(), [](const Client& c) { return c.fd < 0; }),
+                       _clients.end());
         if (fds[1].revents & POLLIN) accept();
     }
 }
 
 void DeviceListener::accept() {
     for (;;) {
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        const int fd = ::accept4(_listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return;
         Client client;
         client.fd = fd;
-        client.connection = model_.openConnection(peerPid(fd));
-        clients_.push_back(std::move(client));
+        client.connection = _model.openConnection(peerPid(fd));
+        _clients.push_back(std::move(client));
     }
 }
 
 bool DeviceListener::serve(Client& client) {
-    uint8_t chunk[kReadChunk];
+    uint8_t chunk[READ_CHUNK];
     for (;;) {
         const ssize_t got = ::recv(client.fd, chunk, sizeof chunk, 0);
         if (got > 0) {
@@ -150,11 +150,11 @@ bool DeviceListener::serve(Client& client) {
 bool DeviceListener::executeRequests(Client& client) {
     size_t used = 0;
     std::vector<uint16_t> words;
-    while (client.input.size() - used >= wire::kRequestHeaderSize) {
+    while (client.input.size() - used >= wire::REQUEST_HEADER_SIZE) {
         const uint8_t* start = client.input.data() + used;
         const wire::RequestHeader header = wire::decodeRequestHeader(start);
-        if (header.count > wire::kMaxWireWords) return false;
-        const size_t size = wire::kRequestHeaderSize + wire::burstBytes(header.count);
+        if (header.count > wire::MAX_WIRE_WORDS) return false;
+        const size_t size = wire::REQUEST_HEADER_SIZE + wire::burstBytes(header.count);
         if (client.input.size() - used < size) break;
 
         RequestFields fields;
@@ -165,15 +165,15 @@ bool DeviceListener::executeRequests(Client& client) {
         if (header.count > 1) {
             words.resize(header.count);
             for (uint32_t i = 0; i < header.count; ++i) {
-                words[i] = wire::get16(start + wire::kRequestHeaderSize + 2 * i);
+                words[i] = wire::get16(start + wire::REQUEST_HEADER_SIZE + 2 * i);
             }
             fields.words = words.data();
         }
         wire::Reply reply;
-        reply.result = model_.executeFields(client.connection, fields);
+        reply.result = _model.executeFields(client.connection, fields);
         reply.error = reply.result == 0 ? 0 : static_cast<uint32_t>(errno);
         reply.value = header.count == 1 ? fields.value : 0;
-        uint8_t bytes[wire::kReplySize];
+        uint8_t bytes[wire::REPLY_SIZE];
         wire::encodeReply(reply, bytes);
         // A client waits for each reply; one that lets replies pile up is not served on.
         if (::send(client.fd, bytes, sizeof bytes, MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(sizeof bytes)) {
@@ -189,7 +189,7 @@ void DeviceListener::drop(Client& client) {
     if (client.fd < 0) return;
     ::close(client.fd);
     client.fd = -1;
-    model_.closeConnection(client.connection);
+    _model.closeConnection(client.connection);
 }
 
 }  // namespace panelsim

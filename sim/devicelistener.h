@@ -41,12 +41,12 @@ private:
     bool executeRequests(Client& client);
     void drop(Client& client);
 
-    FpgaModel& model_;
-    std::string path_;
-    int listenFd_ = -1;
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
-    std::vector<Client> clients_;
+    FpgaModel& _model;
+    std::string _path;
+    int _listen_fd = -1;
+    int _wake_read = -1;
+    int _wake_write = -1;
+    std::vector<Client> _clients;
 };
 
 }  // namespace panelsim

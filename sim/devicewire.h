@@ -17,7 +17,7 @@
 //    10  u16  0
 //
 // One request is answered before the next is read. A request whose count exceeds
-// kMaxWireWords ends the connection, as does any short read.
+// MAX_WIRE_WORDS ends the connection, as does any short read.
 #pragma once
 
 #include <cstddef>
@@ -25,9 +25,9 @@
 
 namespace panelsim::wire {
 
-constexpr size_t kRequestHeaderSize = 16;
-constexpr size_t kReplySize = 12;
-constexpr uint32_t kMaxWireWords = 1u << 22;
+constexpr size_t REQUEST_HEADER_SIZE = 16;
+constexpr size_t REPLY_SIZE = 12;
+constexpr uint32_t MAX_WIRE_WORDS = 1u << 22;
 
 struct RequestHeader {
     uint32_t number = 0;
@@ -55,26 +55,26 @@ inline uint32_t get32(const uint8_t* in) {
            static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
 }
 
-inline void encodeRequestHeader(const RequestHeader& h, uint8_t out[kRequestHeaderSize]) {
+inline void encodeRequestHeader(const RequestHeader& h, uint8_t out[REQUEST_HEADER_SIZE]) {
     put32(out, h.number);
     put32(out + 4, h.address_word);
     put32(out + 8, h.count);
     put16(out + 12, h.value);
     put16(out + 14, 0);
 }
-inline RequestHeader decodeRequestHeader(const uint8_t in[kRequestHeaderSize]) {
+inline RequestHeader decodeRequestHeader(const uint8_t in[REQUEST_HEADER_SIZE]) {
     return RequestHeader{get32(in), get32(in + 4), get32(in + 8), get16(in + 12)};
 }
 // Bytes of burst words that follow a header with this count.
 inline size_t burstBytes(uint32_t count) { return count > 1 ? size_t{count} * 2 : 0; }
 
-inline void encodeReply(const Reply& r, uint8_t out[kReplySize]) {
+inline void encodeReply(const Reply& r, uint8_t out[REPLY_SIZE]) {
     put32(out, static_cast<uint32_t>(r.result));
     put32(out + 4, r.error);
     put16(out + 8, r.value);
     put16(out + 10, 0);
 }
-inline Reply decodeReply(const uint8_t in[kReplySize]) {
+inline Reply decodeReply(const uint8_t in[REPLY_SIZE]) {
     return Reply{static_cast<int32_t>(get32(in)), get32(in + 4), get16(in + 8)};
 }
 

@@ -16,28 +16,28 @@ namespace panelsim {
 namespace {
 
 // FPGA registers (16 bits each).
-constexpr uint32_t kPanelControl = 0x0800;   // high byte: reset, backlight
-constexpr uint32_t kLedCommand = 0x0900;     // high byte: kind, on, index
-constexpr uint32_t kTftFirst = 0x0A00;       // 0x0A00 + 2m index, 0x0A01 + 2m data, mask m
-constexpr uint32_t kTftLast = 0x0A0F;
-constexpr uint32_t kStatusInputs = 0x1000;   // bits 1-0: the PSU inputs
-constexpr uint32_t kToggleLeds = 0x1003;     // bits 1-0: toggle LEDs, reads back
+constexpr uint32_t PANEL_CONTROL = 0x0800;   // high byte: reset, backlight
+constexpr uint32_t LED_COMMAND = 0x0900;     // high byte: kind, on, index
+constexpr uint32_t TFT_FIRST = 0x0A00;       // 0x0A00 + 2m index, 0x0A01 + 2m data, mask m
+constexpr uint32_t TFT_LAST = 0x0A0F;
+constexpr uint32_t STATUS_INPUTS = 0x1000;   // bits 1-0: the PSU inputs
+constexpr uint32_t TOGGLE_LEDS = 0x1003;     // bits 1-0: toggle LEDs, reads back
 
-constexpr uint8_t kPanelRunning = 0x80;      // bit 7 clear holds the controllers in reset
-constexpr uint8_t kBacklightMode = 0xC0;     // bits 7-6 both set: bits 5-0 are the level
-constexpr uint8_t kLedKindButton = 1;
-constexpr uint8_t kLedKindStatus = 2;
-constexpr uint8_t kLedOn = 0x20;
+constexpr uint8_t PANEL_RUNNING = 0x80;      // bit 7 clear holds the controllers in reset
+constexpr uint8_t BACKLIGHT_MODE = 0xC0;     // bits 7-6 both set: bits 5-0 are the level
+constexpr uint8_t LED_KIND_BUTTON = 1;
+constexpr uint8_t LED_KIND_STATUS = 2;
+constexpr uint8_t LED_ON = 0x20;
 
-constexpr unsigned kShortNumber = 0;  // request number 0 carries the short address form
-constexpr unsigned kLongNumber = 1;
+constexpr unsigned SHORT_NUMBER = 0;  // request number 0 carries the short address form
+constexpr unsigned LONG_NUMBER = 1;
 
 enum class AddressForm { Short, Long };
 
 std::optional<AddressForm> formOf(unsigned long number) {
     for (unsigned size : {16u, 24u}) {
-        if (number == _IOC(_IOC_READ | _IOC_WRITE, '$', kShortNumber, size)) return AddressForm::Short;
-        if (number == _IOC(_IOC_READ | _IOC_WRITE, '$', kLongNumber, size)) return AddressForm::Long;
+        if (number == _IOC(_IOC_READ | _IOC_WRITE, '$', SHORT_NUMBER, size)) return AddressForm::Short;
+        if (number == _IOC(_IOC_READ | _IOC_WRITE, '$', LONG_NUMBER, size)) return AddressForm::Long;
     }
     return std::nullopt;
 }
@@ -100,17 +100,17 @@ struct FpgaModel::Board {
     BoardState state;
     bool controllersInReset = false;
     uint16_t toggleRegister = 0;
-    std::array<TftController, kScreenCount> controllers;
+    std::array<TftController, SCREEN_COUNT> controllers;
 };
 
 void FpgaModel::Board::writeRegister(uint32_t address, uint16_t value) {
-    if (address == kPanelControl) {
+    if (address == PANEL_CONTROL) {
         writePanelControl(static_cast<uint8_t>(value >> 8));
-    } else if (address == kLedCommand) {
+    } else if (address == LED_COMMAND) {
         writeLedCommand(static_cast<uint8_t>(value >> 8));
-    } else if (address >= kTftFirst && address <= kTftLast) {
+    } else if (address >= TFT_FIRST && address <= TFT_LAST) {
         writeTft(address, value);
-    } else if (address == kToggleLeds) {
+    } else if (address == TOGGLE_LEDS) {
         toggleRegister = value;
         state.toggle_leds = {(value & 1) != 0, (value & 2) != 0};
     }
@@ -119,9 +119,9 @@ void FpgaModel::Board::writeRegister(uint32_t address, uint16_t value) {
 
 uint16_t FpgaModel::Board::readRegister(uint32_t address) const {
     switch (address) {
-    case kStatusInputs:
+    case STATUS_INPUTS:
         return static_cast<uint16_t>(state.status_inputs);
-    case kToggleLeds:
+    case TOGGLE_LEDS:
         return toggleRegister;
     default:
         return 0;  // further status and id registers are not modelled
@@ -130,12 +130,12 @@ uint16_t FpgaModel::Board::readRegister(uint32_t address) const {
 
 void FpgaModel::Board::writePanelControl(uint8_t byte) {
     state.panel_control = byte;
-    if ((byte & kBacklightMode) == kBacklightMode) {
+    if ((byte & BACKLIGHT_MODE) == BACKLIGHT_MODE) {
         state.backlight_level = byte & 0x3F;
     } else {
         state.backlight_level.reset();
     }
-    controllersInReset = (byte & kPanelRunning) == 0;
+    controllersInReset = (byte & PANEL_RUNNING) == 0;
     if (controllersInReset) {
         for (auto& controller : controllers) controller.reset();
     }
@@ -143,11 +143,11 @@ void FpgaModel::Board::writePanelControl(uint8_t byte) {
 
 void FpgaModel::Board::writeLedCommand(uint8_t byte) {
     const unsigned kind = byte >> 6;
-    const bool on = (byte & kLedOn) != 0;
+    const bool on = (byte & LED_ON) != 0;
     const unsigned index = byte & 0x1F;
-    if (kind == kLedKindButton) {
+    if (kind == LED_KIND_BUTTON) {
         state.button_leds[index] = on;
-    } else if (kind == kLedKindStatus) {
+    } else if (kind == LED_KIND_STATUS) {
         state.status_leds[index] = on;
     }
     // Kinds 00 and 11 select no LED.
@@ -155,10 +155,10 @@ void FpgaModel::Board::writeLedCommand(uint8_t byte) {
 
 void FpgaModel::Board::writeTft(uint32_t address, uint16_t value) {
     if (controllersInReset) return;
-    const uint32_t offset = address - kTftFirst;
+    const uint32_t offset = address - TFT_FIRST;
     const unsigned mask = offset / 2;
     const bool data = (offset & 1) != 0;
-    for (int screen = 0; screen < kScreenCount; ++screen) {
+    for (int screen = 0; screen < SCREEN_COUNT; ++screen) {
         if (!(mask & (1u << screen))) continue;
         if (data) {
             controllers[screen].writeData(value);
@@ -168,22 +168,22 @@ void FpgaModel::Board::writeTft(uint32_t address, uint16_t value) {
     }
 }
 
-FpgaModel::FpgaModel(TraceSink sink) : board_(std::make_unique<Board>(std::move(sink))) {}
+FpgaModel::FpgaModel(TraceSink sink) : _board(std::make_unique<Board>(std::move(sink))) {}
 
 FpgaModel::~FpgaModel() = default;
 
 int FpgaModel::openConnection(long pid) {
-    std::lock_guard<std::mutex> lock(board_->mutex);
-    const int connection = ++board_->lastConnection;
-    board_->connections[connection] = pid;
-    board_->trace(formatLine("%d OPEN %ld", connection, pid));
+    std::lock_guard<std::mutex> lock(_board->mutex);
+    const int connection = ++_board->lastConnection;
+    _board->connections[connection] = pid;
+    _board->trace(formatLine("%d OPEN %ld", connection, pid));
     return connection;
 }
 
 void FpgaModel::closeConnection(int connection) {
-    std::lock_guard<std::mutex> lock(board_->mutex);
-    if (board_->connections.erase(connection) == 0) return;
-    board_->trace(formatLine("%d CLOSE", connection));
+    std::lock_guard<std::mutex> lock(_board->mutex);
+    if (_board->connections.erase(connection) == 0) return;
+    _board->trace(formatLine("%d CLOSE", connection));
 }
 
 int FpgaModel::execute(int connection, unsigned long request, fpga_request* record) {
@@ -227,8 +227,8 @@ int FpgaModel::executeFields(int connection, RequestFields& fields) {
         errno = EFAULT;
         return -1;
     }
-    std::lock_guard<std::mutex> lock(board_->mutex);
-    Board& board = *board_;
+    std::lock_guard<std::mutex> lock(_board->mutex);
+    Board& board = *_board;
     if (board.connections.count(connection) == 0) {
         errno = EBADF;
         return -1;
@@ -249,23 +249,23 @@ int FpgaModel::executeFields(int connection, RequestFields& fields) {
 }
 
 BoardState FpgaModel::state() const {
-    std::lock_guard<std::mutex> lock(board_->mutex);
-    BoardState result = board_->state;
-    for (int screen = 0; screen < kScreenCount; ++screen) {
-        result.screens_on[screen] = board_->controllers[screen].isOn();
+    std::lock_guard<std::mutex> lock(_board->mutex);
+    BoardState result = _board->state;
+    for (int screen = 0; screen < SCREEN_COUNT; ++screen) {
+        result.screens_on[screen] = _board->controllers[screen].isOn();
     }
     return result;
 }
 
 Picture FpgaModel::picture(int screen) const {
-    if (screen < 0 || screen >= kScreenCount) return Picture{};
-    std::lock_guard<std::mutex> lock(board_->mutex);
-    return board_->controllers[screen].picture();
+    if (screen < 0 || screen >= SCREEN_COUNT) return Picture{};
+    std::lock_guard<std::mutex> lock(_board->mutex);
+    return _board->controllers[screen].picture();
 }
 
 void FpgaModel::setStatusInputs(unsigned bits) {
-    std::lock_guard<std::mutex> lock(board_->mutex);
-    board_->state.status_inputs = bits & 3;
+    std::lock_guard<std::mutex> lock(_board->mutex);
+    _board->state.status_inputs = bits & 3;
 }
 
 }  // namespace panelsim

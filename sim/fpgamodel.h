@@ -21,12 +21,12 @@
 
 namespace panelsim {
 
-constexpr int kScreenCount = 3;
-constexpr int kScreenWidth = 128;
-constexpr int kScreenHeight = 128;
-constexpr int kScreenPixels = kScreenWidth * kScreenHeight;
+constexpr int SCREEN_COUNT = 3;
+constexpr int SCREEN_WIDTH = 128;
+constexpr int SCREEN_HEIGHT = 128;
+constexpr int SCREEN_PIXELS = SCREEN_WIDTH * SCREEN_HEIGHT;
 
-using Picture = std::array<uint16_t, kScreenPixels>;  // row-major, top row first, RGB565
+using Picture = std::array<uint16_t, SCREEN_PIXELS>;  // row-major, top row first, RGB565
 
 struct BoardState {
     std::array<bool, 32> button_leds{};
@@ -35,7 +35,7 @@ struct BoardState {
     std::optional<uint8_t> panel_control;   // last high byte written to 0x0800
     std::optional<int> backlight_level;     // 0..63 when bits 7-6 of panel control are set
     unsigned status_inputs = 0;             // the two PSU input bits
-    std::array<bool, kScreenCount> screens_on{};
+    std::array<bool, SCREEN_COUNT> screens_on{};
     uint64_t accesses = 0;                  // register accesses executed so far
 };
 
@@ -84,7 +84,7 @@ public:
 
 private:
     struct Board;
-    std::unique_ptr<Board> board_;
+    std::unique_ptr<Board> _board;
 };
 
 }  // namespace panelsim

@@ -11,10 +11,10 @@ namespace panelsim {
 
 namespace {
 
-constexpr size_t kMaxRequestBody = 64 * 1024;
-constexpr const char* kText = "text/plain; charset=utf-8";
+constexpr size_t MAX_REQUEST_BODY = 64 * 1024;
+constexpr const char* TEXT_PLAIN = "text/plain; charset=utf-8";
 
-const char kPlaceholderPage[] =
+const char PLACEHOLDER_PAGE[] =
     "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>panelsim</title></head>\n"
     "<body><h1>panelsim</h1><p>The live page is not installed. The board is at "
     "<a href=\"/api/state\">/api/state</a>.</p></body></html>\n";
@@ -46,7 +46,7 @@ std::string trimmed(const std::string& text) {
 
 void refuse(httplib::Response& res, int status, const std::string& reason) {
     res.status = status;
-    res.set_content(reason + "\n", kText);
+    res.set_content(reason + "\n", TEXT_PLAIN);
 }
 
 std::string rgb565Bytes(const Picture& picture) {
@@ -100,18 +100,18 @@ std::string stateJson(const BoardState& state) {
 }
 
 HttpApi::HttpApi(FpgaModel& model, TraceLog& trace, std::string pagePath)
-    : model_(model), trace_(trace), pagePath_(std::move(pagePath)) {}
+    : _model(model), _trace(trace), _page_path(std::move(pagePath)) {}
 
 std::string HttpApi::page() const {
-    std::ifstream file(pagePath_, std::ios::binary);
-    if (!file) return kPlaceholderPage;
+    std::ifstream file(_page_path, std::ios::binary);
+    if (!file) return PLACEHOLDER_PAGE;
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
 }
 
 void HttpApi::install(httplib::Server& server) {
-    server.set_payload_max_length(kMaxRequestBody);
+    server.set_payload_max_length(MAX_REQUEST_BODY);
     // Short, so that a stop is not held up by idle browser connections for long.
     server.set_keep_alive_timeout(1);
 
@@ -122,17 +122,17 @@ void HttpApi::install(httplib::Server& server) {
 
     server.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
         res.set_header("Cache-Control", "no-store");
-        res.set_content(stateJson(model_.state()), "application/json");
+        res.set_content(stateJson(_model.state()), "application/json");
     });
 
     server.Get(R"(/api/screen/([^/]*)\.(rgb565|png))", [this](const httplib::Request& req, httplib::Response& res) {
         const std::string number = req.matches[1];
-        const std::optional<unsigned long> screen = parseDecimal(number, kScreenCount - 1);
+        const std::optional<unsigned long> screen = parseDecimal(number, SCREEN_COUNT - 1);
         if (!screen || number.size() != 1) {
             refuse(res, 404, "no screen " + number + ": screens are 0, 1 and 2");
             return;
         }
-        const Picture picture = model_.picture(static_cast<int>(*screen));
+        const Picture picture = _model.picture(static_cast<int>(*screen));
         res.set_header("Cache-Control", "no-store");
         if (req.matches[2] == "png") {
             const std::string png = encodePng(picture);
@@ -152,22 +152,22 @@ void HttpApi::install(httplib::Server& server) {
             refuse(res, 400, "status inputs must be a decimal number 0..3");
             return;
         }
-        model_.setStatusInputs(static_cast<unsigned>(*bits));
-        res.set_content(stateJson(model_.state()), "application/json");
+        _model.setStatusInputs(static_cast<unsigned>(*bits));
+        res.set_content(stateJson(_model.state()), "application/json");
     });
 
     server.Get("/api/trace", [this](const httplib::Request& req, httplib::Response& res) {
-        size_t count = TraceLog::kKeptLines;
+        size_t count = TraceLog::KEPT_LINES;
         if (req.has_param("tail")) {
-            const std::optional<unsigned long> tail = parseDecimal(req.get_param_value("tail"), TraceLog::kKeptLines);
+            const std::optional<unsigned long> tail = parseDecimal(req.get_param_value("tail"), TraceLog::KEPT_LINES);
             if (!tail) {
-                refuse(res, 400, "tail must be a decimal number 0.." + std::to_string(TraceLog::kKeptLines));
+                refuse(res, 400, "tail must be a decimal number 0.." + std::to_string(TraceLog::KEPT_LINES));
                 return;
             }
             count = *tail;
         }
         res.set_header("Cache-Control", "no-store");
-        res.set_content(trace_.tail(count), kText);
+        res.set_content(_trace.tail(count), TEXT_PLAIN);
     });
 
     const auto postOnly = [](const httplib::Request&, httplib::Response& res) {

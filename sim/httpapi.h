@@ -28,9 +28,9 @@ public:
 private:
     std::string page() const;
 
-    FpgaModel& model_;
-    TraceLog& trace_;
-    std::string pagePath_;
+    FpgaModel& _model;
+    TraceLog& _trace;
+    std::string _page_path;
 };
 
 }  // namespace panelsim

@@ -55,7 +55,7 @@ int ioctlDevice(int fd, unsigned long request, fpga_request* record) {
     return a.model->execute(connection, request, record);
 }
 
-const fpga_device_ops kOps = {openDevice, ioctlDevice};
+const fpga_device_ops MODEL_OPS = {openDevice, ioctlDevice};
 
 }  // namespace
 
@@ -65,7 +65,7 @@ InProcessDevice::InProcessDevice(FpgaModel& model) {
         std::lock_guard<std::mutex> lock(a.mutex);
         a.model = &model;
     }
-    fpga_set_device_ops(&kOps);
+    fpga_set_device_ops(&MODEL_OPS);
 }
 
 InProcessDevice::~InProcessDevice() {

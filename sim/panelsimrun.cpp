@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr const char kPreloadName[] = "libpanelsim_preload.so";
+constexpr const char PRELOAD_NAME[] = "libpanelsim_preload.so";
 
 bool isFile(const std::string& path) {
     struct stat info;
@@ -34,7 +34,7 @@ std::string preloadLibrary() {
     const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (length > 0) {
         std::string path(self, static_cast<size_t>(length));
-        path = path.substr(0, path.rfind('/') + 1) + kPreloadName;
+        path = path.substr(0, path.rfind('/') + 1) + PRELOAD_NAME;
         if (isFile(path)) return path;
     }
     return PANELSIM_PRELOAD_BUILD_PATH;

@@ -14,7 +14,7 @@ namespace panelsim {
 
 namespace {
 
-const char* const kSettingsFiles[] = {"launcher.cfg", "buttonlevel", "panel.map"};
+const char* const SETTINGS_FILES[] = {"launcher.cfg", "buttonlevel", "panel.map"};
 
 bool exists(const std::string& path) {
     struct stat info;
@@ -78,7 +78,7 @@ bool linkFonts(const std::string& fontDir, const std::string& linkDir, std::stri
 }  // namespace
 
 bool layDefaults(const std::string& root, const DefaultSources& sources, std::string& error) {
-    for (const char* name : kSettingsFiles) {
+    for (const char* name : SETTINGS_FILES) {
         if (!copyWhereMissing(sources.settingsDir + "/" + name, root + "/etc/tesserax/" + name, error)) return false;
     }
     return linkFonts(sources.fontDir, root + "/opt/tesserax/fonts", error);

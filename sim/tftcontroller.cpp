@@ -5,16 +5,16 @@ namespace panelsim {
 namespace {
 
 // Controller registers the model acts on.
-constexpr uint16_t kDisplayControl = 0x07;
-constexpr uint16_t kDisplayOnValue = 0x0037;  // last step of the start-up sequence
-constexpr uint16_t kAddressSet = 0x21;
-constexpr uint16_t kMemoryWrite = 0x22;
-constexpr uint16_t kHorizontalWindow = 0x44;  // high byte last column, low byte first
-constexpr uint16_t kVerticalWindow = 0x45;    // high byte last row, low byte first
+constexpr uint16_t DISPLAY_CONTROL = 0x07;
+constexpr uint16_t DISPLAY_ON_VALUE = 0x0037;  // last step of the start-up sequence
+constexpr uint16_t ADDRESS_SET = 0x21;
+constexpr uint16_t MEMORY_WRITE = 0x22;
+constexpr uint16_t HORIZONTAL_WINDOW = 0x44;  // high byte last column, low byte first
+constexpr uint16_t VERTICAL_WINDOW = 0x45;    // high byte last row, low byte first
 
 // The glass shows controller columns 4..131 and rows 1..128.
-constexpr unsigned kFirstVisibleColumn = 4;
-constexpr unsigned kFirstVisibleRow = 1;
+constexpr unsigned FIRST_VISIBLE_COLUMN = 4;
+constexpr unsigned FIRST_VISIBLE_ROW = 1;
 
 uint8_t lowByte(uint16_t value) { return static_cast<uint8_t>(value & 0xFF); }
 uint8_t highByte(uint16_t value) { return static_cast<uint8_t>(value >> 8); }
@@ -24,43 +24,43 @@ uint8_t highByte(uint16_t value) { return static_cast<uint8_t>(value >> 8); }
 TftController::TftController() { reset(); }
 
 void TftController::reset() {
-    index_ = 0;
-    firstColumn_ = kFirstVisibleColumn;
-    lastColumn_ = kFirstVisibleColumn + kScreenWidth - 1;
-    firstRow_ = kFirstVisibleRow;
-    lastRow_ = kFirstVisibleRow + kScreenHeight - 1;
-    on_ = false;
+    _index = 0;
+    _first_column = FIRST_VISIBLE_COLUMN;
+    _last_column = FIRST_VISIBLE_COLUMN + SCREEN_WIDTH - 1;
+    _first_row = FIRST_VISIBLE_ROW;
+    _last_row = FIRST_VISIBLE_ROW + SCREEN_HEIGHT - 1;
+    _on = false;
     moveToWindowStart();
 }
 
 void TftController::writeIndex(uint8_t byte) {
-    index_ = static_cast<uint16_t>((index_ << 8) | byte);
+    _index = static_cast<uint16_t>((_index << 8) | byte);
 }
 
 void TftController::writeData(uint16_t word) {
-    if (index_ == kMemoryWrite) {
+    if (_index == MEMORY_WRITE) {
         storePixel(word);
     } else {
-        setRegister(index_, word);
+        setRegister(_index, word);
     }
 }
 
 void TftController::setRegister(uint16_t number, uint16_t value) {
     switch (number) {
-    case kDisplayControl:
-        if (value == kDisplayOnValue) on_ = true;
+    case DISPLAY_CONTROL:
+        if (value == DISPLAY_ON_VALUE) _on = true;
         break;
-    case kAddressSet:
+    case ADDRESS_SET:
         moveToWindowStart();
         break;
-    case kHorizontalWindow:
-        firstColumn_ = lowByte(value);
-        lastColumn_ = highByte(value);
+    case HORIZONTAL_WINDOW:
+        _first_column = lowByte(value);
+        _last_column = highByte(value);
         moveToWindowStart();
         break;
-    case kVerticalWindow:
-        firstRow_ = lowByte(value);
-        lastRow_ = highByte(value);
+    case VERTICAL_WINDOW:
+        _first_row = lowByte(value);
+        _last_row = highByte(value);
         moveToWindowStart();
         break;
     default:
@@ -70,25 +70,25 @@ void TftController::setRegister(uint16_t number, uint16_t value) {
 }
 
 void TftController::moveToWindowStart() {
-    column_ = firstColumn_;
-    row_ = firstRow_;
+    _column = _first_column;
+    _row = _first_row;
 }
 
 void TftController::storePixel(uint16_t pixel) {
-    if (column_ >= kFirstVisibleColumn && column_ < kFirstVisibleColumn + kScreenWidth &&
-        row_ >= kFirstVisibleRow && row_ < kFirstVisibleRow + kScreenHeight) {
-        picture_[(row_ - kFirstVisibleRow) * kScreenWidth + (column_ - kFirstVisibleColumn)] = pixel;
+    if (_column >= FIRST_VISIBLE_COLUMN && _column < FIRST_VISIBLE_COLUMN + SCREEN_WIDTH &&
+        _row >= FIRST_VISIBLE_ROW && _row < FIRST_VISIBLE_ROW + SCREEN_HEIGHT) {
+        _picture[(_row - FIRST_VISIBLE_ROW) * SCREEN_WIDTH + (_column - FIRST_VISIBLE_COLUMN)] = pixel;
     }
     // An inverted window (first above last) is taken as its first column or row alone.
-    if (column_ < lastColumn_) {
-        ++column_;
+    if (_column < _last_column) {
+        ++_column;
         return;
     }
-    column_ = firstColumn_;
-    if (row_ < lastRow_) {
-        ++row_;
+    _column = _first_column;
+    if (_row < _last_row) {
+        ++_row;
     } else {
-        row_ = firstRow_;
+        _row = _first_row;
     }
 }
 

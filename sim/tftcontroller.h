@@ -23,23 +23,23 @@ public:
     // The picture memory keeps its contents.
     void reset();
 
-    bool isOn() const { return on_; }
-    const Picture& picture() const { return picture_; }
+    bool isOn() const { return _on; }
+    const Picture& picture() const { return _picture; }
 
 private:
     void setRegister(uint16_t number, uint16_t value);
     void moveToWindowStart();
     void storePixel(uint16_t pixel);
 
-    uint16_t index_ = 0;
-    uint8_t firstColumn_ = 0;
-    uint8_t lastColumn_ = 0;
-    uint8_t firstRow_ = 0;
-    uint8_t lastRow_ = 0;
-    unsigned column_ = 0;
-    unsigned row_ = 0;
-    bool on_ = false;
-    Picture picture_{};
+    uint16_t _index = 0;
+    uint8_t _first_column = 0;
+    uint8_t _last_column = 0;
+    uint8_t _first_row = 0;
+    uint8_t _last_row = 0;
+    unsigned _column = 0;
+    unsigned _row = 0;
+    bool _on = false;
+    Picture _picture{};
 };
 
 }  // namespace panelsim

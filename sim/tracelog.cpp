@@ -3,32 +3,32 @@
 namespace panelsim {
 
 TraceLog::~TraceLog() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (_file != nullptr) std::fclose(_file);
 }
 
 bool TraceLog::open(const std::string& path) {
-    file_ = std::fopen(path.c_str(), "ae");
-    return file_ != nullptr;
+    _file = std::fopen(path.c_str(), "ae");
+    return _file != nullptr;
 }
 
 void TraceLog::append(const std::string& line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (file_ != nullptr) {
-        std::fputs(line.c_str(), file_);
-        std::fputc('\n', file_);
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (_file != nullptr) {
+        std::fputs(line.c_str(), _file);
+        std::fputc('\n', _file);
         // Readers (tests, tail -f) see each access as soon as it executed.
-        std::fflush(file_);
+        std::fflush(_file);
     }
-    recent_.push_back(line);
-    if (recent_.size() > kKeptLines) recent_.pop_front();
+    _recent.push_back(line);
+    if (_recent.size() > KEPT_LINES) _recent.pop_front();
 }
 
 std::string TraceLog::tail(size_t count) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(_mutex);
     std::string text;
-    const size_t skip = recent_.size() > count ? recent_.size() - count : 0;
-    for (size_t i = skip; i < recent_.size(); ++i) {
-        text += recent_[i];
+    const size_t skip = _recent.size() > count ? _recent.size() - count : 0;
+    for (size_t i = skip; i < _recent.size(); ++i) {
+        text += _recent[i];
         text += '\n';
     }
     return text;

@@ -11,7 +11,7 @@ namespace panelsim {
 
 class TraceLog {
 public:
-    static constexpr size_t kKeptLines = 1000;
+    static constexpr size_t KEPT_LINES = 1000;
 
     TraceLog() = default;
     ~TraceLog();
@@ -21,13 +21,13 @@ public:
     // Opens path for appending; false (errno set) when it cannot be opened.
     bool open(const std::string& path);
     void append(const std::string& line);
-    // The last count lines (at most kKeptLines), oldest first, each ending in a line end.
+    // The last count lines (at most KEPT_LINES), oldest first, each ending in a line end.
     std::string tail(size_t count) const;
 
 private:
-    mutable std::mutex mutex_;
-    std::FILE* file_ = nullptr;
-    std::deque<std::string> recent_;
+    mutable std::mutex _mutex;
+    std::FILE* _file = nullptr;
+    std::deque<std::string> _recent;
 };
 
 }  // namespace panelsim

@@ -43,14 +43,14 @@ bool decode(const uint8_t* bmp, size_t length, Decoded& out) {
 
 bool fits(const Decoded& picture, int screen, int x, int y) {
     return screen >= 0 && x >= 0 && y >= 0 && picture.height > 0 &&
-           x + picture.width <= panelsim::kScreenWidth && y + picture.height <= panelsim::kScreenHeight;
+           x + picture.width <= panelsim::SCREEN_WIDTH && y + picture.height <= panelsim::SCREEN_HEIGHT;
 }
 
 void checkShown(const Board& board, const Decoded& picture, int screen, int x, int y) {
     const panelsim::Picture shown = board.model.picture(screen);
     for (int row = 0; row < picture.height; ++row) {
         for (int column = 0; column < picture.width; ++column) {
-            const size_t at = static_cast<size_t>((y + row) * panelsim::kScreenWidth + x + column);
+            const size_t at = static_cast<size_t>((y + row) * panelsim::SCREEN_WIDTH + x + column);
             if (shown[at] != picture.pixels[static_cast<size_t>(row * picture.width + column)]) {
                 fuzzsupport::fail("the screen does not show the decoded picture");
             }

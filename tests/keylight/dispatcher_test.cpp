@@ -79,8 +79,8 @@ protected:
 };
 
 int countPixels(const panelsim::Picture& picture, int firstRow, int rows, uint16_t colour) {
-    return static_cast<int>(std::count(picture.begin() + firstRow * panelsim::kScreenWidth,
-                                       picture.begin() + (firstRow + rows) * panelsim::kScreenWidth,
+    return static_cast<int>(std::count(picture.begin() + firstRow * panelsim::SCREEN_WIDTH,
+                                       picture.begin() + (firstRow + rows) * panelsim::SCREEN_WIDTH,
                                        colour));
 }
 

@@ -97,7 +97,7 @@ TEST_F(Worker, blanks_all_screens_first_once_the_first_font_has_loaded) {
     const int blackout = record.findPrefix("trace: B 0A0F 16384 ");
     EXPECT_GT(blackout, first);
     EXPECT_LT(blackout, record.find("trace: W 0900 6300"));
-    for (int screen = 0; screen < panelsim::kScreenCount; ++screen) {
+    for (int screen = 0; screen < panelsim::SCREEN_COUNT; ++screen) {
         for (uint16_t pixel : board.fpgaModel().picture(screen)) ASSERT_EQ(pixel, 0x0000);
     }
 }
@@ -151,7 +151,7 @@ TEST_F(Worker, draws_inverted_text_white_on_black_and_plain_text_black_on_white)
     for (const Expected& expected : {Expected{0, 0xFFFF, 0x0000}, Expected{1, 0x0000, 0xFFFF}}) {
         const panelsim::Picture picture = board.fpgaModel().picture(expected.screen);
         int textPixels = 0;
-        for (int i = 0; i < 13 * panelsim::kScreenWidth; ++i) {
+        for (int i = 0; i < 13 * panelsim::SCREEN_WIDTH; ++i) {
             const uint16_t pixel = picture[static_cast<size_t>(i)];
             ASSERT_TRUE(pixel == expected.text || pixel == expected.background)
                 << "screen " << expected.screen << " pixel " << i << " is " << pixel;
@@ -180,7 +180,7 @@ TEST_F(Worker, draws_its_own_copy_of_the_image_after_the_sender_released_the_byt
     const panelsim::Picture picture = board.fpgaModel().picture(0);
     for (int y = 20; y < 22; ++y) {
         for (int x = 10; x < 12; ++x) {
-            EXPECT_EQ(picture[static_cast<size_t>(y * panelsim::kScreenWidth + x)], 0x07E0)
+            EXPECT_EQ(picture[static_cast<size_t>(y * panelsim::SCREEN_WIDTH + x)], 0x07E0)
                 << "pixel " << x << "," << y;
         }
     }

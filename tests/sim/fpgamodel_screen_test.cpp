@@ -8,7 +8,7 @@ constexpr unsigned kAll = 7;
 
 TEST_F(ModelTest, starts_with_screens_off_and_black) {
     EXPECT_EQ(model.state().screens_on, (std::array<bool, 3>{false, false, false}));
-    for (int screen = 0; screen < kScreenCount; ++screen) {
+    for (int screen = 0; screen < SCREEN_COUNT; ++screen) {
         EXPECT_EQ(model.picture(screen), Picture{});
     }
 }
@@ -50,7 +50,7 @@ TEST_F(ModelTest, turns_screens_off_and_ignores_them_while_panel_control_holds_r
 TEST_F(ModelTest, fills_the_full_window_top_row_first_from_a_burst) {
     setWindow(1, 4, 131, 1, 128);
     startPixels(1);
-    std::vector<uint16_t> words(kScreenPixels);
+    std::vector<uint16_t> words(SCREEN_PIXELS);
     for (size_t i = 0; i < words.size(); ++i) words[i] = static_cast<uint16_t>(i);
     ASSERT_EQ(burst(0x0A03, words), 0);
     const Picture picture = model.picture(0);
@@ -71,7 +71,7 @@ TEST_F(ModelTest, places_pixels_inside_a_window_and_wraps_to_its_top_left) {
     setWindow(kAll, 24, 25, 31, 32);
     startPixels(kAll);
     burst(0x0A0F, {1, 2, 3, 4, 5});
-    for (int screen = 0; screen < kScreenCount; ++screen) {
+    for (int screen = 0; screen < SCREEN_COUNT; ++screen) {
         EXPECT_EQ(pixel(screen, 20, 30), 5);
         EXPECT_EQ(pixel(screen, 21, 30), 2);
         EXPECT_EQ(pixel(screen, 20, 31), 3);
@@ -127,7 +127,7 @@ TEST_F(ModelTest, reaches_no_controller_through_mask_zero) {
     startPixels(0);
     write(0x0A01, 0xFFFF);
     tftRegister(0, 0x07, 0x0037);
-    for (int screen = 0; screen < kScreenCount; ++screen) {
+    for (int screen = 0; screen < SCREEN_COUNT; ++screen) {
         EXPECT_EQ(model.picture(screen), Picture{});
         EXPECT_FALSE(model.state().screens_on[screen]);
     }

@@ -65,7 +65,7 @@ protected:
         tftRegister(mask, 0x44, static_cast<uint16_t>(lastColumn << 8 | firstColumn));
         tftRegister(mask, 0x45, static_cast<uint16_t>(lastRow << 8 | firstRow));
     }
-    uint16_t pixel(int screen, int x, int y) const { return model.picture(screen)[y * kScreenWidth + x]; }
+    uint16_t pixel(int screen, int x, int y) const { return model.picture(screen)[y * SCREEN_WIDTH + x]; }
 
     std::vector<std::string> trace;
     FpgaModel model;

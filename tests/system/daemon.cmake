@@ -5,8 +5,7 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 # Reaches files and the device the ways Qt, FreeType and the C library do.
 add_executable(preloadprobe preloadprobe.cpp)
-target_include_directories(preloadprobe PRIVATE ${PROJECT_SOURCE_DIR}/hw)
-target_link_libraries(preloadprobe PRIVATE Qt::Core Freetype::Freetype Threads::Threads)
+target_link_libraries(preloadprobe PRIVATE fpgarequest Qt::Core Freetype::Freetype Threads::Threads)
 
 if(NOT TARGET panelsim OR NOT TARGET panelsim-run)
   message(STATUS "Tests of the virtual panel left out: no native panelsim (set PANEL_HOST_TOOLS_DIR)")
