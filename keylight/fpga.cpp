@@ -102,29 +102,15 @@ FPGA::FPGA(const QString& settingsPath_, const QString& fontDir_)
     connect(&watcher, &QFileSystemWatcher::directoryChanged, this,
             &FPGA::settingsDirectoryChanged);
 
-    running = true;
-    worker = std::make_unique<WorkerThread>(&lock, &queueLock, &pending, &queue, &running,
-                                            [this] { emit queueDrained(); });
+    worker = std::make_unique<WorkerThread>(queue, lock);
     worker->start();
     blackoutScreen(-1);
 }
 
 FPGA::~FPGA() {
-    if (worker) {
-        {
-            QMutexLocker locker(&queueLock);
-            running = false;
-        }
-        pending.release();
-        while (worker->isRunning()) {
-            worker->wait(2000);
-        }
-    }
-    {
-        // Taken after the worker ended, this lock also orders everything the worker did
-        // before its deletion below.
-        QMutexLocker locker(&queueLock);
-        queue.clear();
+    queue.stop();
+    while (worker->isRunning()) {
+        worker->wait(2000);
     }
     worker.reset();
 }
@@ -172,12 +158,9 @@ void FPGA::setTFTIntensity(int percent) {
     post(std::make_unique<SetTFTIntensityTask>(percent), sizeof(SetTFTIntensityTask));
 }
 
-bool FPGA::acceptsWorkFrom(int tag) {
-    QMutexLocker locker(&queueLock);
-    return queue.accepts(tag);
-}
+bool FPGA::acceptsWorkFrom(int tag) { return queue.accepts(tag); }
 
-FPGA::Poster::Poster(FPGA* fpga, int tag) : _fpga(fpga), _previous(TaskQueue::kPanel) {
+FPGA::Poster::Poster(FPGA* fpga, int tag) : _fpga(fpga), _previous(TaskQueue::PANEL_POSTER) {
     if (_fpga != nullptr) {
         _previous = std::exchange(_fpga->poster, tag);
     }
@@ -190,11 +173,7 @@ FPGA::Poster::~Poster() {
 }
 
 void FPGA::post(std::unique_ptr<FPGATask> task, size_t cost) {
-    {
-        QMutexLocker locker(&queueLock);
-        queue.push(poster, std::move(task), cost);
-    }
-    pending.release();
+    queue.post(poster, std::move(task), cost);
 }
 
 void FPGA::check_font_settings(const QString& path) {

@@ -13,10 +13,8 @@
 #include <QFileSystemWatcher>
 #include <QMutex>
 #include <QObject>
-#include <QSemaphore>
 #include <QString>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -106,13 +104,10 @@ private:
     void watchSettingsAgain();
     void settingsDirectoryChanged();
 
-    std::atomic<bool> running{false};
     std::unique_ptr<WorkerThread> worker;
-    QMutex lock;       // held while a task executes and while a font loads
-    QMutex queueLock;  // guards queue
-    QSemaphore pending{0};
-    TaskQueue queue{kQueueBudget};
-    int poster = TaskQueue::kPanel;  // whose work is being posted; event-loop thread only
+    QMutex lock;  // held while a task executes and while a font loads
+    TaskQueue queue{kQueueBudget, [this] { emit queueDrained(); }};
+    int poster = TaskQueue::PANEL_POSTER;  // whose work is being posted; event-loop thread only
     QString settingsPath;
     QString fontDir;
     QFileSystemWatcher watcher;  // the settings file, and its folder to see it come back
