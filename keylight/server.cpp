@@ -19,13 +19,9 @@ constexpr quint16 kDefaultPort = 3003;
 Server::Server(const ServerPaths& paths)
     : _level_file(paths.levelFile), _fpga(paths.settingsFile, paths.fontDirectory) {}
 
-Server::~Server() {
-    for (const auto& entry : _map) {
-        delete entry.second;
-    }
-    _connector.reset();
-    _setter.reset();
-}
+// The members' order is the teardown's: the connector and the dispatcher, which reach the
+// buttons, go before them.
+Server::~Server() = default;
 
 bool Server::start(const QStringList& arguments) {
     if (arguments.size() < 2) {
@@ -36,7 +32,7 @@ bool Server::start(const QStringList& arguments) {
     const quint16 port = arguments.size() > 3 ? arguments.at(3).toUShort(nullptr, 10) : kDefaultPort;
 
     PanelMapBuilder builder;
-    builder.buildMap(_map, &_fpga);
+    _buttons = builder.buildMap(_map, &_fpga);
 
     _setter = std::make_unique<ButtonSetterImpl>(_level_file);
     _setter->setButtons(ButtonMap(_map));
