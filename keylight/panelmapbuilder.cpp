@@ -9,7 +9,7 @@ namespace keylight {
 
 namespace {
 
-constexpr int kButtonCount = 24;
+constexpr int BUTTON_COUNT = 24;
 
 bool isKnownPanelType(int type) { return type == 3 || type == 4 || type == 5; }
 
@@ -24,7 +24,7 @@ OwnedButtons PanelMapBuilder::buildMap(ButtonMap& out, FPGA* fpga) {
     }
     OwnedButtons buttons;
     ButtonMap built;
-    for (int id = 0; id < kButtonCount; ++id) {
+    for (int id = 0; id < BUTTON_COUNT; ++id) {
         buttons.push_back(std::make_unique<Button_TesseraX>(id, fpga));
         addButton(built, id, buttons.back().get());
     }

@@ -12,7 +12,7 @@ namespace keylight {
 
 namespace {
 
-constexpr quint16 kDefaultPort = 3003;
+constexpr quint16 DEFAULT_PORT = 3003;
 
 }  // namespace
 
@@ -29,7 +29,7 @@ bool Server::start(const QStringList& arguments) {
         return false;
     }
     const QString address = arguments.size() > 2 ? arguments.at(2) : QString();
-    const quint16 port = arguments.size() > 3 ? arguments.at(3).toUShort(nullptr, 10) : kDefaultPort;
+    const quint16 port = arguments.size() > 3 ? arguments.at(3).toUShort(nullptr, 10) : DEFAULT_PORT;
 
     PanelMapBuilder builder;
     _buttons = builder.buildMap(_map, &_fpga);
