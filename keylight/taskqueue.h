@@ -60,12 +60,12 @@ private:
     std::unique_ptr<FPGATask> takeFrom(Lane& lane);
     bool drainedAfterFull();
 
-    mutable QMutex _lock;  // guards everything below but pending
+    mutable QMutex _lock;   // guards everything below but pending
     QSemaphore pending{0};  // one unit per waiting task, and one from stop()
     bool running = true;
     Lane _panel;
     std::map<int, Lane> _connections;  // only lanes that hold tasks
-    int _last_served = PANEL_POSTER;    // the connection whose task was taken last
+    int _last_served = PANEL_POSTER;   // the connection whose task was taken last
     size_t _budget;
     size_t _cost = 0;
     bool _reached_budget = false;
