@@ -6,8 +6,8 @@ namespace buttonimage {
 
 namespace {
 
-constexpr int smallAdvance = 6;
-constexpr int glyphRows = 8;
+constexpr int SMALL_ADVANCE = 6;
+constexpr int GLYPH_ROWS = 8;
 
 bool fontsEmboldened = false;
 
@@ -19,20 +19,20 @@ unsigned characterCode(QChar character)
 
 void setPixel(ButtonImageBytes &image, int x, int y)
 {
-    const int bit = y * imageRowBytes * 8 + x;
+    const int bit = y * IMAGE_ROW_BYTES * 8 + x;
     image[static_cast<std::size_t>(bit / 8)] |= static_cast<std::uint8_t>(0x80u >> (bit % 8));
 }
 
 // A line of n characters, centred; longer than 6 characters it starts left of the image.
 int centredX(const QString &line)
 {
-    return (imageWidth - smallAdvance * static_cast<int>(line.size())) / 2;
+    return (IMAGE_WIDTH - SMALL_ADVANCE * static_cast<int>(line.size())) / 2;
 }
 
 template <std::size_t Rows>
 void emboldenGlyphs(std::array<std::uint8_t, Rows> *font)
 {
-    for (int code = 0; code < glyphCount; ++code) {
+    for (int code = 0; code < GLYPH_COUNT; ++code) {
         if (code == '@' || code == 'm')
             continue;
         for (std::uint8_t &row : font[code])
@@ -69,20 +69,20 @@ void drawTextLine(ButtonImageBytes &image, int x, int y, const QString &text, bo
 {
     for (int i = 0; i < static_cast<int>(text.size()); ++i) {
         const unsigned code = characterCode(text[i]);
-        if (code >= glyphCount)
+        if (code >= GLYPH_COUNT)
             continue;
-        for (int r = 0; r < glyphRows; ++r) {
+        for (int r = 0; r < GLYPH_ROWS; ++r) {
             const std::uint8_t row = smallFont[code][static_cast<std::size_t>(r)];
-            drawPixelRow(image, x + smallAdvance * i, y + r, inverted ? (~row & 0xFF) : row);
+            drawPixelRow(image, x + SMALL_ADVANCE * i, y + r, inverted ? (~row & 0xFF) : row);
         }
     }
 }
 
 void drawPixelRow(ButtonImageBytes &image, int x, int y, int bits)
 {
-    if (static_cast<unsigned>(y) >= imageHeight || x >= imageWidth)
+    if (static_cast<unsigned>(y) >= IMAGE_HEIGHT || x >= IMAGE_WIDTH)
         return;
-    for (int k = 0; k < 8 && x + k < imageWidth; ++k) {
+    for (int k = 0; k < 8 && x + k < IMAGE_WIDTH; ++k) {
         if (x + k >= 0 && (bits & (0x80 >> k)))
             setPixel(image, x + k, y);
     }
@@ -98,16 +98,16 @@ TextStrip renderTextStrip(const QString &text)
 {
     const int n = static_cast<int>(text.size());
     TextStrip strip;
-    strip.rows = glyphRows;
-    strip.size = n * glyphRows;
+    strip.rows = GLYPH_ROWS;
+    strip.size = n * GLYPH_ROWS;
     if (n == 0)
         return strip;
     strip.bytes = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(strip.size));
     for (int i = 0; i < n; ++i) {
         const unsigned code = characterCode(text[i]);
-        if (code >= glyphCount)
+        if (code >= GLYPH_COUNT)
             continue;
-        for (int r = 0; r < glyphRows; ++r)
+        for (int r = 0; r < GLYPH_ROWS; ++r)
             strip.bytes[static_cast<std::size_t>(r * n + i)] = stripFont[code][static_cast<std::size_t>(r)];
     }
     return strip;

@@ -18,23 +18,23 @@
 
 namespace buttonimage {
 
-constexpr int imageWidth = 36;
-constexpr int imageHeight = 24;
-constexpr int imageRowBytes = 5;
-constexpr int imageBytes = imageHeight * imageRowBytes;
-using ButtonImageBytes = std::array<std::uint8_t, imageBytes>;
+constexpr int IMAGE_WIDTH = 36;
+constexpr int IMAGE_HEIGHT = 24;
+constexpr int IMAGE_ROW_BYTES = 5;
+constexpr int IMAGE_BYTES = IMAGE_HEIGHT * IMAGE_ROW_BYTES;
+using ButtonImageBytes = std::array<std::uint8_t, IMAGE_BYTES>;
 
 // Glyphs are indexed by code 0 to 126, one byte per row, the most significant bit leftmost.
-constexpr int glyphCount = 127;
+constexpr int GLYPH_COUNT = 127;
 using Glyph8 = std::array<std::uint8_t, 8>;
 using Glyph12 = std::array<std::uint8_t, 12>;
 
 // Button image font: glyph pixels in columns 2 to 6, row 0 blank for capitals.
-extern const Glyph8 smallFont[glyphCount];
+extern const Glyph8 smallFont[GLYPH_COUNT];
 // Strip font; thickened in place by emboldenFonts().
-extern Glyph8 stripFont[glyphCount];
+extern Glyph8 stripFont[GLYPH_COUNT];
 // 12-row font, glyph pixels in columns 1 to 7; thickened in place by emboldenFonts().
-extern Glyph12 tallFont[glyphCount];
+extern Glyph12 tallFont[GLYPH_COUNT];
 
 // Flags of renderTextImage: bit 0 inverts the whole image at the end, bits 1 to 3 invert the
 // first, second and third line.

@@ -5,10 +5,10 @@
 namespace keylight {
 
 BlackoutScreenTask::BlackoutScreenTask(int screenId)
-    : _screenId(screenId) {}
+    : _screen_id(screenId) {}
 
 void BlackoutScreenTask::execute() {
-    tft_blackout(_screenId);
+    tft_blackout(_screen_id);
 }
 
 }  // namespace keylight

@@ -11,7 +11,7 @@ public:
     void execute() override;
 
 private:
-    int _screenId;
+    int _screen_id;
 };
 
 }  // namespace keylight

@@ -8,11 +8,11 @@ namespace keylight {
 ButtonImage::ButtonImage(const Bytes& bytes) : _bytes(bytes) {}
 
 bool ButtonImage::fill(const uint8_t* data, int size) {
-    if (size != kBytes) {
+    if (size != BYTE_COUNT) {
         printf("invalid image data, size = %d\n", size);
         return false;
     }
-    memcpy(_bytes.data(), data, kBytes);
+    memcpy(_bytes.data(), data, BYTE_COUNT);
     return true;
 }
 

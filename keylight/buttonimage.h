@@ -9,8 +9,8 @@ namespace keylight {
 
 class ButtonImage {
 public:
-    static constexpr int kBytes = 120;
-    using Bytes = std::array<uint8_t, kBytes>;
+    static constexpr int BYTE_COUNT = 120;
+    using Bytes = std::array<uint8_t, BYTE_COUNT>;
 
     // All pixels dark.
     ButtonImage() = default;

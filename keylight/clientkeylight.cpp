@@ -15,16 +15,16 @@ namespace keylight {
 
 namespace {
 
-constexpr int kTagStep = 1000;
-constexpr qint64 kPrefixSize = 4;
+constexpr int TAG_STEP = 1000;
+constexpr qint64 PREFIX_SIZE = 4;
 
 // Connection numbers count up for the life of the process. Rather than overflow after some
 // two million connections, they start again at the first one.
-int nextTag = kTagStep;
+int nextTag = TAG_STEP;
 
 int takeTag() {
     const int tag = nextTag;
-    nextTag = nextTag > std::numeric_limits<int>::max() - kTagStep ? kTagStep : nextTag + kTagStep;
+    nextTag = nextTag > std::numeric_limits<int>::max() - TAG_STEP ? TAG_STEP : nextTag + TAG_STEP;
     return tag;
 }
 
@@ -39,7 +39,7 @@ ClientKeylight::ClientKeylight(QObject* parent, QTcpSocket* socket, ButtonSetter
     }
     _descriptor = static_cast<int>(_socket->socketDescriptor());
     // Unlimited, the socket would read everything the peer sends into memory.
-    _socket->setReadBufferSize(kReadChunk);
+    _socket->setReadBufferSize(READ_CHUNK);
     connect(_socket, &QTcpSocket::disconnected, this, &ClientKeylight::clientDisconnected);
     connect(_socket, &QTcpSocket::readyRead, this, &ClientKeylight::clientData);
     connect(_socket, &QTcpSocket::bytesWritten, this, &ClientKeylight::resumeReading);
@@ -68,20 +68,20 @@ void ClientKeylight::clientData() {
     uint32_t oversized = 0;
     uint32_t frameInProgress = 0;
     while (!_held && _socket->bytesAvailable() > 0) {
-        char prefix[kPrefixSize];
-        if (_socket->peek(prefix, kPrefixSize) < kPrefixSize) {
+        char prefix[PREFIX_SIZE];
+        if (_socket->peek(prefix, PREFIX_SIZE) < PREFIX_SIZE) {
             break;
         }
         const uint32_t length = qFromBigEndian<uint32_t>(prefix);
-        if (length > kLargestFrame) {
+        if (length > LARGEST_FRAME) {
             oversized = length;
             break;
         }
-        if (_socket->bytesAvailable() < length + kPrefixSize) {
+        if (_socket->bytesAvailable() < length + PREFIX_SIZE) {
             frameInProgress = length;
             break;
         }
-        _socket->read(prefix, kPrefixSize);
+        _socket->read(prefix, PREFIX_SIZE);
         batch.push_back(_socket->read(length));
     }
     {
@@ -92,7 +92,7 @@ void ClientKeylight::clientData() {
         refuseOversizedFrame(oversized);
     } else if (_held) {
         return;
-    } else if (_peerGone) {
+    } else if (_peer_gone) {
         endConnection();
     } else {
         readOn(frameInProgress);
@@ -103,7 +103,7 @@ void ClientKeylight::clientDisconnected() {
     if (_socket == nullptr) {
         return;
     }
-    _peerGone = true;
+    _peer_gone = true;
     if (_socket->bytesAvailable() > 0) {
         clientData();
     } else {
@@ -113,7 +113,7 @@ void ClientKeylight::clientDisconnected() {
 
 bool ClientKeylight::mayRead() const {
     // Answers to a peer that has gone are never taken; they hold nothing back.
-    const bool repliesTaken = _peerGone || _socket->bytesToWrite() <= kUnreadReplies;
+    const bool repliesTaken = _peer_gone || _socket->bytesToWrite() <= UNREAD_REPLIES;
     return repliesTaken && (_fpga == nullptr || _fpga->acceptsWorkFrom(_tag));
 }
 
@@ -127,7 +127,7 @@ void ClientKeylight::resumeReading() {
 // when a read empties the buffer: a partial frame left behind would stall the connection for
 // good. Setting the limit anew makes Qt compare the buffer with it again.
 void ClientKeylight::readOn(uint32_t frameInProgress) {
-    const qint64 limit = std::max<qint64>(kReadChunk, qint64{frameInProgress} + kPrefixSize);
+    const qint64 limit = std::max<qint64>(READ_CHUNK, qint64{frameInProgress} + PREFIX_SIZE);
     _socket->setReadBufferSize(0);
     _socket->setReadBufferSize(limit);
 }
@@ -144,7 +144,7 @@ void ClientKeylight::refuseOversizedFrame(uint32_t length) {
                                  "%3: connection closed")
                                  .arg(_descriptor)
                                  .arg(length)
-                                 .arg(kLargestFrame);
+                                 .arg(LARGEST_FRAME);
     // Whatever else it sent is dropped unread.
     _socket->disconnect(this);
     _socket->abort();

@@ -2,7 +2,7 @@
 // to the dispatcher.
 //
 // A connection is read only while keylight can take what it sends: while the FPGA object
-// accepts its work and while the peer has taken all but kUnreadReplies bytes of its answers.
+// accepts its work and while the peer has taken all but UNREAD_REPLIES bytes of its answers.
 // Otherwise its bytes wait in the socket, the socket's buffer is limited, and TCP makes the
 // peer wait; nothing is dropped and the messages are handled in the order they were sent.
 #pragma once
@@ -23,12 +23,12 @@ class ClientKeylight : public QObject {
 
 public:
     // The largest frame the server buffers; no message it acts on comes near it.
-    static constexpr uint32_t kLargestFrame = 1024 * 1024;
+    static constexpr uint32_t LARGEST_FRAME = 1024 * 1024;
     // What the socket buffers of a connection while frames are cut from it; a frame that is
     // larger gets room for the whole of it.
-    static constexpr qint64 kReadChunk = 16 * 1024;
+    static constexpr qint64 READ_CHUNK = 16 * 1024;
     // Answers the peer has not taken yet beyond which its connection is not read.
-    static constexpr qint64 kUnreadReplies = 64 * 1024;
+    static constexpr qint64 UNREAD_REPLIES = 64 * 1024;
 
     // Takes the next connection tag (1000, 2000, ...), also for a null socket, which leaves
     // the object inert. The object deletes itself once its connection has ended. The work
@@ -47,7 +47,7 @@ public slots:
     void clientDisconnected();
     // Delivers every whole frame that has arrived as one batch, also an empty one; a partial
     // frame waits in the socket, and so does everything while the connection is held back. A
-    // frame announcing more than kLargestFrame bytes ends the connection after the frames
+    // frame announcing more than LARGEST_FRAME bytes ends the connection after the frames
     // before it have been delivered.
     void clientData();
 
@@ -65,7 +65,7 @@ private:
     int _descriptor = -1;
     int _tag;
     bool _held = false;      // frames wait in the socket until resumeReading()
-    bool _peerGone = false;  // disconnected; released once the buffered frames are delivered
+    bool _peer_gone = false;  // disconnected; released once the buffered frames are delivered
 };
 
 }  // namespace keylight

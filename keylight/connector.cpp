@@ -17,8 +17,8 @@ namespace keylight {
 
 namespace {
 
-constexpr int kListenRetryMs = 2000;
-constexpr int kAcceptRetryMs = 250;
+constexpr int LISTEN_RETRY_MS = 2000;
+constexpr int ACCEPT_RETRY_MS = 250;
 
 // accept() errors that concern only the one connection it tried to take (Linux hands on the
 // network errors of a connection still in the queue): the next one may well be accepted.
@@ -44,9 +44,9 @@ bool failsOneConnectionOnly(int error) {
 
 Connector::Connector(const QString& address, quint16 port, ButtonSetter* setter, FPGA* fpga)
     : _address(address), _port(port), _setter(setter), _fpga(fpga) {
-    _listen_retry.setInterval(kListenRetryMs);
+    _listen_retry.setInterval(LISTEN_RETRY_MS);
     connect(&_listen_retry, &QTimer::timeout, this, &Connector::retryListen);
-    _accept_retry.setInterval(kAcceptRetryMs);
+    _accept_retry.setInterval(ACCEPT_RETRY_MS);
     _accept_retry.setSingleShot(true);
     connect(&_accept_retry, &QTimer::timeout, this, &Connector::resumeAccepting);
 }

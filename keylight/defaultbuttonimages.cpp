@@ -6,37 +6,37 @@ namespace keylight {
 
 namespace {
 
-constexpr int kWidth = 36;
-constexpr int kHeight = 24;
-constexpr int kRowBytes = 5;
-constexpr int kNumberBits = 5;
-constexpr int kMarkSize = 4;
-constexpr int kMarkPitch = 6;
-constexpr int kMarksLeft = (kWidth - (kNumberBits - 1) * kMarkPitch - kMarkSize) / 2;
-constexpr int kMarksTop = (kHeight - kMarkSize) / 2;
+constexpr int WIDTH = 36;
+constexpr int HEIGHT = 24;
+constexpr int ROW_BYTES = 5;
+constexpr int NUMBER_BITS = 5;
+constexpr int MARK_SIZE = 4;
+constexpr int MARK_PITCH = 6;
+constexpr int MARKS_LEFT = (WIDTH - (NUMBER_BITS - 1) * MARK_PITCH - MARK_SIZE) / 2;
+constexpr int MARKS_TOP = (HEIGHT - MARK_SIZE) / 2;
 
 constexpr void setPixel(ButtonImage::Bytes& bytes, int x, int y) {
-    bytes[static_cast<size_t>(y * kRowBytes + x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    bytes[static_cast<size_t>(y * ROW_BYTES + x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
 }
 
 constexpr ButtonImage::Bytes numberedFrame(int number) {
     ButtonImage::Bytes bytes{};
-    for (int x = 0; x < kWidth; ++x) {
+    for (int x = 0; x < WIDTH; ++x) {
         setPixel(bytes, x, 0);
-        setPixel(bytes, x, kHeight - 1);
+        setPixel(bytes, x, HEIGHT - 1);
     }
-    for (int y = 0; y < kHeight; ++y) {
+    for (int y = 0; y < HEIGHT; ++y) {
         setPixel(bytes, 0, y);
-        setPixel(bytes, kWidth - 1, y);
+        setPixel(bytes, WIDTH - 1, y);
     }
-    for (int bit = 0; bit < kNumberBits; ++bit) {
-        const bool set = (number >> (kNumberBits - 1 - bit)) & 1;
-        const int left = kMarksLeft + bit * kMarkPitch;
-        for (int dy = 0; dy < kMarkSize; ++dy) {
-            for (int dx = 0; dx < kMarkSize; ++dx) {
-                const bool edge = dx == 0 || dy == 0 || dx == kMarkSize - 1 || dy == kMarkSize - 1;
+    for (int bit = 0; bit < NUMBER_BITS; ++bit) {
+        const bool set = (number >> (NUMBER_BITS - 1 - bit)) & 1;
+        const int left = MARKS_LEFT + bit * MARK_PITCH;
+        for (int dy = 0; dy < MARK_SIZE; ++dy) {
+            for (int dx = 0; dx < MARK_SIZE; ++dx) {
+                const bool edge = dx == 0 || dy == 0 || dx == MARK_SIZE - 1 || dy == MARK_SIZE - 1;
                 if (set || edge) {
-                    setPixel(bytes, left + dx, kMarksTop + dy);
+                    setPixel(bytes, left + dx, MARKS_TOP + dy);
                 }
             }
         }
@@ -52,12 +52,12 @@ constexpr std::array<ButtonImage::Bytes, kDefaultImageCount> numberedFrames() {
     return images;
 }
 
-constexpr std::array<ButtonImage::Bytes, kDefaultImageCount> kDefaultImages = numberedFrames();
+constexpr std::array<ButtonImage::Bytes, kDefaultImageCount> DEFAULT_IMAGES = numberedFrames();
 
 }  // namespace
 
 const std::array<ButtonImage::Bytes, kDefaultImageCount>& defaultButtonImages() {
-    return kDefaultImages;
+    return DEFAULT_IMAGES;
 }
 
 }  // namespace keylight

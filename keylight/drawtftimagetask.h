@@ -15,7 +15,7 @@ public:
     void execute() override;
 
 private:
-    int _screenId;
+    int _screen_id;
     int _x;
     int _y;
     std::vector<uint8_t> _bmp;

@@ -81,9 +81,9 @@ void reportUnreadableSettings(const QString& path, QSettings::Status status) {
 
 }  // namespace
 
-FPGA::FPGA(const QString& settingsPath_, const QString& fontDir_)
-    : settingsPath(settingsPath_), fontDir(fontDir_), watcher(QStringList{settingsPath_}) {
-    const QString settingsFolder = QFileInfo(settingsPath).absolutePath();
+FPGA::FPGA(const QString& settings_path, const QString& font_dir)
+    : _settings_path(settings_path), _font_dir(font_dir), watcher(QStringList{settings_path}) {
+    const QString settingsFolder = QFileInfo(_settings_path).absolutePath();
     if (QFileInfo(settingsFolder).isDir()) {
         watcher.addPath(settingsFolder);
     }
@@ -91,7 +91,7 @@ FPGA::FPGA(const QString& settingsPath_, const QString& fontDir_)
     if (fpga_fd < 0) {
         reportClosedDevice(errno);
     }
-    check_font_settings(settingsPath);
+    check_font_settings(_settings_path);
     qDebug().noquote() << "Files being watched:" << quotedList(watcher.files());
 
     // Saving the settings replaces the file (write a copy, rename it over), and the watch of
@@ -102,29 +102,15 @@ FPGA::FPGA(const QString& settingsPath_, const QString& fontDir_)
     connect(&watcher, &QFileSystemWatcher::directoryChanged, this,
             &FPGA::settingsDirectoryChanged);
 
-    running = true;
-    worker = std::make_unique<WorkerThread>(&lock, &queueLock, &pending, &queue, &running,
-                                            [this] { emit queueDrained(); });
+    worker = std::make_unique<WorkerThread>(queue, lock);
     worker->start();
     blackoutScreen(-1);
 }
 
 FPGA::~FPGA() {
-    if (worker) {
-        {
-            QMutexLocker locker(&queueLock);
-            running = false;
-        }
-        pending.release();
-        while (worker->isRunning()) {
-            worker->wait(2000);
-        }
-    }
-    {
-        // Taken after the worker ended, this lock also orders everything the worker did
-        // before its deletion below.
-        QMutexLocker locker(&queueLock);
-        queue.clear();
+    queue.stop();
+    while (worker->isRunning()) {
+        worker->wait(2000);
     }
     worker.reset();
 }
@@ -172,29 +158,22 @@ void FPGA::setTFTIntensity(int percent) {
     post(std::make_unique<SetTFTIntensityTask>(percent), sizeof(SetTFTIntensityTask));
 }
 
-bool FPGA::acceptsWorkFrom(int tag) {
-    QMutexLocker locker(&queueLock);
-    return queue.accepts(tag);
-}
+bool FPGA::acceptsWorkFrom(int tag) { return queue.accepts(tag); }
 
-FPGA::Poster::Poster(FPGA* fpga, int tag) : _fpga(fpga), _previous(TaskQueue::kPanel) {
+FPGA::Poster::Poster(FPGA* fpga, int tag) : _fpga(fpga), _previous(TaskQueue::PANEL_POSTER) {
     if (_fpga != nullptr) {
-        _previous = std::exchange(_fpga->poster, tag);
+        _previous = std::exchange(_fpga->_poster, tag);
     }
 }
 
 FPGA::Poster::~Poster() {
     if (_fpga != nullptr) {
-        _fpga->poster = _previous;
+        _fpga->_poster = _previous;
     }
 }
 
 void FPGA::post(std::unique_ptr<FPGATask> task, size_t cost) {
-    {
-        QMutexLocker locker(&queueLock);
-        queue.push(poster, std::move(task), cost);
-    }
-    pending.release();
+    queue.post(_poster, std::move(task), cost);
 }
 
 void FPGA::check_font_settings(const QString& path) {
@@ -221,7 +200,7 @@ void FPGA::check_font_settings(const QString& path) {
     // size changes.
     fontWidth = width;
     fontHeight = height;
-    const QString fontPath = QStringLiteral("%1/%2x%3.pcf.gz").arg(fontDir).arg(width).arg(height);
+    const QString fontPath = QStringLiteral("%1/%2x%3.pcf.gz").arg(_font_dir).arg(width).arg(height);
 
     // Waits for the task the worker is executing, so no line is drawn with half a face.
     QMutexLocker locker(&lock);
@@ -235,22 +214,22 @@ void FPGA::check_font_settings(const QString& path) {
             qCritical().noquote() << QStringLiteral(
                 "keylight: no font file \"%1\" for [font] width=%2 height=%3 of \"%4\": set "
                 "a size that has a file in \"%5\"").arg(fontPath).arg(width).arg(height)
-                .arg(path, fontDir);
+                .arg(path, _font_dir);
         }
     }
 }
 
 void FPGA::watchSettingsAgain() {
-    if (!watcher.files().contains(settingsPath) && QFileInfo::exists(settingsPath)) {
-        watcher.addPath(settingsPath);
+    if (!watcher.files().contains(_settings_path) && QFileInfo::exists(_settings_path)) {
+        watcher.addPath(_settings_path);
     }
 }
 
 // A settings file that was deleted and later created again is seen only through its folder.
 void FPGA::settingsDirectoryChanged() {
-    if (!watcher.files().contains(settingsPath) && QFileInfo::exists(settingsPath)) {
-        watcher.addPath(settingsPath);
-        check_font_settings(settingsPath);
+    if (!watcher.files().contains(_settings_path) && QFileInfo::exists(_settings_path)) {
+        watcher.addPath(_settings_path);
+        check_font_settings(_settings_path);
     }
 }
 

@@ -2,7 +2,7 @@
 // worker thread, and the TFT font that follows the launcher configuration.
 //
 // The queue is bounded for the connections that fill it: once the waiting tasks hold
-// kQueueBudget bytes, a connection that has tasks waiting is not read again (acceptsWorkFrom)
+// QUEUE_BUDGET bytes, a connection that has tasks waiting is not read again (acceptsWorkFrom)
 // until queueDrained(), so TCP holds the rest in the peer's socket. Posting itself never
 // refuses or waits.
 //
@@ -13,10 +13,8 @@
 #include <QFileSystemWatcher>
 #include <QMutex>
 #include <QObject>
-#include <QSemaphore>
 #include <QString>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -34,7 +32,7 @@ public:
     // What the waiting tasks may hold, themselves and their text and image bytes, before the
     // connections adding to them are held back: some 3000 text lines, a second or two of
     // drawing.
-    static constexpr size_t kQueueBudget = 256 * 1024;
+    static constexpr size_t QUEUE_BUDGET = 256 * 1024;
 
     // While an object of this class lives, the work posted through fpga (null: none) is
     // connection tag's: it takes turns with other connections' work. Work posted outside any
@@ -52,12 +50,12 @@ public:
     };
 
     // Opens the register device (a device that does not open is named in one critical line,
-    // with the remedy), loads the font that settingsPath names (fonts are looked up
-    // in fontDir), starts watching settingsPath, starts the worker thread and posts the
+    // with the remedy), loads the font that settings_path names (fonts are looked up
+    // in font_dir), starts watching settings_path, starts the worker thread and posts the
     // blackout of all screens as its first task. The program uses the defaults; tests point
     // both paths at a temporary folder.
-    explicit FPGA(const QString& settingsPath = QStringLiteral("/etc/tesserax/launcher.cfg"),
-                  const QString& fontDir = QStringLiteral("/opt/tesserax/fonts"));
+    explicit FPGA(const QString& settings_path = QStringLiteral("/etc/tesserax/launcher.cfg"),
+                  const QString& font_dir = QStringLiteral("/opt/tesserax/fonts"));
     // Stops the worker after the task in progress; tasks still queued are destroyed unexecuted.
     ~FPGA() override;
 
@@ -87,17 +85,17 @@ public:
     void setTFTIntensity(int percent);
 
     // Whether connection tag may hand over more work now: while the waiting tasks hold less
-    // than kQueueBudget, or while none of them is the connection's own.
+    // than QUEUE_BUDGET, or while none of them is the connection's own.
     bool acceptsWorkFrom(int tag);
 
 signals:
-    // The waiting tasks have drained to half of kQueueBudget after reaching it: a connection
+    // The waiting tasks have drained to half of QUEUE_BUDGET after reaching it: a connection
     // that acceptsWorkFrom() turned down may be read again. Emitted on the worker thread.
     void queueDrained();
 
 public slots:
     // Reads group "font" (width, height) of the settings file path and, when the size differs
-    // from the one read last, loads fontDir/WxH.pcf.gz while no task executes.
+    // from the one read last, loads font_dir/WxH.pcf.gz while no task executes.
     void check_font_settings(const QString& path);
 
 private:
@@ -106,15 +104,12 @@ private:
     void watchSettingsAgain();
     void settingsDirectoryChanged();
 
-    std::atomic<bool> running{false};
     std::unique_ptr<WorkerThread> worker;
-    QMutex lock;       // held while a task executes and while a font loads
-    QMutex queueLock;  // guards queue
-    QSemaphore pending{0};
-    TaskQueue queue{kQueueBudget};
-    int poster = TaskQueue::kPanel;  // whose work is being posted; event-loop thread only
-    QString settingsPath;
-    QString fontDir;
+    QMutex lock;  // held while a task executes and while a font loads
+    TaskQueue queue{QUEUE_BUDGET, [this] { emit queueDrained(); }};
+    int _poster = TaskQueue::PANEL_POSTER;  // whose work is being posted; event-loop thread only
+    QString _settings_path;
+    QString _font_dir;
     QFileSystemWatcher watcher;  // the settings file, and its folder to see it come back
     int fontWidth = 0;
     int fontHeight = 0;

@@ -16,7 +16,7 @@ namespace keylight {
 
 namespace {
 
-constexpr int kLineBuffer = 256;  // a longer line is taken in pieces of up to 255 characters
+constexpr int LINE_BUFFER = 256;  // a longer line is taken in pieces of up to 255 characters
 
 // Stores the decimal integer at the start of text (after white space) in value, or leaves
 // value as it is when there is none. A number beyond 32 bits becomes the nearest int on every
@@ -33,21 +33,21 @@ void readLevel(const char* text, int& value) {
 
 }  // namespace
 
-LevelFile::LevelFile(const QString& path_) : path(path_) {}
+LevelFile::LevelFile(const QString& path) : _path(path) {}
 
 void LevelFile::read(ButtonLevels& levels, FPGA* fpga) const {
     puts("keylight:reconfig ");
-    FILE* file = fopen(QFile::encodeName(path).constData(), "r");
+    FILE* file = fopen(QFile::encodeName(_path).constData(), "r");
     if (file == nullptr) {
         qCritical().noquote() << QStringLiteral(
             "keylight: level file \"%1\" cannot be read (%2), the screen intensity stays as it "
             "is: it takes the lines \"led N\", \"lcd N\" and \"scr N\"")
-            .arg(path, QString::fromLocal8Bit(strerror(errno)));
+            .arg(_path, QString::fromLocal8Bit(strerror(errno)));
         return;
     }
-    char line[kLineBuffer];
+    char line[LINE_BUFFER];
     while (fgets(line, sizeof line, file) != nullptr) {
-        char key[kLineBuffer];
+        char key[LINE_BUFFER];
         int keyEnd = 0;
         if (sscanf(line, "%255s%n", key, &keyEnd) != 1) {
             continue;

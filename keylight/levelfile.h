@@ -29,7 +29,7 @@ public:
     void read(ButtonLevels& levels, FPGA* fpga) const;
 
 private:
-    QString path;
+    QString _path;
 };
 
 }  // namespace keylight

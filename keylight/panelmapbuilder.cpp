@@ -1,6 +1,7 @@
 #include "panelmapbuilder.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "buttontesserax.h"
 
@@ -8,7 +9,7 @@ namespace keylight {
 
 namespace {
 
-constexpr int kButtonCount = 24;
+constexpr int BUTTON_COUNT = 24;
 
 bool isKnownPanelType(int type) { return type == 3 || type == 4 || type == 5; }
 
@@ -16,16 +17,19 @@ bool isKnownPanelType(int type) { return type == 3 || type == 4 || type == 5; }
 
 PanelMapBuilder::PanelMapBuilder(int panelType) : _panel_type(panelType) {}
 
-void PanelMapBuilder::buildMap(ButtonMap& out, FPGA* fpga) {
+OwnedButtons PanelMapBuilder::buildMap(ButtonMap& out, FPGA* fpga) {
     if (!isKnownPanelType(_panel_type)) {
         printf("Error: Panel type is invalid - should be Mosaic/Lattice/Tessera");
-        return;
+        return {};
     }
+    OwnedButtons buttons;
     ButtonMap built;
-    for (int id = 0; id < kButtonCount; ++id) {
-        addButton(built, id, new Button_TesseraX(id, fpga));
+    for (int id = 0; id < BUTTON_COUNT; ++id) {
+        buttons.push_back(std::make_unique<Button_TesseraX>(id, fpga));
+        addButton(built, id, buttons.back().get());
     }
     out = built;
+    return buttons;
 }
 
 void PanelMapBuilder::addButton(ButtonMap& map, int id, IButton* button) {

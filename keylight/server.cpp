@@ -12,20 +12,16 @@ namespace keylight {
 
 namespace {
 
-constexpr quint16 kDefaultPort = 3003;
+constexpr quint16 DEFAULT_PORT = 3003;
 
 }  // namespace
 
 Server::Server(const ServerPaths& paths)
     : _level_file(paths.levelFile), _fpga(paths.settingsFile, paths.fontDirectory) {}
 
-Server::~Server() {
-    for (const auto& entry : _map) {
-        delete entry.second;
-    }
-    _connector.reset();
-    _setter.reset();
-}
+// The members' order is the teardown's: the connector and the dispatcher, which reach the
+// buttons, go before them.
+Server::~Server() = default;
 
 bool Server::start(const QStringList& arguments) {
     if (arguments.size() < 2) {
@@ -33,10 +29,10 @@ bool Server::start(const QStringList& arguments) {
         return false;
     }
     const QString address = arguments.size() > 2 ? arguments.at(2) : QString();
-    const quint16 port = arguments.size() > 3 ? arguments.at(3).toUShort(nullptr, 10) : kDefaultPort;
+    const quint16 port = arguments.size() > 3 ? arguments.at(3).toUShort(nullptr, 10) : DEFAULT_PORT;
 
     PanelMapBuilder builder;
-    builder.buildMap(_map, &_fpga);
+    _buttons = builder.buildMap(_map, &_fpga);
 
     _setter = std::make_unique<ButtonSetterImpl>(_level_file);
     _setter->setButtons(ButtonMap(_map));

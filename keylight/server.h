@@ -26,8 +26,8 @@ public:
     // Builds the FPGA object before anything else: the device is opened, the font loaded,
     // the worker started and the blackout of all screens queued as the first task.
     explicit Server(const ServerPaths& paths);
-    // Deletes the buttons, then the connector with its clients, the dispatcher and, last,
-    // the FPGA object, which stops the worker.
+    // Destroys the connector with its clients, the dispatcher, the buttons and, last, the
+    // FPGA object, which stops the worker.
     ~Server();
 
     Server(const Server&) = delete;
@@ -47,6 +47,7 @@ public:
 private:
     QString _level_file;
     FPGA _fpga;
+    OwnedButtons _buttons;
     ButtonMap _map;
     std::unique_ptr<ButtonSetterImpl> _setter;
     std::unique_ptr<Connector> _connector;

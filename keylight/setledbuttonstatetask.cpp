@@ -5,10 +5,10 @@
 namespace keylight {
 
 SetLEDButtonStateTask::SetLEDButtonStateTask(int ledIndex, int state)
-    : _ledIndex(ledIndex), _state(state) {}
+    : _led_index(ledIndex), _state(state) {}
 
 void SetLEDButtonStateTask::execute() {
-    led_button_state(_ledIndex, _state);
+    led_button_state(_led_index, _state);
 }
 
 }  // namespace keylight

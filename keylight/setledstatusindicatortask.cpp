@@ -5,10 +5,10 @@
 namespace keylight {
 
 SetLEDStatusIndicatorTask::SetLEDStatusIndicatorTask(int ledIndex, int state)
-    : _ledIndex(ledIndex), _state(state) {}
+    : _led_index(ledIndex), _state(state) {}
 
 void SetLEDStatusIndicatorTask::execute() {
-    led_status_indicator(_ledIndex, _state);
+    led_status_indicator(_led_index, _state);
 }
 
 }  // namespace keylight

@@ -11,7 +11,7 @@ public:
     void execute() override;
 
 private:
-    int _ledIndex;
+    int _led_index;
     int _state;
 };
 

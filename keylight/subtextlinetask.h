@@ -18,13 +18,13 @@ public:
     void execute() override;
 
 private:
-    int _screenId;
-    int _lineId;
+    int _screen_id;
+    int _line_id;
     int _offset;
-    int _numChars;
+    int _num_chars;
     std::string _text;
-    uint32_t _textColour;
-    uint32_t _backColour;
+    uint32_t _text_colour;
+    uint32_t _back_colour;
 };
 
 }  // namespace keylight

@@ -1,16 +1,67 @@
 #include "taskqueue.h"
 
+#include <QMutexLocker>
+
 #include <utility>
 
 namespace keylight {
 
-TaskQueue::TaskQueue(size_t budget) : _budget(budget) {}
+TaskQueue::TaskQueue(size_t budget, std::function<void()> drained)
+    : _budget(budget), _drained(std::move(drained)) {}
 
-void TaskQueue::push(int poster, std::unique_ptr<FPGATask> task, size_t cost) {
-    Lane& lane = poster == kPanel ? _panel : _connections[poster];
-    lane.push_back({std::move(task), cost});
-    _cost += cost;
-    _reachedBudget = _reachedBudget || _cost >= _budget;
+TaskQueue::~TaskQueue() {
+    // Taken after the taker has stopped, the lock orders everything it did before this.
+    QMutexLocker locker(&_lock);
+    _panel.clear();
+    _connections.clear();
+}
+
+void TaskQueue::post(int poster, std::unique_ptr<FPGATask> task, size_t cost) {
+    {
+        QMutexLocker locker(&_lock);
+        Lane& lane = poster == PANEL_POSTER ? _panel : _connections[poster];
+        lane.push_back({std::move(task), cost});
+        _cost += cost;
+        _reached_budget = _reached_budget || _cost >= _budget;
+    }
+    pending.release();
+}
+
+std::unique_ptr<FPGATask> TaskQueue::take() {
+    pending.acquire();
+    std::unique_ptr<FPGATask> task;
+    bool drained = false;
+    {
+        // The stop flag is read under the lock that the destructor takes, and the taker
+        // touches nothing of the queue after a null task: its end is ordered before the
+        // tasks left behind are destroyed.
+        QMutexLocker locker(&_lock);
+        if (!running) {
+            return nullptr;
+        }
+        task = takeNext();
+        drained = drainedAfterFull();
+    }
+    if (drained) {
+        _drained();
+    }
+    return task;
+}
+
+void TaskQueue::stop() {
+    {
+        QMutexLocker locker(&_lock);
+        running = false;
+    }
+    pending.release();
+}
+
+bool TaskQueue::accepts(int poster) const {
+    QMutexLocker locker(&_lock);
+    if (_cost < _budget) {
+        return true;
+    }
+    return poster == PANEL_POSTER ? _panel.empty() : _connections.count(poster) == 0;
 }
 
 std::unique_ptr<FPGATask> TaskQueue::takeNext() {
@@ -20,11 +71,11 @@ std::unique_ptr<FPGATask> TaskQueue::takeNext() {
     if (_connections.empty()) {
         return nullptr;
     }
-    auto next = _connections.upper_bound(_lastServed);
+    auto next = _connections.upper_bound(_last_served);
     if (next == _connections.end()) {
         next = _connections.begin();
     }
-    _lastServed = next->first;
+    _last_served = next->first;
     std::unique_ptr<FPGATask> task = takeFrom(next->second);
     if (next->second.empty()) {
         _connections.erase(next);
@@ -32,33 +83,19 @@ std::unique_ptr<FPGATask> TaskQueue::takeNext() {
     return task;
 }
 
-bool TaskQueue::accepts(int poster) const {
-    if (_cost < _budget) {
-        return true;
-    }
-    return poster == kPanel ? _panel.empty() : _connections.count(poster) == 0;
-}
-
-bool TaskQueue::drainedAfterFull() {
-    if (!_reachedBudget || _cost > _budget / 2) {
-        return false;
-    }
-    _reachedBudget = false;
-    return true;
-}
-
-void TaskQueue::clear() {
-    _panel.clear();
-    _connections.clear();
-    _cost = 0;
-    _reachedBudget = false;
-}
-
 std::unique_ptr<FPGATask> TaskQueue::takeFrom(Lane& lane) {
     Entry entry = std::move(lane.front());
     lane.pop_front();
     _cost -= entry.cost;
     return std::move(entry.task);
+}
+
+bool TaskQueue::drainedAfterFull() {
+    if (!_reached_budget || _cost > _budget / 2) {
+        return false;
+    }
+    _reached_budget = false;
+    return true;
 }
 
 }  // namespace keylight

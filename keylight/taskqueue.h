@@ -1,15 +1,18 @@
-// The hardware tasks waiting for the worker thread, one lane per poster.
+// The hardware tasks waiting for the worker thread, one lane per poster, and their hand-over
+// from the threads that post them to the one thread that takes them.
 //
 // The panel's own tasks (blink ticks, the start-up blackout) go before everything else: there
 // are few of them and a blinking LED must not lag behind a flood. The connections' lanes take
 // turns, one task each, so a connection that floods delays another connection's work by at
 // most one task of its own; within a lane tasks keep their posting order.
-//
-// Not thread-safe: the owner guards every call with one lock.
 #pragma once
+
+#include <QMutex>
+#include <QSemaphore>
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -20,23 +23,30 @@ namespace keylight {
 class TaskQueue {
 public:
     // The poster of the work that no connection asked for.
-    static constexpr int kPanel = 0;
+    static constexpr int PANEL_POSTER = 0;
 
     // budget: the cost at which the connections that add to the queue are held back.
-    explicit TaskQueue(size_t budget);
+    // drained: called by take(), on the taking thread and outside the queue's lock, each time
+    // the cost has fallen to half the budget after reaching it; the connections held back
+    // meanwhile may then be read again.
+    TaskQueue(size_t budget, std::function<void()> drained);
+    // Destroys every task still waiting, unexecuted.
+    ~TaskQueue();
 
-    // Appends task to poster's lane; cost is what it holds in bytes, counted until it is taken.
-    void push(int poster, std::unique_ptr<FPGATask> task, size_t cost);
-    // The next task by the rule above, or null when nothing waits.
-    std::unique_ptr<FPGATask> takeNext();
+    TaskQueue(const TaskQueue&) = delete;
+    TaskQueue& operator=(const TaskQueue&) = delete;
+
+    // Appends task to poster's lane and returns at once; cost is what the task holds in bytes,
+    // counted until it is taken. Any thread.
+    void post(int poster, std::unique_ptr<FPGATask> task, size_t cost);
+    // Waits for a task and hands over the next one by the rule above; null once stop() has
+    // been called, and the tasks still waiting then stay here. One thread only.
+    std::unique_ptr<FPGATask> take();
+    // Makes the waiting or the next take() return null.
+    void stop();
     // Whether poster may add work: while the waiting tasks cost less than the budget, or while
     // none of them is poster's (a quiet connection is never held back by another's flood).
     bool accepts(int poster) const;
-    // True once each time the cost has fallen to half the budget after reaching the budget:
-    // the connections held back meanwhile may be read again.
-    bool drainedAfterFull();
-    // Destroys every waiting task unexecuted.
-    void clear();
 
 private:
     struct Entry {
@@ -45,14 +55,21 @@ private:
     };
     using Lane = std::deque<Entry>;
 
+    // These three run under _lock.
+    std::unique_ptr<FPGATask> takeNext();
     std::unique_ptr<FPGATask> takeFrom(Lane& lane);
+    bool drainedAfterFull();
 
+    mutable QMutex _lock;   // guards everything below but pending
+    QSemaphore pending{0};  // one unit per waiting task, and one from stop()
+    bool running = true;
     Lane _panel;
     std::map<int, Lane> _connections;  // only lanes that hold tasks
-    int _lastServed = kPanel;          // the connection whose task was taken last
+    int _last_served = PANEL_POSTER;   // the connection whose task was taken last
     size_t _budget;
     size_t _cost = 0;
-    bool _reachedBudget = false;
+    bool _reached_budget = false;
+    std::function<void()> _drained;
 };
 
 }  // namespace keylight

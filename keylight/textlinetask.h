@@ -13,8 +13,8 @@ public:
     void execute() override;
 
 private:
-    int _screenId;
-    int _lineId;
+    int _screen_id;
+    int _line_id;
     std::string _text;
     bool _inverted;
 };

@@ -9,15 +9,15 @@ namespace keylight {
 
 namespace {
 
-constexpr int lineLength = 20;
+constexpr int LINE_LENGTH = 20;
 
 // The display's command to start again from the first position of line 1.
-const QChar restartFrame(0x000B);
+const QChar RESTART_FRAME(0x000B);
 
 QString displayLine(const QStringList &lines, int index)
 {
     const QString line = index < lines.size() ? lines[index] : QString();
-    return line.left(lineLength).leftJustified(lineLength, QLatin1Char(' '));
+    return line.left(LINE_LENGTH).leftJustified(LINE_LENGTH, QLatin1Char(' '));
 }
 
 } // namespace
@@ -40,13 +40,13 @@ void Vacuum::run()
     VacuumWriter writer(_window);
     connect(this, &Vacuum::text_signal, &writer, &VacuumWriter::text, Qt::QueuedConnection);
     {
-        std::lock_guard<std::mutex> lock(_readyMutex);
-        _writerReady = true;
+        std::lock_guard<std::mutex> lock(_ready_mutex);
+        _writer_ready = true;
     }
-    _readyChanged.notify_all();
+    _ready_changed.notify_all();
     exec();
-    std::lock_guard<std::mutex> lock(_readyMutex);
-    _writerReady = false;
+    std::lock_guard<std::mutex> lock(_ready_mutex);
+    _writer_ready = false;
 }
 
 void Vacuum::showText(int vacuum_index, const QString &text)
@@ -54,8 +54,8 @@ void Vacuum::showText(int vacuum_index, const QString &text)
     if (!isRunning()) {
         start(QThread::HighestPriority);
         // Until the writer is connected, an emitted text would reach nobody.
-        std::unique_lock<std::mutex> lock(_readyMutex);
-        _readyChanged.wait(lock, [this] { return _writerReady; });
+        std::unique_lock<std::mutex> lock(_ready_mutex);
+        _ready_changed.wait(lock, [this] { return _writer_ready; });
     }
 
     const QStringList lines = text.split(QLatin1Char('\n'));
@@ -63,7 +63,7 @@ void Vacuum::showText(int vacuum_index, const QString &text)
     if (!_text.isEmpty() && frame == _text)
         return;
     _text = frame;
-    emit text_signal(vacuum_index, QString(restartFrame));
+    emit text_signal(vacuum_index, QString(RESTART_FRAME));
     emit text_signal(vacuum_index, _text);
 }
 

@@ -43,9 +43,9 @@ private:
     QString _text;
     // Set by the thread once its writer receives the texts. A standard mutex, so that thread
     // checkers see the hand-over of the thread's event dispatcher to the caller.
-    std::mutex _readyMutex;
-    std::condition_variable _readyChanged;
-    bool _writerReady = false;
+    std::mutex _ready_mutex;
+    std::condition_variable _ready_changed;
+    bool _writer_ready = false;
 };
 
 } // namespace keylight

@@ -33,12 +33,12 @@ void VacuumWriter::text(int vacuum_index, QString text)
 void VacuumWriter::writeCharacter(bool firstDisplay, std::uint32_t code)
 {
     const std::uint32_t data = firstDisplay ? code : code << 16;
-    const std::uint32_t strobing = firstDisplay ? vacuumStrobe1Idle : vacuumStrobe0Idle;
-    const std::uint32_t idle = vacuumStrobe0Idle | vacuumStrobe1Idle;
-    _window->store(vacuumDataRegister, data | idle);
-    _window->store(vacuumDataRegister, data | strobing);
-    _window->store(vacuumDataRegister, data | strobing);
-    _window->store(vacuumDataRegister, data | idle);
+    const std::uint32_t strobing = firstDisplay ? VACUUM_STROBE1_IDLE : VACUUM_STROBE0_IDLE;
+    const std::uint32_t idle = VACUUM_STROBE0_IDLE | VACUUM_STROBE1_IDLE;
+    _window->store(VACUUM_DATA_REGISTER, data | idle);
+    _window->store(VACUUM_DATA_REGISTER, data | strobing);
+    _window->store(VACUUM_DATA_REGISTER, data | strobing);
+    _window->store(VACUUM_DATA_REGISTER, data | idle);
 }
 
 } // namespace keylight

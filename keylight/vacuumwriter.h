@@ -12,9 +12,9 @@ class RegisterWindow;
 // Display data register of the vacuum displays, byte offset in the FPGA register window.
 // Bits 0-7 and 16-23 carry the character of display 0 and 1, bits 8 and 24 are their
 // write strobes, active low.
-constexpr std::uint32_t vacuumDataRegister = 0x8054;
-constexpr std::uint32_t vacuumStrobe0Idle = 0x00000100;
-constexpr std::uint32_t vacuumStrobe1Idle = 0x01000000;
+constexpr std::uint32_t VACUUM_DATA_REGISTER = 0x8054;
+constexpr std::uint32_t VACUUM_STROBE0_IDLE = 0x00000100;
+constexpr std::uint32_t VACUUM_STROBE1_IDLE = 0x01000000;
 
 // Clocks characters into a vacuum display. Never started as a thread of its own: it lives in
 // the Vacuum thread and receives the texts there.

@@ -1,12 +1,8 @@
-// The one thread that executes hardware tasks, taken from the queue's lanes in turn.
+// The one thread that executes hardware tasks, in the order the task queue hands them out.
 #pragma once
 
 #include <QMutex>
-#include <QSemaphore>
 #include <QThread>
-
-#include <atomic>
-#include <functional>
 
 #include "taskqueue.h"
 
@@ -14,24 +10,17 @@ namespace keylight {
 
 class WorkerThread : public QThread {
 public:
-    // Everything points into the owning FPGA object, which outlives the thread. queueLock
-    // guards queue; pending counts queued tasks plus one unit to stop. drained is called on
-    // this thread, outside both locks, whenever the queue has drained after reaching its budget.
-    WorkerThread(QMutex* lock, QMutex* queueLock, QSemaphore* pending, TaskQueue* queue,
-                 const std::atomic<bool>* running, std::function<void()> drained);
+    // queue and lock belong to the owning FPGA object, which outlives the thread. lock is held
+    // while a task executes; the font reload takes it too.
+    WorkerThread(TaskQueue& queue, QMutex& lock);
 
 protected:
-    // Takes one task per unit of pending and executes it under lock, until a unit arrives
-    // with running false; the tasks still queued then stay with their owner.
+    // Executes each task that the queue hands out under lock, until the queue is stopped.
     void run() override;
 
 private:
-    QMutex* _lock;
-    QMutex* _queueLock;
-    QSemaphore* _pending;
-    TaskQueue* _queue;
-    const std::atomic<bool>* _running;
-    std::function<void()> _drained;
+    TaskQueue& _queue;
+    QMutex& _lock;
 };
 
 }  // namespace keylight

@@ -30,19 +30,12 @@ Monitor::Monitor(int interval, StatusSource source, QString settings_path, quint
     _client.waitConnected(CONNECT_WAIT_MS);
     _redundant = readRedundant();
     DebugLine() << "Redundant PSU's? " << (_redundant ? "True" : "False");
-    _timer = new QTimer(this);
-    connect(_timer, &QTimer::timeout, this, &Monitor::update);
+    connect(&_timer, &QTimer::timeout, this, &Monitor::update);
     DebugLine() << "Setting poll interval to " << _interval << " msecs";
-    _timer->start(_interval);
+    _timer.start(_interval);
     _indicator_owed = true;
     sendOwed();
     update();
-}
-
-Monitor::~Monitor()
-{
-    _timer->stop();
-    delete _timer;
 }
 
 void Monitor::update()

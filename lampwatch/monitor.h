@@ -29,7 +29,6 @@ public:
     explicit Monitor(int interval, StatusSource source = hardwareStatusSource(),
                      QString settings_path = QString::fromLatin1(LAUNCHER_SETTINGS_PATH),
                      quint16 port = keylight::KEYLIGHT_DEFAULT_PORT);
-    ~Monitor() override;
 
     // Logs the change from the last status to `status`, decides the PSU LED state and sends it.
     void applyStatus(int status);
@@ -51,7 +50,7 @@ private:
     void reportOutage(const QString& reason);
 
     int _interval;
-    QTimer* _timer = nullptr;
+    QTimer _timer;
     bool _redundant = false;
     int _psu_status = 0;
     keylight::QKeylightClient _client;

@@ -8,7 +8,7 @@
 namespace stopwatch {
 
 namespace {
-const int tableWidth = 88;
+const int TABLE_WIDTH = 88;
 }
 
 Delta::Delta(std::string name, std::string description, bool verbose, Clock &clock)
@@ -48,7 +48,7 @@ void Delta::stop()
     _last = millisecondsBetween(_startTime, now);
     _total += _last;
     _average = _total / _count;
-    if (_printOnStop) {
+    if (_print_on_stop) {
         print(std::cout);
         std::cout << std::endl;
     }
@@ -66,19 +66,19 @@ void Delta::reset()
 
 void Delta::printHeader(std::ostream &os)
 {
-    os << separator(tableWidth) << std::endl
+    os << separator(TABLE_WIDTH) << std::endl
        << "Time Difference Data" << std::endl
        << leftAligned("Event Name", 15) << leftAligned("Description", 35) << leftAligned("Num", 14)
        << rightAligned("Average", 12) << rightAligned("Last", 12) << std::endl
        << leftAligned("", 15) << leftAligned("", 35) << leftAligned("Samples", 14)
        << rightAligned("(msecs)", 12) << rightAligned("(msecs)", 12) << std::endl
-       << separator(tableWidth) << std::endl
+       << separator(TABLE_WIDTH) << std::endl
        << std::endl;
 }
 
 void Delta::print(std::ostream &os)
 {
-    if (_headerFlag)
+    if (_header_flag)
         printHeader(os);
     os << leftAligned(_name, 15) << leftAligned(_description, 35)
        << leftAligned(std::to_string(_count), 14) << rightAligned(fixed3(_average), 12)

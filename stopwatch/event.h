@@ -35,9 +35,9 @@ public:
     bool isRunning() const { return _running; }
 
     // Makes the next print() write the table header before the row.
-    void setHeaderFlag(bool on) { _headerFlag = on; }
+    void setHeaderFlag(bool on) { _header_flag = on; }
     // Makes every successful stop() print the row on standard output.
-    void setPrintOnStop(bool on) { _printOnStop = on; }
+    void setPrintOnStop(bool on) { _print_on_stop = on; }
 
 protected:
     Event(std::string name, std::string description, int type, bool verbose, Clock &clock);
@@ -49,8 +49,8 @@ protected:
     std::string _name;
     std::string _description;
     int _type;
-    bool _headerFlag = false;
-    bool _printOnStop = false;
+    bool _header_flag = false;
+    bool _print_on_stop = false;
     bool _running = false;
     Clock &_clock;
 };

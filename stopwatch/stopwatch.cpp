@@ -6,19 +6,19 @@ namespace stopwatch {
 
 StopWatch::StopWatch(int maximumEvents, const std::string &logFileName, bool verbose, Clock &clock)
     : _verbose(verbose)
-    , _maximumEvents(maximumEvents)
-    , _logFileName(logFileName)
+    , _maximum_events(maximumEvents)
+    , _log_file_name(logFileName)
     , _clock(clock)
 {
-    if (!_logFileName.empty())
-        _log.open(_logFileName, std::ios::out | std::ios::trunc);
+    if (!_log_file_name.empty())
+        _log.open(_log_file_name, std::ios::out | std::ios::trunc);
 }
 
 StopWatch::~StopWatch()
 {
-    if (_reportOnDestruction)
+    if (_report_on_destruction)
         report();
-    if (!_logFileName.empty())
+    if (!_log_file_name.empty())
         _log.close();
     for (const std::unique_ptr<EventTableEntry> &entry : _table) {
         if (_verbose && entry->event() != nullptr)
@@ -31,15 +31,15 @@ Event *StopWatch::addEvent(const std::string &name, const std::string &descripti
                            int mode, bool verbose)
 {
     // Compared as int: a maximum of 0 or less means no room at all.
-    if (static_cast<int>(_table.size()) >= _maximumEvents) {
+    if (static_cast<int>(_table.size()) >= _maximum_events) {
         if (_verbose) {
             std::cerr << "Cannot add new event.  This would exceed the "
-                      << "maximum number of events (" << _maximumEvents << ")" << std::endl
+                      << "maximum number of events (" << _maximum_events << ")" << std::endl
                       << "Remove some events using deleteEvent() and try again." << std::endl;
         }
         return nullptr;
     }
-    if (_logFileName.empty()) {
+    if (_log_file_name.empty()) {
         if (_verbose) {
             std::cerr << "No logfile was specified when creating StopWatch." << std::endl
                       << "Entry '" << name << "' will be created with logging to stdout only."
@@ -58,16 +58,16 @@ bool StopWatch::setLogFile(const std::string &name)
         std::cerr << "Error: Log file name supplied is empty." << std::endl;
         return false;
     }
-    if (!_logFileName.empty())
+    if (!_log_file_name.empty())
         _log.close();
-    _logFileName = name;
-    _log.open(_logFileName, std::ios::out | std::ios::trunc);
+    _log_file_name = name;
+    _log.open(_log_file_name, std::ios::out | std::ios::trunc);
     return _log.is_open();
 }
 
 bool StopWatch::setLogMode(const std::string &name, int mode)
 {
-    if (_logFileName.empty())
+    if (_log_file_name.empty())
         return false;
     const int index = findEntry(name, nullptr);
     if (index < 0)
@@ -80,7 +80,7 @@ bool StopWatch::setLogMode(const Event *event, int mode)
 {
     if (event == nullptr)
         return false;
-    if (_logFileName.empty() && (mode == ReportToLog || mode == ReportToBoth))
+    if (_log_file_name.empty() && (mode == ReportToLog || mode == ReportToBoth))
         return false;
     const int index = findEntry(event->name(), &event->description());
     if (index < 0)
@@ -145,7 +145,7 @@ void StopWatch::reportPass(int type)
             event->print(std::cout);
             std::cout << std::endl;
         }
-        if ((entry->mode() == ReportToLog || entry->mode() == ReportToBoth) && !_logFileName.empty()) {
+        if ((entry->mode() == ReportToLog || entry->mode() == ReportToBoth) && !_log_file_name.empty()) {
             event->print(_log);
             _log << std::endl;
         }

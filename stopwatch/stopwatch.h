@@ -54,7 +54,7 @@ public:
     bool deleteEvent(const Event *event);
 
     // Makes the destructor print the report.
-    void setReportOnDestruction(bool on) { _reportOnDestruction = on; }
+    void setReportOnDestruction(bool on) { _report_on_destruction = on; }
 
 private:
     void report();
@@ -63,11 +63,11 @@ private:
     int findEntry(const std::string &name, const std::string *description) const;
 
     bool _verbose;
-    int _maximumEvents;
-    std::string _logFileName;
+    int _maximum_events;
+    std::string _log_file_name;
     std::ofstream _log;
     std::vector<std::unique_ptr<EventTableEntry>> _table;
-    bool _reportOnDestruction = false;
+    bool _report_on_destruction = false;
     Clock &_clock;
 };
 

@@ -10,7 +10,7 @@
 namespace stopwatch {
 
 namespace {
-const int tableWidth = 76;
+const int TABLE_WIDTH = 76;
 }
 
 TimeStamp::TimeStamp(std::string name, std::string description, bool verbose, Clock &clock)
@@ -44,7 +44,7 @@ void TimeStamp::stop()
     }
     if (_verbose)
         printTime("_endTime", _endTime);
-    if (_printOnStop) {
+    if (_print_on_stop) {
         print(std::cout);
         std::cout << std::endl;
     }
@@ -60,19 +60,19 @@ void TimeStamp::reset()
 
 void TimeStamp::printHeader(std::ostream &os)
 {
-    os << separator(tableWidth) << std::endl
+    os << separator(TABLE_WIDTH) << std::endl
        << "TimeStamp Data" << std::endl
        << leftAligned("Event Name", 15) << leftAligned("Description", 35)
        << leftAligned("Start", 13) << leftAligned("End", 13) << std::endl
        << leftAligned("", 15) << leftAligned("", 35) << leftAligned("Time", 13)
        << leftAligned("Time", 13) << std::endl
-       << separator(tableWidth) << std::endl
+       << separator(TABLE_WIDTH) << std::endl
        << std::endl;
 }
 
 void TimeStamp::print(std::ostream &os)
 {
-    if (_headerFlag)
+    if (_header_flag)
         printHeader(os);
     os << leftAligned(_name, 15) << leftAligned(_description, 35)
        << leftAligned(clockTimeText(_startTime), 13) << leftAligned(clockTimeText(_endTime), 13);

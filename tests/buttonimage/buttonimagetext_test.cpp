@@ -12,8 +12,8 @@ namespace {
 std::string picture(const ButtonImageBytes &image)
 {
     std::string text;
-    for (int y = 0; y < imageHeight; ++y) {
-        for (int x = 0; x < imageWidth; ++x) {
+    for (int y = 0; y < IMAGE_HEIGHT; ++y) {
+        for (int x = 0; x < IMAGE_WIDTH; ++x) {
             const int bit = y * 40 + x;
             text += (image[static_cast<std::size_t>(bit / 8)] & (0x80 >> (bit % 8))) ? '#' : '.';
         }

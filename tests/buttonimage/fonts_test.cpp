@@ -31,7 +31,7 @@ TEST(FontsTest, codes_below_33_are_blank_and_the_printable_letters_carry_glyphs)
 
 TEST(FontsTest, small_glyphs_sit_in_columns_2_to_6_with_row_0_blank_for_capitals)
 {
-    for (int code = 0; code < glyphCount; ++code) {
+    for (int code = 0; code < GLYPH_COUNT; ++code) {
         for (std::uint8_t row : smallFont[code])
             EXPECT_EQ(row & ~0x3E, 0) << code;
     }
@@ -67,13 +67,13 @@ TEST(RenderTextStripTest, an_empty_text_gives_an_empty_strip_without_a_buffer)
 // The only test that emboldens: the fonts stay changed for the rest of the process.
 TEST(EmboldenFontsTest, thickens_strip_and_tall_glyphs_to_the_left_once_except_at_and_m)
 {
-    std::vector<Glyph8> strip(stripFont, stripFont + glyphCount);
-    std::vector<Glyph12> tall(tallFont, tallFont + glyphCount);
+    std::vector<Glyph8> strip(stripFont, stripFont + GLYPH_COUNT);
+    std::vector<Glyph12> tall(tallFont, tallFont + GLYPH_COUNT);
 
     emboldenFonts();
     emboldenFonts();
 
-    for (int code = 0; code < glyphCount; ++code) {
+    for (int code = 0; code < GLYPH_COUNT; ++code) {
         const bool kept = code == '@' || code == 'm';
         for (std::size_t r = 0; r < 8; ++r) {
             const std::uint8_t b = strip[static_cast<std::size_t>(code)][r];

@@ -100,7 +100,7 @@ public:
         fpga = new keylight::FPGA(fuzzsupport::writeFontSettings(),
                                   QStringLiteral(PANEL_X11_FONT_DIR));
         setter = new keylight::ButtonSetterImpl(levelPath);
-        keylight::PanelMapBuilder().buildMap(buttons, fpga);
+        ownedButtons = keylight::PanelMapBuilder().buildMap(buttons, fpga);
         setter->setButtons(buttons);
         setter->setFPGA(fpga);
         connect();
@@ -179,6 +179,7 @@ private:
     int markerPercent = 0;
     keylight::FPGA* fpga = nullptr;  // never deleted, like everything of keylight's start-up
     keylight::ButtonSetterImpl* setter = nullptr;
+    keylight::OwnedButtons ownedButtons;
     keylight::ButtonMap buttons;
     QTcpServer listener;
     QTcpSocket client;

@@ -19,18 +19,11 @@ using servertest::StdoutCapture;
 class Blinking : public testing::Test {
 protected:
     Blinking() {
-        keylight::PanelMapBuilder().buildMap(map, panel.fpga.get());
+        buttons = keylight::PanelMapBuilder().buildMap(map, panel.fpga.get());
         setter = std::make_unique<keylight::ButtonSetterImpl>(panel.path("buttonlevel"));
         setter->setButtons(map);
         setter->setFPGA(panel.fpga.get());
         QtLog::clear();
-    }
-
-    ~Blinking() override {
-        setter.reset();
-        for (const auto& entry : map) {
-            delete entry.second;
-        }
     }
 
     // Runs ticks blink ticks; per tick 'D' or 'L' when LED led went dark or lit, '.' else.
@@ -62,6 +55,7 @@ protected:
     }
 
     Panel panel;
+    keylight::OwnedButtons buttons;  // outlives the map and the setter
     keylight::ButtonMap map;
     std::unique_ptr<keylight::ButtonSetterImpl> setter;
 };

@@ -29,7 +29,7 @@ protected:
         if (!levels.isEmpty()) {
             panel.writeFile(QStringLiteral("buttonlevel"), levels);
         }
-        keylight::PanelMapBuilder().buildMap(map, panel.fpga.get());
+        buttons = keylight::PanelMapBuilder().buildMap(map, panel.fpga.get());
         setter = std::make_unique<keylight::ButtonSetterImpl>(panel.path("buttonlevel"));
         setter->setButtons(map);
         setter->setFPGA(panel.fpga.get());
@@ -41,9 +41,6 @@ protected:
     }
 
     ~Dispatch() override {
-        for (const auto& entry : map) {
-            delete entry.second;
-        }
         client.reset();
         connector.reset();
         setter.reset();
@@ -72,6 +69,7 @@ protected:
     }
 
     Panel panel;
+    keylight::OwnedButtons buttons;  // outlives the map and the setter
     keylight::ButtonMap map;
     std::unique_ptr<keylight::ButtonSetterImpl> setter;
     std::unique_ptr<keylight::Connector> connector;

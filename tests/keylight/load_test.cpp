@@ -169,7 +169,7 @@ bool isLedCommand(const std::string& line) { return line.rfind("W 0900 ", 0) == 
 class Load : public testing::Test {
 protected:
     Load() {
-        keylight::PanelMapBuilder().buildMap(map, panel.fpga.get());
+        buttons = keylight::PanelMapBuilder().buildMap(map, panel.fpga.get());
         setter = std::make_unique<keylight::ButtonSetterImpl>(panel.path("buttonlevel"));
         setter->setButtons(map);
         setter->setFPGA(panel.fpga.get());
@@ -186,9 +186,6 @@ protected:
         QtLog::install();
         connector.reset();
         setter.reset();
-        for (const auto& entry : map) {
-            delete entry.second;
-        }
     }
 
     quint16 port() const { return connector->serverPort(); }
@@ -205,6 +202,7 @@ protected:
     }
 
     Panel panel{QStringLiteral("[font]\nwidth=8\nheight=13\n")};
+    keylight::OwnedButtons buttons;  // outlives the map and the setter
     keylight::ButtonMap map;
     std::unique_ptr<keylight::ButtonSetterImpl> setter;
     std::unique_ptr<keylight::Connector> connector;

@@ -14,16 +14,10 @@ using keylight::PanelMapBuilder;
 using servertest::Panel;
 using servertest::StdoutCapture;
 
-void deleteButtons(const ButtonMap& map) {
-    for (const auto& entry : map) {
-        delete entry.second;
-    }
-}
-
 TEST(PanelMap, holds_buttons_0_to_23_in_ascending_order_all_enabled) {
     Panel panel;
     ButtonMap map;
-    PanelMapBuilder().buildMap(map, panel.fpga.get());
+    const keylight::OwnedButtons buttons = PanelMapBuilder().buildMap(map, panel.fpga.get());
 
     std::vector<int> ids;
     for (const auto& [id, button] : map) {
@@ -38,19 +32,17 @@ TEST(PanelMap, holds_buttons_0_to_23_in_ascending_order_all_enabled) {
     EXPECT_EQ(ids, expected);
     EXPECT_EQ(map.count(24), 0u);
     EXPECT_EQ(map.count(-1), 0u);
-    deleteButtons(map);
 }
 
 TEST(PanelMap, building_into_a_filled_map_replaces_its_entries) {
     Panel panel;
     keylight::Button_TesseraX stray(30, panel.fpga.get());
     ButtonMap map{{30, &stray}, {-4, &stray}};
-    PanelMapBuilder().buildMap(map, panel.fpga.get());
+    const keylight::OwnedButtons buttons = PanelMapBuilder().buildMap(map, panel.fpga.get());
 
     EXPECT_EQ(map.size(), 24u);
     EXPECT_EQ(map.begin()->first, 0);
     EXPECT_EQ(map.rbegin()->first, 23);
-    deleteButtons(map);
 }
 
 TEST(PanelMap, unknown_panel_type_prints_its_error_without_line_end_and_keeps_the_map) {
@@ -58,9 +50,10 @@ TEST(PanelMap, unknown_panel_type_prints_its_error_without_line_end_and_keeps_th
     keylight::Button_TesseraX kept(7, panel.fpga.get());
     ButtonMap map{{7, &kept}};
     StdoutCapture out;
-    PanelMapBuilder(6).buildMap(map, panel.fpga.get());
+    const keylight::OwnedButtons none = PanelMapBuilder(6).buildMap(map, panel.fpga.get());
 
     EXPECT_EQ(out.finish(), "Error: Panel type is invalid - should be Mosaic/Lattice/Tessera");
+    EXPECT_TRUE(none.empty());
     ASSERT_EQ(map.size(), 1u);
     EXPECT_EQ(map.at(7), &kept);
 }

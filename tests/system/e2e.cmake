@@ -8,7 +8,6 @@ if(CMAKE_CROSSCOMPILING)
 else()
   add_executable(glyphline glyphline.cpp)
   target_link_libraries(glyphline PRIVATE Freetype::Freetype)
-  set_target_properties(glyphline PROPERTIES AUTOMOC OFF)
 endif()
 
 # One row per script: the script, the programs it runs (CMake targets, comma-separated), then
