@@ -107,12 +107,13 @@ FPGA::FPGA(const QString& settings_path, const QString& font_dir)
     blackoutScreen(-1);
 }
 
+// The members then go in reverse order: the queue, whose destructor takes its lock and so
+// orders all the worker did before the worker's deletion, goes before the worker.
 FPGA::~FPGA() {
     queue.stop();
     while (worker->isRunning()) {
         worker->wait(2000);
     }
-    worker.reset();
 }
 
 void FPGA::textLine(int screenId, int lineId, const char* text, bool inverted) {
