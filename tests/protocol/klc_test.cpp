@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -229,7 +230,8 @@ TEST_F(PlainSocketClient, uploading_an_image_makes_the_buttons_showing_it_send_i
     const std::vector<Bytes> records = recordsUpToMarker();
     ASSERT_EQ(records.size(), 6u);
     Bytes upload = {0, 0, 0, 6, 0, 0, 0, 3, 0, 0, 0, 120};
-    upload.insert(upload.end(), image.begin(), image.end());
+    upload.resize(upload.size() + image.size());
+    std::copy(image.begin(), image.end(), upload.end() - static_cast<std::ptrdiff_t>(image.size()));
     EXPECT_EQ(records[3], upload);
     EXPECT_EQ(records[4], setButtonImageRecord(5, 3));
     EXPECT_EQ(records[5], setButtonImageRecord(6, 3));
