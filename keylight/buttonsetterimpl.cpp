@@ -156,12 +156,10 @@ void ButtonSetterImpl::handleNullMessage(const QByteArray& message) {
 }
 
 void ButtonSetterImpl::handleUploadImage(QByteArray& message, int tag) {
-    const auto* record = hostRecord<KLM_UploadImage>(message, _record);
-    if (record == nullptr) {
-        return;
+    if (const auto* record = hostRecord<KLM_UploadImage>(message, _record)) {
+        uploadImage(static_cast<int>(record->_image_id), static_cast<int>(record->_size),
+                    record->_data, tag);
     }
-    uploadImage(static_cast<int>(record->_image_id), static_cast<int>(record->_size),
-                record->_data, tag);
 }
 
 void ButtonSetterImpl::handleReconfigure(QByteArray& message) {
@@ -177,82 +175,71 @@ void ButtonSetterImpl::handleQuery(QTcpSocket* socket) {
 }
 
 void ButtonSetterImpl::handleTextLine(QByteArray& message) {
-    const auto* record = hostRecord<KLM_TextLine>(message, _record);
-    if (record == nullptr) {
-        return;
+    if (const auto* record = hostRecord<KLM_TextLine>(message, _record)) {
+        qDebug() << "keylight: Got a TFT text line message";
+        _fpga->textLine(static_cast<int>(record->_screen_id), static_cast<int>(record->_line_id),
+                        record->_text, record->_inverted != 0);
     }
-    qDebug() << "keylight: Got a TFT text line message";
-    _fpga->textLine(static_cast<int>(record->_screen_id), static_cast<int>(record->_line_id),
-                    record->_text, record->_inverted != 0);
 }
 
 void ButtonSetterImpl::handleBlackoutScreen(QByteArray& message) {
-    const auto* record = hostRecord<KLM_BlackoutScreen>(message, _record);
-    if (record == nullptr) {
-        return;
+    if (const auto* record = hostRecord<KLM_BlackoutScreen>(message, _record)) {
+        _fpga->blackoutScreen(static_cast<int>(record->_screen_id));
     }
-    _fpga->blackoutScreen(static_cast<int>(record->_screen_id));
 }
 
 void ButtonSetterImpl::handleSetLEDButtonState(QByteArray& message) {
-    const auto* record = hostRecord<KLM_SetLEDButtonState>(message, _record);
-    if (record == nullptr) {
-        return;
+    if (const auto* record = hostRecord<KLM_SetLEDButtonState>(message, _record)) {
+        const int id = static_cast<int>(record->_button_id);
+        const int state = static_cast<int>(record->_state);
+        setLEDState(id, state, static_cast<int>(record->_time));
+        qDebug() << "Button " << id << " set to state " << state;
     }
-    const int id = static_cast<int>(record->_button_id);
-    const int state = static_cast<int>(record->_state);
-    setLEDState(id, state, static_cast<int>(record->_time));
-    qDebug() << "Button " << id << " set to state " << state;
 }
 
 void ButtonSetterImpl::handleSubTextLine(QByteArray& message) {
-    const auto* record = hostRecord<KLM_SubTextLine>(message, _record);
-    if (record == nullptr) {
-        return;
+    if (const auto* record = hostRecord<KLM_SubTextLine>(message, _record)) {
+        qDebug() << "keylight: Got a TFT sub-text line message";
+        const int screenId = static_cast<int>(record->_screen_id);
+        const int lineId = static_cast<int>(record->_line_id);
+        const int offset = static_cast<int>(record->_offset);
+        const int numChars = static_cast<int>(record->_num_chars);
+        printf(
+            "keylight: _screen_id = %d, _line_id = %d,  _offset =%d, _num_chars = %d, _text = "
+            "'%s', "
+            "_text_colour = 0x%x, _back_colour = 0x%x.\n",
+            screenId, lineId, offset, numChars, record->_text, record->_text_colour,
+            record->_back_colour);
+        _fpga->subTextLine(screenId, lineId, offset, numChars, record->_text, record->_text_colour,
+                           record->_back_colour);
     }
-    qDebug() << "keylight: Got a TFT sub-text line message";
-    const int screenId = static_cast<int>(record->_screen_id);
-    const int lineId = static_cast<int>(record->_line_id);
-    const int offset = static_cast<int>(record->_offset);
-    const int numChars = static_cast<int>(record->_num_chars);
-    printf("keylight: _screen_id = %d, _line_id = %d,  _offset =%d, _num_chars = %d, _text = '%s', "
-           "_text_colour = 0x%x, _back_colour = 0x%x.\n",
-           screenId, lineId, offset, numChars, record->_text, record->_text_colour,
-           record->_back_colour);
-    _fpga->subTextLine(screenId, lineId, offset, numChars, record->_text, record->_text_colour,
-                       record->_back_colour);
 }
 
 void ButtonSetterImpl::handleDrawTFTImage(QByteArray& message) {
-    const auto* record = hostRecord<KLM_DrawTFTImage>(message, _record);
-    if (record == nullptr) {
-        return;
+    if (const auto* record = hostRecord<KLM_DrawTFTImage>(message, _record)) {
+        const int screenId = static_cast<int>(record->_screen_id);
+        const int x = static_cast<int>(record->_xoffset);
+        const int y = static_cast<int>(record->_yoffset);
+        printf(
+            "keylight(DRAW_TFT_IMAGE): _screen_id = %d, _xoffset =%d, _yoffset = %d, _size = %d.\n",
+            screenId, x, y, static_cast<int>(record->_size));
+        // The task copies the bytes: the message buffer is gone before the worker draws.
+        _fpga->drawTFTImage(screenId, x, y, record->_data, record->_size);
     }
-    const int screenId = static_cast<int>(record->_screen_id);
-    const int x = static_cast<int>(record->_xoffset);
-    const int y = static_cast<int>(record->_yoffset);
-    printf("keylight(DRAW_TFT_IMAGE): _screen_id = %d, _xoffset =%d, _yoffset = %d, _size = %d.\n",
-           screenId, x, y, static_cast<int>(record->_size));
-    // The task copies the bytes: the message buffer is gone before the worker draws.
-    _fpga->drawTFTImage(screenId, x, y, record->_data, record->_size);
 }
 
 void ButtonSetterImpl::handleSetLEDStatusIndicator(QByteArray& message) {
-    const auto* record = hostRecord<KLM_SetLEDStatusIndicator>(message, _record);
-    if (record == nullptr) {
-        return;
+    if (const auto* record = hostRecord<KLM_SetLEDStatusIndicator>(message, _record)) {
+        _fpga->setLEDStatusIndicator(static_cast<int>(record->_indicator_id),
+                                     static_cast<int>(record->_state));
     }
-    _fpga->setLEDStatusIndicator(static_cast<int>(record->_indicator_id),
-                                 static_cast<int>(record->_state));
 }
 
 void ButtonSetterImpl::handleSetLEDToggleIndicator(QByteArray& message) {
-    const auto* record = hostRecord<KLM_SetLEDToggleIndicator>(message, _record);
-    if (record == nullptr) {
-        return;
+    if (const auto* record = hostRecord<KLM_SetLEDToggleIndicator>(message, _record)) {
+        _fpga->setLEDToggleIndicator(static_cast<int>(record->_indicator_id),
+                                     static_cast<int>(record->_state));
     }
-    _fpga->setLEDToggleIndicator(static_cast<int>(record->_indicator_id),
-                                 static_cast<int>(record->_state));
 }
 
 void ButtonSetterImpl::reconfig() { _level_file.read(_levels, _fpga); }
