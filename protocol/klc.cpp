@@ -27,18 +27,18 @@ constexpr int ALL_BUTTONS = -1;
 // What was last sent for one button. The zero state counts as sent: before the first
 // connect an image 0, or an empty text with parameter 0, is taken for a repeat.
 struct CacheEntry {
-    uint8_t valid;              // the LED values below were sent
-    uint8_t states[6];          // _state_a[0], _state_b[0], _state_a[1], _state_b[1], _state_a[2], _state_b[2]
-    uint8_t pad;
-    uint32_t time_a;
-    uint32_t time_b;
-    char text[CACHED_TEXT_BYTES];
-    uint32_t text_param;
-    int32_t image_id;           // -1: none
-    // The last text did not fit `text`, or what was cached could not be sent: no text or
+    uint8_t _valid;              // the LED values below were sent
+    uint8_t _states[6];          // _state_a[0], _state_b[0], _state_a[1], _state_b[1], _state_a[2], _state_b[2]
+    uint8_t _pad;
+    uint32_t _time_a;
+    uint32_t _time_b;
+    char _text[CACHED_TEXT_BYTES];
+    uint32_t _text_param;
+    int32_t _image_id;           // -1: none
+    // The last text did not fit `_text`, or what was cached could not be sent: no text or
     // image is a repeat until the next one goes out.
-    bool text_unknown;
-    bool image_unknown;
+    bool _text_unknown;
+    bool _image_unknown;
 };
 
 int sock = -1;
@@ -76,16 +76,16 @@ void reset_cache()
 {
     for (CacheEntry& entry : cache) {
         entry = CacheEntry{};
-        entry.image_id = -1;
+        entry._image_id = -1;
     }
 }
 
 // A message that could not be sent must not make its repeat look already delivered.
 void forget(CacheEntry& entry)
 {
-    entry.valid = 0;
-    entry.text_unknown = true;
-    entry.image_unknown = true;
+    entry._valid = 0;
+    entry._text_unknown = true;
+    entry._image_unknown = true;
 }
 
 int send_record(const std::vector<uint8_t>& record) {
@@ -112,35 +112,35 @@ int send_for_button(int button_id, const std::vector<uint8_t>& record) {
 
 void store_first_phase(CacheEntry& entry, uint8_t a0, uint8_t a1, uint8_t a2)
 {
-    entry.valid = 1;
-    entry.states[0] = a0;
-    entry.states[2] = a1;
-    entry.states[4] = a2;
+    entry._valid = 1;
+    entry._states[0] = a0;
+    entry._states[2] = a1;
+    entry._states[4] = a2;
 }
 
 void store_text(CacheEntry& entry, const char* text, uint32_t text_param)
 {
     const size_t length = strlen(text);
-    entry.text_unknown = length >= CACHED_TEXT_BYTES;
-    if (entry.text_unknown)
-        entry.text[0] = '\0';
+    entry._text_unknown = length >= CACHED_TEXT_BYTES;
+    if (entry._text_unknown)
+        entry._text[0] = '\0';
     else
-        memcpy(entry.text, text, length + 1);
-    entry.text_param = text_param;
-    entry.image_id = -1;
-    entry.image_unknown = false;
+        memcpy(entry._text, text, length + 1);
+    entry._text_param = text_param;
+    entry._image_id = -1;
+    entry._image_unknown = false;
 }
 
 bool is_text_repeat(const CacheEntry& entry, const char* text, uint32_t text_param)
 {
-    return !entry.text_unknown && strlen(text) < CACHED_TEXT_BYTES && strcmp(entry.text, text) == 0 &&
-           entry.text_param == text_param;
+    return !entry._text_unknown && strlen(text) < CACHED_TEXT_BYTES && strcmp(entry._text, text) == 0 &&
+           entry._text_param == text_param;
 }
 
 void store_image(CacheEntry& entry, int image_id)
 {
-    entry.image_id = image_id;
-    entry.image_unknown = false;
+    entry._image_id = image_id;
+    entry._image_unknown = false;
 }
 
 // An LED record of one button with its type and its first (or only) three state values.
@@ -249,15 +249,15 @@ int klc_set_button_leds(int button_id, uint8_t a0, uint8_t a1, uint8_t a2)
 {
     if (is_cached(button_id)) {
         CacheEntry& entry = cache[button_id];
-        if (entry.valid && entry.states[0] == a0 && entry.states[2] == a1 && entry.states[4] == a2 &&
-            entry.time_b == 0)
+        if (entry._valid && entry._states[0] == a0 && entry._states[2] == a1 && entry._states[4] == a2 &&
+            entry._time_b == 0)
             return 0;
         store_first_phase(entry, a0, a1, a2);
-        entry.time_b = 0;
+        entry._time_b = 0;
     } else if (button_id == ALL_BUTTONS) {
         for (CacheEntry& entry : cache) {
             store_first_phase(entry, a0, a1, a2);
-            entry.time_b = 0;
+            entry._time_b = 0;
         }
     }
     return send_for_button(
@@ -271,15 +271,15 @@ int klc_set_button_leds_blink(int button_id, uint8_t a0, uint8_t a1, uint8_t a2,
     const uint32_t ta = static_cast<uint32_t>(time_a);
     const uint32_t tb = static_cast<uint32_t>(time_b);
     auto store = [&](CacheEntry& entry) {
-        entry.valid = 1;
-        memcpy(entry.states, states, sizeof states);
-        entry.time_a = ta;
-        entry.time_b = tb;
+        entry._valid = 1;
+        memcpy(entry._states, states, sizeof states);
+        entry._time_a = ta;
+        entry._time_b = tb;
     };
     if (is_cached(button_id)) {
         CacheEntry& entry = cache[button_id];
-        if (entry.valid && memcmp(entry.states, states, sizeof states) == 0 && entry.time_a == ta &&
-            entry.time_b == tb)
+        if (entry._valid && memcmp(entry._states, states, sizeof states) == 0 && entry._time_a == ta &&
+            entry._time_b == tb)
             return 0;
         store(entry);
     } else if (button_id == ALL_BUTTONS) {
@@ -315,8 +315,8 @@ int klc_set_button_text(int button_id, const char* text, int text_param)
 int klc_upload_image(int image_id, const void* data, int size)
 {
     for (CacheEntry& entry : cache)
-        if (entry.image_id == image_id)
-            entry.image_id = -1;
+        if (entry._image_id == image_id)
+            entry._image_id = -1;
     if (size != static_cast<int>(KLM_UPLOAD_IMAGE_BYTES)) {
         printf("wrong image data size %d, must be 120\n", size);
         return 0;
@@ -333,14 +333,14 @@ int klc_set_button_image(int button_id, int image_id)
 {
     if (is_cached(button_id)) {
         CacheEntry& entry = cache[button_id];
-        if (!entry.image_unknown && entry.image_id == image_id)
+        if (!entry._image_unknown && entry._image_id == image_id)
             return 0;
         store_image(entry, image_id);
     } else if (button_id == ALL_BUTTONS) {
         for (CacheEntry& entry : cache) {
             store_image(entry, image_id);
-            entry.text[0] = '\0';
-            entry.text_unknown = false;
+            entry._text[0] = '\0';
+            entry._text_unknown = false;
         }
     }
     return send_for_button(button_id, klm_record_of<KLM_SetButtonImage>(button_id, image_id));
