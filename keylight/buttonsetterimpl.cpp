@@ -17,72 +17,56 @@ namespace keylight {
 
 namespace {
 
-constexpr int kAllButtons = -1;
-constexpr int kBlinkState = -1;
-constexpr int kLastSharedImageId = kDefaultImageCount - 1;
-
-// What a message of one opcode must carry before any of its fields is read.
-struct RecordLayout {
-    uint32_t opcode;
-    size_t fixedSize;     // bytes of the record before its variable part
-    size_t lengthOffset;  // offset of the field that counts the variable bytes; 0 for none
-    bool text;            // the variable part is text that must hold its zero byte
-};
-
-// Opcodes not listed here carry nothing but their type as far as the server is concerned.
-constexpr RecordLayout kLayouts[] = {
-    {TYPE_UPLOAD_IMAGE, sizeof(KLM_UploadImage), 0, false},
-    {TYPE_RECONFIGURE, sizeof(KLM_Reconfigure), 0, false},
-    {TYPE_TFT_TEXT_LINE, offsetof(KLM_TextLine, _text), offsetof(KLM_TextLine, _text_len), true},
-    {TYPE_BLACKOUT_SCREEN, sizeof(KLM_BlackoutScreen), 0, false},
-    {TYPE_SET_LED_BUTTON_STATE, sizeof(KLM_SetLEDButtonState), 0, false},
-    {TYPE_TFT_SUB_TEXT_LINE, offsetof(KLM_SubTextLine, _text),
-     offsetof(KLM_SubTextLine, _text_len), true},
-    {TYPE_DRAW_TFT_IMAGE, offsetof(KLM_DrawTFTImage, _data), offsetof(KLM_DrawTFTImage, _size),
-     false},
-    {TYPE_SET_LED_STATUS_INDICATOR, sizeof(KLM_SetLEDStatusIndicator), 0, false},
-    {TYPE_SET_LED_TOGGLE_INDICATOR, sizeof(KLM_SetLEDToggleIndicator), 0, false},
-};
-
-constexpr size_t kOpcodeSize = sizeof(uint32_t);
+constexpr int ALL_BUTTONS = -1;
+constexpr int BLINK_STATE = -1;
+constexpr int LAST_SHARED_IMAGE_ID = kDefaultImageCount - 1;
+constexpr size_t OPCODE_SIZE = sizeof(uint32_t);
 
 uint32_t readNetworkWord(const QByteArray& message, size_t offset) {
     return qFromBigEndian<uint32_t>(message.constData() + offset);
 }
 
-// Why the message cannot be acted on, or an empty text when it carries all that its opcode
-// needs. Nothing past the end of the message is read.
-QString refusalReason(const QByteArray& message, uint32_t opcode) {
+// Why the message cannot be read as the record of `layout`, or an empty text when it carries
+// all that the record needs. Nothing past the end of the message is read.
+QString refusalReason(const QByteArray& message, const KlmRecordLayout& layout) {
     const size_t size = static_cast<size_t>(message.size());
-    for (const RecordLayout& layout : kLayouts) {
-        if (layout.opcode != opcode) {
-            continue;
-        }
-        if (size < layout.fixedSize) {
-            return QStringLiteral("shorter than its %1-byte record").arg(layout.fixedSize);
-        }
-        if (layout.lengthOffset == 0) {
-            return {};
-        }
-        const uint32_t claimed = readNetworkWord(message, layout.lengthOffset);
-        if (uint64_t{claimed} > size - layout.fixedSize) {
-            return QStringLiteral("its length field claims %1 bytes").arg(claimed);
-        }
-        if (layout.text && memchr(message.constData() + layout.fixedSize, 0,
-                                  size - layout.fixedSize) == nullptr) {
-            return QStringLiteral("its text has no zero byte");
-        }
+    if (size < layout.fixed_size) {
+        return QStringLiteral("shorter than its %1-byte record").arg(layout.fixed_size);
+    }
+    if (layout.tail == KlmTail::NONE) {
         return {};
+    }
+    const uint32_t claimed = readNetworkWord(message, layout.count_offset);
+    if (uint64_t{claimed} * layout.unit_size() > size - layout.fixed_size) {
+        return QStringLiteral("its length field claims %1 bytes").arg(claimed);
+    }
+    if (layout.tail == KlmTail::TEXT &&
+        memchr(message.constData() + layout.fixed_size, 0, size - layout.fixed_size) == nullptr) {
+        return QStringLiteral("its text has no zero byte");
     }
     return {};
 }
 
+// The message as a host-order Record in word-aligned storage: a message cut from a read need
+// not start on a 4-byte boundary, and the record is read through its struct. A message that
+// does not carry all its record needs is refused with one log line, and the result is null.
 template <typename Record>
-Record* recordIn(const QByteArray& message, std::vector<uint32_t>& storage) {
+const Record* hostRecord(const QByteArray& message, std::vector<uint32_t>& storage) {
+    const KlmRecordLayout& layout = KlmRecordTraits<Record>::LAYOUT;
+    const QString refusal = refusalReason(message, layout);
+    if (!refusal.isEmpty()) {
+        qCritical().noquote() << QStringLiteral(
+                                     "keylight: refused opcode %1 message of %2 bytes: %3")
+                                     .arg(layout.type)
+                                     .arg(message.size())
+                                     .arg(refusal);
+        return nullptr;
+    }
     const size_t size = static_cast<size_t>(message.size());
     storage.assign((size + sizeof(uint32_t) - 1) / sizeof(uint32_t), 0);
     memcpy(storage.data(), message.constData(), size);
-    return reinterpret_cast<Record*>(storage.data());
+    klm_ntoh(layout, storage.data(), storage.data());
+    return reinterpret_cast<const Record*>(storage.data());
 }
 
 }  // namespace
@@ -108,7 +92,7 @@ void ButtonSetterImpl::process_messages(std::vector<QByteArray>& messages, QTcpS
                                         int tag) {
     for (QByteArray& message : messages) {
         message.detach();
-        if (static_cast<size_t>(message.size()) < kOpcodeSize) {
+        if (static_cast<size_t>(message.size()) < OPCODE_SIZE) {
             qCritical().noquote() << QStringLiteral(
                 "keylight: refused message of %1 bytes: too short for an opcode")
                                          .arg(message.size());
@@ -121,14 +105,6 @@ void ButtonSetterImpl::process_messages(std::vector<QByteArray>& messages, QTcpS
 void ButtonSetterImpl::dispatch(QByteArray& message, QTcpSocket* socket, int tag) {
     const uint32_t opcode = readNetworkWord(message, 0);
     qDebug() << "keylight: opcode = " << opcode << ", size = " << message.size();
-    const QString refusal = refusalReason(message, opcode);
-    if (!refusal.isEmpty()) {
-        qCritical().noquote() << QStringLiteral("keylight: refused opcode %1 message of %2 bytes: %3")
-                                     .arg(opcode)
-                                     .arg(message.size())
-                                     .arg(refusal);
-        return;
-    }
     switch (opcode) {
     case TYPE_NULL_MESSAGE:
         handleNullMessage(message);
@@ -180,93 +156,96 @@ void ButtonSetterImpl::handleNullMessage(const QByteArray& message) {
 }
 
 void ButtonSetterImpl::handleUploadImage(QByteArray& message, int tag) {
-    auto* record = recordIn<KLM_UploadImage>(message, _record);
-    ntoh_KLM_UploadImage(record, record);
-    uploadImage(static_cast<int>(record->_image_id), static_cast<int>(record->_size),
-                record->_data, tag);
+    if (const auto* record = hostRecord<KLM_UploadImage>(message, _record)) {
+        uploadImage(static_cast<int>(record->_image_id), static_cast<int>(record->_size),
+                    record->_data, tag);
+    }
 }
 
 void ButtonSetterImpl::handleReconfigure(QByteArray& message) {
-    auto* record = recordIn<KLM_Reconfigure>(message, _record);
-    ntoh_KLM_Reconfigure(record, record);
-    reconfig();
+    if (hostRecord<KLM_Reconfigure>(message, _record) != nullptr) {
+        reconfig();
+    }
 }
 
 void ButtonSetterImpl::handleQuery(QTcpSocket* socket) {
     // A frame of length 4 whose record is the number 1: "alive".
-    static const char kAlive[] = {0, 0, 0, 4, 0, 0, 0, 1};
-    socket->write(kAlive, sizeof kAlive);
+    static const char ALIVE[] = {0, 0, 0, 4, 0, 0, 0, 1};
+    socket->write(ALIVE, sizeof ALIVE);
 }
 
 void ButtonSetterImpl::handleTextLine(QByteArray& message) {
-    qDebug() << "keylight: Got a TFT text line message";
-    auto* record = recordIn<KLM_TextLine>(message, _record);
-    ntoh_KLM_TextLine(record, record);
-    _fpga->textLine(static_cast<int>(record->_screen_id), static_cast<int>(record->_line_id),
-                    record->_text, record->_inverted != 0);
+    if (const auto* record = hostRecord<KLM_TextLine>(message, _record)) {
+        qDebug() << "keylight: Got a TFT text line message";
+        _fpga->textLine(static_cast<int>(record->_screen_id), static_cast<int>(record->_line_id),
+                        record->_text, record->_inverted != 0);
+    }
 }
 
 void ButtonSetterImpl::handleBlackoutScreen(QByteArray& message) {
-    auto* record = recordIn<KLM_BlackoutScreen>(message, _record);
-    ntoh_KLM_BlackoutScreen(record, record);
-    _fpga->blackoutScreen(static_cast<int>(record->_screen_id));
+    if (const auto* record = hostRecord<KLM_BlackoutScreen>(message, _record)) {
+        _fpga->blackoutScreen(static_cast<int>(record->_screen_id));
+    }
 }
 
 void ButtonSetterImpl::handleSetLEDButtonState(QByteArray& message) {
-    auto* record = recordIn<KLM_SetLEDButtonState>(message, _record);
-    ntoh_KLM_SetLEDButtonState(record, record);
-    const int id = static_cast<int>(record->_button_id);
-    const int state = static_cast<int>(record->_state);
-    setLEDState(id, state, static_cast<int>(record->_time));
-    qDebug() << "Button " << id << " set to state " << state;
+    if (const auto* record = hostRecord<KLM_SetLEDButtonState>(message, _record)) {
+        const int id = static_cast<int>(record->_button_id);
+        const int state = static_cast<int>(record->_state);
+        setLEDState(id, state, static_cast<int>(record->_time));
+        qDebug() << "Button " << id << " set to state " << state;
+    }
 }
 
 void ButtonSetterImpl::handleSubTextLine(QByteArray& message) {
-    qDebug() << "keylight: Got a TFT sub-text line message";
-    auto* record = recordIn<KLM_SubTextLine>(message, _record);
-    ntoh_KLM_SubTextLine(record, record);
-    const int screenId = static_cast<int>(record->_screen_id);
-    const int lineId = static_cast<int>(record->_line_id);
-    const int offset = static_cast<int>(record->_offset);
-    const int numChars = static_cast<int>(record->_num_chars);
-    printf("keylight: _screen_id = %d, _line_id = %d,  _offset =%d, _num_chars = %d, _text = '%s', "
-           "_text_colour = 0x%x, _back_colour = 0x%x.\n",
-           screenId, lineId, offset, numChars, record->_text, record->_text_colour,
-           record->_back_colour);
-    _fpga->subTextLine(screenId, lineId, offset, numChars, record->_text, record->_text_colour,
-                       record->_back_colour);
+    if (const auto* record = hostRecord<KLM_SubTextLine>(message, _record)) {
+        qDebug() << "keylight: Got a TFT sub-text line message";
+        const int screenId = static_cast<int>(record->_screen_id);
+        const int lineId = static_cast<int>(record->_line_id);
+        const int offset = static_cast<int>(record->_offset);
+        const int numChars = static_cast<int>(record->_num_chars);
+        printf(
+            "keylight: _screen_id = %d, _line_id = %d,  _offset =%d, _num_chars = %d, _text = "
+            "'%s', "
+            "_text_colour = 0x%x, _back_colour = 0x%x.\n",
+            screenId, lineId, offset, numChars, record->_text, record->_text_colour,
+            record->_back_colour);
+        _fpga->subTextLine(screenId, lineId, offset, numChars, record->_text, record->_text_colour,
+                           record->_back_colour);
+    }
 }
 
 void ButtonSetterImpl::handleDrawTFTImage(QByteArray& message) {
-    auto* record = recordIn<KLM_DrawTFTImage>(message, _record);
-    ntoh_KLM_DrawTFTImage(record, record);
-    const int screenId = static_cast<int>(record->_screen_id);
-    const int x = static_cast<int>(record->_xoffset);
-    const int y = static_cast<int>(record->_yoffset);
-    printf("keylight(DRAW_TFT_IMAGE): _screen_id = %d, _xoffset =%d, _yoffset = %d, _size = %d.\n",
-           screenId, x, y, static_cast<int>(record->_size));
-    // The task copies the bytes: the message buffer is gone before the worker draws.
-    _fpga->drawTFTImage(screenId, x, y, record->_data, record->_size);
+    if (const auto* record = hostRecord<KLM_DrawTFTImage>(message, _record)) {
+        const int screenId = static_cast<int>(record->_screen_id);
+        const int x = static_cast<int>(record->_xoffset);
+        const int y = static_cast<int>(record->_yoffset);
+        printf(
+            "keylight(DRAW_TFT_IMAGE): _screen_id = %d, _xoffset =%d, _yoffset = %d, _size = %d.\n",
+            screenId, x, y, static_cast<int>(record->_size));
+        // The task copies the bytes: the message buffer is gone before the worker draws.
+        _fpga->drawTFTImage(screenId, x, y, record->_data, record->_size);
+    }
 }
 
 void ButtonSetterImpl::handleSetLEDStatusIndicator(QByteArray& message) {
-    auto* record = recordIn<KLM_SetLEDStatusIndicator>(message, _record);
-    ntoh_KLM_SetLEDStatusIndicator(record, record);
-    _fpga->setLEDStatusIndicator(static_cast<int>(record->_indicator_id),
-                                 static_cast<int>(record->_state));
+    if (const auto* record = hostRecord<KLM_SetLEDStatusIndicator>(message, _record)) {
+        _fpga->setLEDStatusIndicator(static_cast<int>(record->_indicator_id),
+                                     static_cast<int>(record->_state));
+    }
 }
 
 void ButtonSetterImpl::handleSetLEDToggleIndicator(QByteArray& message) {
-    auto* record = recordIn<KLM_SetLEDToggleIndicator>(message, _record);
-    ntoh_KLM_SetLEDToggleIndicator(record, record);
-    _fpga->setLEDToggleIndicator(static_cast<int>(record->_indicator_id),
-                                 static_cast<int>(record->_state));
+    if (const auto* record = hostRecord<KLM_SetLEDToggleIndicator>(message, _record)) {
+        _fpga->setLEDToggleIndicator(static_cast<int>(record->_indicator_id),
+                                     static_cast<int>(record->_state));
+    }
 }
 
 void ButtonSetterImpl::reconfig() { _level_file.read(_levels, _fpga); }
 
 void ButtonSetterImpl::setLEDState(int id, int state, int time) {
-    if (id == kAllButtons) {
+    if (id == ALL_BUTTONS) {
         for (const auto& entry : _buttons) {
             setOneLEDState(entry.second->id(), state, time);
         }
@@ -282,7 +261,7 @@ void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
         return;
     }
     IButton* button = found->second;
-    if (state != kBlinkState) {
+    if (state != BLINK_STATE) {
         button->setLEDState(state);
         _blinking.erase(button);
         return;
@@ -318,7 +297,7 @@ void ButtonSetterImpl::uploadImage(int imageId, int size, const uint8_t* data, i
         return;
     }
     int64_t key = imageId;
-    if (imageId > kLastSharedImageId) {
+    if (imageId > LAST_SHARED_IMAGE_ID) {
         // Each connection owns the ids above the shared ones, offset by its tag.
         key += tag;
     }

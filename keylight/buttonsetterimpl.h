@@ -74,8 +74,7 @@ private:
     void handleSetLEDToggleIndicator(QByteArray& message);
     void setOneLEDState(int id, int state, int time);
 
-    // Word-aligned copy of the message being handled: a message cut from a read need not
-    // start on a 4-byte boundary, and the records are read through their structs.
+    // Word-aligned, host-order copy of the record being handled.
     std::vector<uint32_t> _record;
     std::map<int, ButtonImage> _images;
     ButtonMap _buttons;

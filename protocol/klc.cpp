@@ -1,6 +1,7 @@
 #include "klc.h"
 
 #include "klm.h"
+#include "klmframe.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -26,18 +27,18 @@ constexpr int ALL_BUTTONS = -1;
 // What was last sent for one button. The zero state counts as sent: before the first
 // connect an image 0, or an empty text with parameter 0, is taken for a repeat.
 struct CacheEntry {
-    uint8_t valid;              // the LED values below were sent
-    uint8_t states[6];          // _state_a[0], _state_b[0], _state_a[1], _state_b[1], _state_a[2], _state_b[2]
-    uint8_t pad;
-    uint32_t time_a;
-    uint32_t time_b;
-    char text[CACHED_TEXT_BYTES];
-    uint32_t text_param;
-    int32_t image_id;           // -1: none
-    // The last text did not fit `text`, or what was cached could not be sent: no text or
+    uint8_t _valid;              // the LED values below were sent
+    uint8_t _states[6];          // _state_a[0], _state_b[0], _state_a[1], _state_b[1], _state_a[2], _state_b[2]
+    uint8_t _pad;
+    uint32_t _time_a;
+    uint32_t _time_b;
+    char _text[CACHED_TEXT_BYTES];
+    uint32_t _text_param;
+    int32_t _image_id;           // -1: none
+    // The last text did not fit `_text`, or what was cached could not be sent: no text or
     // image is a repeat until the next one goes out.
-    bool text_unknown;
-    bool image_unknown;
+    bool _text_unknown;
+    bool _image_unknown;
 };
 
 int sock = -1;
@@ -75,16 +76,20 @@ void reset_cache()
 {
     for (CacheEntry& entry : cache) {
         entry = CacheEntry{};
-        entry.image_id = -1;
+        entry._image_id = -1;
     }
 }
 
 // A message that could not be sent must not make its repeat look already delivered.
 void forget(CacheEntry& entry)
 {
-    entry.valid = 0;
-    entry.text_unknown = true;
-    entry.image_unknown = true;
+    entry._valid = 0;
+    entry._text_unknown = true;
+    entry._image_unknown = true;
+}
+
+int send_record(const std::vector<uint8_t>& record) {
+    return klc_send(record.data(), static_cast<int>(record.size()));
 }
 
 bool is_cached(int button_id)
@@ -93,9 +98,8 @@ bool is_cached(int button_id)
 }
 
 // Sends a record for a button and forgets what the cache holds for it when that fails.
-int send_for_button(int button_id, const void* record, uint32_t length)
-{
-    const int sent = klc_send(record, static_cast<int>(length));
+int send_for_button(int button_id, const std::vector<uint8_t>& record) {
+    const int sent = send_record(record);
     if (sent == 0) {
         if (is_cached(button_id))
             forget(cache[button_id]);
@@ -108,45 +112,52 @@ int send_for_button(int button_id, const void* record, uint32_t length)
 
 void store_first_phase(CacheEntry& entry, uint8_t a0, uint8_t a1, uint8_t a2)
 {
-    entry.valid = 1;
-    entry.states[0] = a0;
-    entry.states[2] = a1;
-    entry.states[4] = a2;
+    entry._valid = 1;
+    entry._states[0] = a0;
+    entry._states[2] = a1;
+    entry._states[4] = a2;
 }
 
 void store_text(CacheEntry& entry, const char* text, uint32_t text_param)
 {
     const size_t length = strlen(text);
-    entry.text_unknown = length >= CACHED_TEXT_BYTES;
-    if (entry.text_unknown)
-        entry.text[0] = '\0';
+    entry._text_unknown = length >= CACHED_TEXT_BYTES;
+    if (entry._text_unknown)
+        entry._text[0] = '\0';
     else
-        memcpy(entry.text, text, length + 1);
-    entry.text_param = text_param;
-    entry.image_id = -1;
-    entry.image_unknown = false;
+        memcpy(entry._text, text, length + 1);
+    entry._text_param = text_param;
+    entry._image_id = -1;
+    entry._image_unknown = false;
 }
 
 bool is_text_repeat(const CacheEntry& entry, const char* text, uint32_t text_param)
 {
-    return !entry.text_unknown && strlen(text) < CACHED_TEXT_BYTES && strcmp(entry.text, text) == 0 &&
-           entry.text_param == text_param;
+    return !entry._text_unknown && strlen(text) < CACHED_TEXT_BYTES && strcmp(entry._text, text) == 0 &&
+           entry._text_param == text_param;
 }
 
 void store_image(CacheEntry& entry, int image_id)
 {
-    entry.image_id = image_id;
-    entry.image_unknown = false;
+    entry._image_id = image_id;
+    entry._image_unknown = false;
+}
+
+// An LED record of one button with its type and its first (or only) three state values.
+template <typename Record>
+Record first_phase_record(int button_id, uint8_t a0, uint8_t a1, uint8_t a2) {
+    Record record{};
+    record._type = KlmRecordTraits<Record>::LAYOUT.type;
+    record._button_id = static_cast<uint32_t>(button_id);
+    record._state_a[0] = a0;
+    record._state_a[1] = a1;
+    record._state_a[2] = a2;
+    return record;
 }
 
 int send_option(uint32_t option, uint32_t value)
 {
-    KLM_SetOption record{};
-    record._type = TYPE_SET_OPTION;
-    record._option = option;
-    record._value = value;
-    hton_KLM_SetOption(&record, &record);
-    return klc_send(&record, static_cast<int>(size_KLM_SetOption()));
+    return send_record(klm_record_of<KLM_SetOption>(option, value));
 }
 
 void close_socket()
@@ -219,11 +230,10 @@ int klc_send(const void* record, int length)
             puts("invalid socket");
         return 0;
     }
-    const uint32_t frame_length = htonl(static_cast<uint32_t>(length));
-    const ssize_t head = send(sock, &frame_length, sizeof frame_length, MSG_NOSIGNAL);
-    const ssize_t body = send(sock, record, static_cast<size_t>(length), MSG_NOSIGNAL);
-    const ssize_t total = head + body;
-    if (total != static_cast<ssize_t>(length) + 4) {
+    std::vector<uint8_t> frame;
+    klm_append_frame(frame, record, static_cast<size_t>(length));
+    const ssize_t total = send(sock, frame.data(), frame.size(), MSG_NOSIGNAL);
+    if (total != static_cast<ssize_t>(frame.size())) {
         if (verbose)
             printf("send failed %d\n", static_cast<int>(total));
         close_socket();
@@ -239,25 +249,19 @@ int klc_set_button_leds(int button_id, uint8_t a0, uint8_t a1, uint8_t a2)
 {
     if (is_cached(button_id)) {
         CacheEntry& entry = cache[button_id];
-        if (entry.valid && entry.states[0] == a0 && entry.states[2] == a1 && entry.states[4] == a2 &&
-            entry.time_b == 0)
+        if (entry._valid && entry._states[0] == a0 && entry._states[2] == a1 && entry._states[4] == a2 &&
+            entry._time_b == 0)
             return 0;
         store_first_phase(entry, a0, a1, a2);
-        entry.time_b = 0;
+        entry._time_b = 0;
     } else if (button_id == ALL_BUTTONS) {
         for (CacheEntry& entry : cache) {
             store_first_phase(entry, a0, a1, a2);
-            entry.time_b = 0;
+            entry._time_b = 0;
         }
     }
-    KLM_SetButtonLEDs record{};
-    record._type = TYPE_SET_BUTTON_LEDS;
-    record._button_id = button_id;
-    record._state_a[0] = a0;
-    record._state_a[1] = a1;
-    record._state_a[2] = a2;
-    hton_KLM_SetButtonLEDs(&record, &record);
-    return send_for_button(button_id, &record, size_KLM_SetButtonLEDs());
+    return send_for_button(
+        button_id, klm_record(first_phase_record<KLM_SetButtonLEDs>(button_id, a0, a1, a2)));
 }
 
 int klc_set_button_leds_blink(int button_id, uint8_t a0, uint8_t a1, uint8_t a2, int time_a, uint8_t b0,
@@ -267,34 +271,28 @@ int klc_set_button_leds_blink(int button_id, uint8_t a0, uint8_t a1, uint8_t a2,
     const uint32_t ta = static_cast<uint32_t>(time_a);
     const uint32_t tb = static_cast<uint32_t>(time_b);
     auto store = [&](CacheEntry& entry) {
-        entry.valid = 1;
-        memcpy(entry.states, states, sizeof states);
-        entry.time_a = ta;
-        entry.time_b = tb;
+        entry._valid = 1;
+        memcpy(entry._states, states, sizeof states);
+        entry._time_a = ta;
+        entry._time_b = tb;
     };
     if (is_cached(button_id)) {
         CacheEntry& entry = cache[button_id];
-        if (entry.valid && memcmp(entry.states, states, sizeof states) == 0 && entry.time_a == ta &&
-            entry.time_b == tb)
+        if (entry._valid && memcmp(entry._states, states, sizeof states) == 0 && entry._time_a == ta &&
+            entry._time_b == tb)
             return 0;
         store(entry);
     } else if (button_id == ALL_BUTTONS) {
         for (CacheEntry& entry : cache)
             store(entry);
     }
-    KLM_SetButtonLEDsBlink record{};
-    record._type = TYPE_SET_BUTTON_LEDS_BLINK;
-    record._button_id = button_id;
-    record._state_a[0] = a0;
-    record._state_a[1] = a1;
-    record._state_a[2] = a2;
+    auto record = first_phase_record<KLM_SetButtonLEDsBlink>(button_id, a0, a1, a2);
     record._time_a = ta;
     record._state_b[0] = b0;
     record._state_b[1] = b1;
     record._state_b[2] = b2;
     record._time_b = tb;
-    hton_KLM_SetButtonLEDsBlink(&record, &record);
-    return send_for_button(button_id, &record, size_KLM_SetButtonLEDsBlink());
+    return send_for_button(button_id, klm_record(record));
 }
 
 int klc_set_button_text(int button_id, const char* text, int text_param)
@@ -310,24 +308,15 @@ int klc_set_button_text(int button_id, const char* text, int text_param)
             store_text(entry, text, param);
     }
     const uint32_t text_len = static_cast<uint32_t>(strlen(text) + 1);
-    KLM_SetButtonText head{};
-    head._type = TYPE_SET_BUTTON_TEXT;
-    head._button_id = button_id;
-    head._text_param = param;
-    head._text_len = text_len;
-    std::vector<unsigned char> record(size_KLM_SetButtonText(text_len));
-    memcpy(record.data(), &head, sizeof head);
-    memcpy(record.data() + sizeof head, text, text_len);
-    auto* message = reinterpret_cast<KLM_SetButtonText*>(record.data());
-    hton_KLM_SetButtonText(message, message);
-    return send_for_button(button_id, record.data(), static_cast<uint32_t>(record.size()));
+    return send_for_button(
+        button_id, klm_tailed_record_of<KLM_SetButtonText>(text, text_len, button_id, param));
 }
 
 int klc_upload_image(int image_id, const void* data, int size)
 {
     for (CacheEntry& entry : cache)
-        if (entry.image_id == image_id)
-            entry.image_id = -1;
+        if (entry._image_id == image_id)
+            entry._image_id = -1;
     if (size != static_cast<int>(KLM_UPLOAD_IMAGE_BYTES)) {
         printf("wrong image data size %d, must be 120\n", size);
         return 0;
@@ -337,40 +326,29 @@ int klc_upload_image(int image_id, const void* data, int size)
     record._image_id = image_id;
     record._size = static_cast<uint32_t>(size);
     memcpy(record._data, data, KLM_UPLOAD_IMAGE_BYTES);
-    hton_KLM_UploadImage(&record, &record);
-    return klc_send(&record, static_cast<int>(size_KLM_UploadImage()));
+    return send_record(klm_record(record));
 }
 
 int klc_set_button_image(int button_id, int image_id)
 {
     if (is_cached(button_id)) {
         CacheEntry& entry = cache[button_id];
-        if (!entry.image_unknown && entry.image_id == image_id)
+        if (!entry._image_unknown && entry._image_id == image_id)
             return 0;
         store_image(entry, image_id);
     } else if (button_id == ALL_BUTTONS) {
         for (CacheEntry& entry : cache) {
             store_image(entry, image_id);
-            entry.text[0] = '\0';
-            entry.text_unknown = false;
+            entry._text[0] = '\0';
+            entry._text_unknown = false;
         }
     }
-    KLM_SetButtonImage record{};
-    record._type = TYPE_SET_BUTTON_IMAGE;
-    record._button_id = button_id;
-    record._image_id = image_id;
-    hton_KLM_SetButtonImage(&record, &record);
-    return send_for_button(button_id, &record, size_KLM_SetButtonImage());
+    return send_for_button(button_id, klm_record_of<KLM_SetButtonImage>(button_id, image_id));
 }
 
 int klc_set_parameter(int first, int second)
 {
-    KLM_SetParameter record{};
-    record._type = TYPE_SET_PARAMETER;
-    record._first = first;
-    record._second = second;
-    hton_KLM_SetParameter(&record, &record);
-    return klc_send(&record, static_cast<int>(size_KLM_SetParameter()));
+    return send_record(klm_record_of<KLM_SetParameter>(first, second));
 }
 
 int klc_option_off()
@@ -386,10 +364,7 @@ int klc_verbose_on()
 
 int klc_reconfigure()
 {
-    KLM_Reconfigure record{};
-    record._type = TYPE_RECONFIGURE;
-    hton_KLM_Reconfigure(&record, &record);
-    return klc_send(&record, static_cast<int>(size_KLM_Reconfigure()));
+    return send_record(klm_record_of<KLM_Reconfigure>(0));
 }
 
 void klc_set_time_source(double (*source)())

@@ -21,27 +21,43 @@
 #include <cstddef>
 #include <cstdint>
 
+// Every record once, one row each: its name (the struct is KLM_<Name>), its type, the type's
+// code, the bytes of its fixed part, and what of it travels big-endian. FIXED records have one
+// size; their 32-bit fields are KLM_ALL_WORDS (every 4 bytes of the record), or the words
+// before a byte field (KLM_WORDS_TO) and single words (KLM_WORD). TAILED records are followed
+// by a variable part: the row names the field that counts it and what it holds; their fixed
+// part is all 32-bit words. The type enumeration, the size functions, the converters and every
+// table that checks or lists records are made from these rows. A field in a column is one of
+// `Record`, the row's struct.
+// clang-format off
+#define KLM_RECORDS(FIXED, TAILED)                                                                 \
+    FIXED(UploadImage,           TYPE_UPLOAD_IMAGE,             6,  132, KLM_WORDS_TO(_data))      \
+    FIXED(Reconfigure,           TYPE_RECONFIGURE,              10, 8,   KLM_ALL_WORDS)            \
+    TAILED(TextLine,             TYPE_TFT_TEXT_LINE,            15, 20,  _text_len, KlmTail::TEXT) \
+    FIXED(BlackoutScreen,        TYPE_BLACKOUT_SCREEN,          16, 8,   KLM_ALL_WORDS)            \
+    FIXED(SetLEDButtonState,     TYPE_SET_LED_BUTTON_STATE,     17, 16,  KLM_ALL_WORDS)            \
+    TAILED(SubTextLine,          TYPE_TFT_SUB_TEXT_LINE,        18, 32,  _text_len, KlmTail::TEXT) \
+    TAILED(DrawTFTImage,         TYPE_DRAW_TFT_IMAGE,           19, 20,  _size, KlmTail::BYTES)    \
+    FIXED(SetLEDStatusIndicator, TYPE_SET_LED_STATUS_INDICATOR, 21, 12,  KLM_ALL_WORDS)            \
+    FIXED(SetLEDToggleIndicator, TYPE_SET_LED_TOGGLE_INDICATOR, 22, 12,  KLM_ALL_WORDS)            \
+    FIXED(SetButtonLEDs,         TYPE_SET_BUTTON_LEDS,          4,  12,  KLM_WORDS_TO(_state_a))   \
+    FIXED(SetButtonLEDsBlink,    TYPE_SET_BUTTON_LEDS_BLINK,    11, 24,  KLM_WORDS_TO(_state_a) |  \
+        KLM_WORD(_time_a) | KLM_WORD(_time_b))                                                     \
+    TAILED(SetButtonText,        TYPE_SET_BUTTON_TEXT,          5,  16,  _text_len, KlmTail::TEXT) \
+    FIXED(SetButtonImage,        TYPE_SET_BUTTON_IMAGE,         7,  12,  KLM_ALL_WORDS)            \
+    FIXED(SetOption,             TYPE_SET_OPTION,               8,  12,  KLM_ALL_WORDS)            \
+    TAILED(ImageList,            TYPE_IMAGE_LIST,               13, 24,  _count, KlmTail::WORDS)   \
+    FIXED(SetParameter,          TYPE_SET_PARAMETER,            14, 12,  KLM_ALL_WORDS)
+// clang-format on
+
 // Message type codes. Codes 1, 2, 3, 9, 20 and every code above 22 have no record.
+#define KLM_TYPE_CODE(Name, type, code, ...) type = code,
 enum KLM_MessageType : uint32_t {
-    TYPE_NULL_MESSAGE = 0,              // no record: any bytes after the type
-    TYPE_SET_BUTTON_LEDS = 4,           // KLM_SetButtonLEDs
-    TYPE_SET_BUTTON_TEXT = 5,           // KLM_SetButtonText
-    TYPE_UPLOAD_IMAGE = 6,              // KLM_UploadImage
-    TYPE_SET_BUTTON_IMAGE = 7,          // KLM_SetButtonImage
-    TYPE_SET_OPTION = 8,                // KLM_SetOption
-    TYPE_RECONFIGURE = 10,              // KLM_Reconfigure
-    TYPE_SET_BUTTON_LEDS_BLINK = 11,    // KLM_SetButtonLEDsBlink
-    TYPE_QUERY = 12,                    // no record: the type field alone; answered with the value 1
-    TYPE_IMAGE_LIST = 13,               // KLM_ImageList
-    TYPE_SET_PARAMETER = 14,            // KLM_SetParameter
-    TYPE_TFT_TEXT_LINE = 15,            // KLM_TextLine
-    TYPE_BLACKOUT_SCREEN = 16,          // KLM_BlackoutScreen
-    TYPE_SET_LED_BUTTON_STATE = 17,     // KLM_SetLEDButtonState
-    TYPE_TFT_SUB_TEXT_LINE = 18,        // KLM_SubTextLine
-    TYPE_DRAW_TFT_IMAGE = 19,           // KLM_DrawTFTImage
-    TYPE_SET_LED_STATUS_INDICATOR = 21, // KLM_SetLEDStatusIndicator
-    TYPE_SET_LED_TOGGLE_INDICATOR = 22, // KLM_SetLEDToggleIndicator
+    TYPE_NULL_MESSAGE = 0,  // no record: any bytes after the type
+    TYPE_QUERY = 12,        // no record: the type field alone; answered with the value 1
+    KLM_RECORDS(KLM_TYPE_CODE, KLM_TYPE_CODE)
 };
+#undef KLM_TYPE_CODE
 
 // Bytes of image data that one KLM_UploadImage carries.
 constexpr uint32_t KLM_UPLOAD_IMAGE_BYTES = 120;
@@ -189,59 +205,101 @@ struct KLM_SetParameter {
     uint32_t _second;
 };
 
-// Record sizes in bytes. n is the record's own length or count field: text bytes including
-// the zero, image bytes, or the number of image numbers. Pure arithmetic, nothing checked.
-uint32_t size_KLM_UploadImage();
-uint32_t size_KLM_Reconfigure();
-uint32_t size_KLM_TextLine(uint32_t n);
-uint32_t size_KLM_BlackoutScreen();
-uint32_t size_KLM_SetLEDButtonState();
-uint32_t size_KLM_SubTextLine(uint32_t n);
-uint32_t size_KLM_DrawTFTImage(uint32_t n);
-uint32_t size_KLM_SetLEDStatusIndicator();
-uint32_t size_KLM_SetLEDToggleIndicator();
-uint32_t size_KLM_SetButtonLEDs();
-uint32_t size_KLM_SetButtonLEDsBlink();
-uint32_t size_KLM_SetButtonText(uint32_t n);
-uint32_t size_KLM_SetButtonImage();
-uint32_t size_KLM_SetOption();
-uint32_t size_KLM_ImageList(uint32_t n);
-uint32_t size_KLM_SetParameter();
+// What follows the fixed part of a record.
+enum class KlmTail : uint8_t {
+    NONE,   // nothing: the record has one size
+    TEXT,   // text and its zero byte, counted in bytes
+    BYTES,  // bytes that travel as they are
+    WORDS,  // 32-bit numbers, counted in numbers, each travelling big-endian
+};
 
-// Host to network order: every 32-bit field of the fixed part (the type included) and, for
-// KLM_ImageList, each image number, bounded by the host-order count read before converting.
-void hton_KLM_UploadImage(KLM_UploadImage* dst, const KLM_UploadImage* src);
-void hton_KLM_Reconfigure(KLM_Reconfigure* dst, const KLM_Reconfigure* src);
-void hton_KLM_TextLine(KLM_TextLine* dst, const KLM_TextLine* src);
-void hton_KLM_BlackoutScreen(KLM_BlackoutScreen* dst, const KLM_BlackoutScreen* src);
-void hton_KLM_SetLEDButtonState(KLM_SetLEDButtonState* dst, const KLM_SetLEDButtonState* src);
-void hton_KLM_SubTextLine(KLM_SubTextLine* dst, const KLM_SubTextLine* src);
-void hton_KLM_DrawTFTImage(KLM_DrawTFTImage* dst, const KLM_DrawTFTImage* src);
-void hton_KLM_SetLEDStatusIndicator(KLM_SetLEDStatusIndicator* dst, const KLM_SetLEDStatusIndicator* src);
-void hton_KLM_SetLEDToggleIndicator(KLM_SetLEDToggleIndicator* dst, const KLM_SetLEDToggleIndicator* src);
-void hton_KLM_SetButtonLEDs(KLM_SetButtonLEDs* dst, const KLM_SetButtonLEDs* src);
-void hton_KLM_SetButtonLEDsBlink(KLM_SetButtonLEDsBlink* dst, const KLM_SetButtonLEDsBlink* src);
-void hton_KLM_SetButtonText(KLM_SetButtonText* dst, const KLM_SetButtonText* src);
-void hton_KLM_SetButtonImage(KLM_SetButtonImage* dst, const KLM_SetButtonImage* src);
-void hton_KLM_SetOption(KLM_SetOption* dst, const KLM_SetOption* src);
-void hton_KLM_ImageList(KLM_ImageList* dst, const KLM_ImageList* src);
-void hton_KLM_SetParameter(KLM_SetParameter* dst, const KLM_SetParameter* src);
+// One record's layout as data, for code that handles records of every type alike.
+struct KlmRecordLayout {
+    const char* name;       // "TextLine" for KLM_TextLine
+    uint32_t type;          // its KLM_MessageType
+    uint32_t fixed_size;    // bytes of the fixed part
+    uint32_t count_offset;  // offset of the length or count field; 0 when tail is NONE
+    KlmTail tail;
+    uint64_t words;  // bit i set: the 4 bytes at offset 4 * i travel big-endian
 
-// Network to host order: the same fields; KLM_ImageList's loop is bounded by the count as it
-// reads after converting.
-void ntoh_KLM_UploadImage(KLM_UploadImage* dst, const KLM_UploadImage* src);
-void ntoh_KLM_Reconfigure(KLM_Reconfigure* dst, const KLM_Reconfigure* src);
-void ntoh_KLM_TextLine(KLM_TextLine* dst, const KLM_TextLine* src);
-void ntoh_KLM_BlackoutScreen(KLM_BlackoutScreen* dst, const KLM_BlackoutScreen* src);
-void ntoh_KLM_SetLEDButtonState(KLM_SetLEDButtonState* dst, const KLM_SetLEDButtonState* src);
-void ntoh_KLM_SubTextLine(KLM_SubTextLine* dst, const KLM_SubTextLine* src);
-void ntoh_KLM_DrawTFTImage(KLM_DrawTFTImage* dst, const KLM_DrawTFTImage* src);
-void ntoh_KLM_SetLEDStatusIndicator(KLM_SetLEDStatusIndicator* dst, const KLM_SetLEDStatusIndicator* src);
-void ntoh_KLM_SetLEDToggleIndicator(KLM_SetLEDToggleIndicator* dst, const KLM_SetLEDToggleIndicator* src);
-void ntoh_KLM_SetButtonLEDs(KLM_SetButtonLEDs* dst, const KLM_SetButtonLEDs* src);
-void ntoh_KLM_SetButtonLEDsBlink(KLM_SetButtonLEDsBlink* dst, const KLM_SetButtonLEDsBlink* src);
-void ntoh_KLM_SetButtonText(KLM_SetButtonText* dst, const KLM_SetButtonText* src);
-void ntoh_KLM_SetButtonImage(KLM_SetButtonImage* dst, const KLM_SetButtonImage* src);
-void ntoh_KLM_SetOption(KLM_SetOption* dst, const KLM_SetOption* src);
-void ntoh_KLM_ImageList(KLM_ImageList* dst, const KLM_ImageList* src);
-void ntoh_KLM_SetParameter(KLM_SetParameter* dst, const KLM_SetParameter* src);
+    // Bytes of the variable part per unit of its length or count field.
+    constexpr uint32_t unit_size() const { return tail == KlmTail::WORDS ? 4 : 1; }
+};
+
+constexpr uint64_t klm_word(size_t offset) {
+    return uint64_t{1} << (offset / 4);
+}
+// Every 32-bit word before `offset`.
+constexpr uint64_t klm_words_to(size_t offset) {
+    return klm_word(offset) - 1;
+}
+
+// The columns of KLM_RECORDS, where `Record` is the row's struct.
+#define KLM_ALL_WORDS klm_words_to(sizeof(Record))
+#define KLM_WORDS_TO(field) klm_words_to(offsetof(Record, field))
+#define KLM_WORD(field) klm_word(offsetof(Record, field))
+
+// KlmRecordTraits<KLM_<Name>>::LAYOUT is the layout of that record.
+template <typename Record>
+struct KlmRecordTraits;
+
+// The wire layout is the contract with every client: the size check keeps each struct exactly
+// as the peers lay the record out, whatever the compiler does with padding.
+#define KLM_TRAITS(Name, type, size, count_offset, tail, words)                                   \
+    template <>                                                                                   \
+    struct KlmRecordTraits<KLM_##Name> {                                                          \
+        using Record = KLM_##Name;                                                                \
+        static_assert(sizeof(Record) == (size), "KLM_" #Name " differs from the wire");           \
+        static constexpr KlmRecordLayout LAYOUT = {#Name, type, size, count_offset, tail, words}; \
+    };
+#define KLM_FIXED_TRAITS(Name, type, code, size, words) \
+    KLM_TRAITS(Name, type, size, 0, KlmTail::NONE, words)
+#define KLM_TAILED_TRAITS(Name, type, code, size, count, tail) \
+    KLM_TRAITS(Name, type, size, offsetof(Record, count), tail, KLM_ALL_WORDS)
+KLM_RECORDS(KLM_FIXED_TRAITS, KLM_TAILED_TRAITS)
+#undef KLM_TAILED_TRAITS
+#undef KLM_FIXED_TRAITS
+#undef KLM_TRAITS
+
+// Every record's layout, in the order of KLM_RECORDS.
+#define KLM_LAYOUT_OF(Name, ...) KlmRecordTraits<KLM_##Name>::LAYOUT,
+inline constexpr KlmRecordLayout KLM_RECORD_LAYOUTS[] = {KLM_RECORDS(KLM_LAYOUT_OF, KLM_LAYOUT_OF)};
+#undef KLM_LAYOUT_OF
+
+// The layout of the record of type `type`; nullptr for a type without a record.
+constexpr const KlmRecordLayout* klm_record_layout(uint32_t type) {
+    for (const KlmRecordLayout& layout : KLM_RECORD_LAYOUTS) {
+        if (layout.type == type) {
+            return &layout;
+        }
+    }
+    return nullptr;
+}
+
+// The operations on any record by its layout; the named ones below are these for one record.
+// Sizes are pure arithmetic, and nothing is checked: n is the record's own length or count
+// field (text bytes including the zero, image bytes, or the number of image numbers).
+uint32_t klm_size(const KlmRecordLayout& layout, uint32_t n);
+// Host to network order: the 32-bit fields of the fixed part and, for a tail of WORDS, each
+// number, bounded by the host-order count read before converting.
+void klm_hton(const KlmRecordLayout& layout, void* dst, const void* src);
+// Network to host order: the same fields; the tail is bounded by the count as it reads after
+// converting.
+void klm_ntoh(const KlmRecordLayout& layout, void* dst, const void* src);
+
+// For each record KLM_<Name>:
+//   uint32_t size_KLM_<Name>() (FIXED) or size_KLM_<Name>(uint32_t n) (TAILED): its size;
+//   void hton_KLM_<Name>(KLM_<Name>* dst, const KLM_<Name>* src) and ntoh_KLM_<Name>(...).
+#define KLM_CONVERTERS(Name)                                      \
+    void hton_KLM_##Name(KLM_##Name* dst, const KLM_##Name* src); \
+    void ntoh_KLM_##Name(KLM_##Name* dst, const KLM_##Name* src);
+#define KLM_DECLARE_FIXED(Name, ...) \
+    uint32_t size_KLM_##Name();      \
+    KLM_CONVERTERS(Name)
+#define KLM_DECLARE_TAILED(Name, ...)     \
+    uint32_t size_KLM_##Name(uint32_t n); \
+    KLM_CONVERTERS(Name)
+KLM_RECORDS(KLM_DECLARE_FIXED, KLM_DECLARE_TAILED)
+#undef KLM_DECLARE_TAILED
+#undef KLM_DECLARE_FIXED
+#undef KLM_CONVERTERS

@@ -1,12 +1,12 @@
 #include "qkeylightclient.h"
 
 #include "klm.h"
+#include "klmframe.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QMutex>
 #include <QWaitCondition>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,20 +19,9 @@ namespace {
 constexpr int SEND_CONNECT_WAIT_MS = 1000;
 constexpr int RETRY_PAUSE_MS = 200;
 
-// A record starts as its fixed part in host order, copied into the byte array that will be
-// sent; the caller appends the variable part and converts the whole array in place.
-template <typename Record>
-QByteArray recordBytes(const Record& head)
-{
-    return QByteArray(reinterpret_cast<const char*>(&head), static_cast<int>(sizeof head));
-}
-
-// The converters touch record bytes only through byte copies, so the array's storage may
-// be handed to them whatever its alignment.
-template <typename Record>
-Record* recordIn(QByteArray& bytes)
-{
-    return reinterpret_cast<Record*>(bytes.data());
+QByteArray bytesOf(const std::vector<uint8_t>& record) {
+    return QByteArray(reinterpret_cast<const char*>(record.data()),
+                      static_cast<int>(record.size()));
 }
 
 // ASCII form of a text with its terminating zero.
@@ -123,10 +112,9 @@ bool QKeylightClient::readyToSend()
 // Nothing flushes here: the bytes leave the write buffer when the event loop runs.
 void QKeylightClient::writeFrame(const QByteArray& record)
 {
-    uchar length[4];
-    qToBigEndian(static_cast<quint32>(record.size()), length);
-    _socket.write(reinterpret_cast<const char*>(length), sizeof length);
-    _socket.write(record);
+    std::vector<uint8_t> frame;
+    klm_append_frame(frame, record.constData(), static_cast<size_t>(record.size()));
+    _socket.write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
 }
 
 void QKeylightClient::msg(const QByteArray& record)
@@ -146,157 +134,75 @@ void QKeylightClient::msg(const vector<QByteArray>& records)
 
 void QKeylightClient::connected() {}
 
-QByteArray makeSetLEDButtonState(int button_id, int state, int time)
-{
-    KLM_SetLEDButtonState head{};
-    head._type = TYPE_SET_LED_BUTTON_STATE;
-    head._button_id = button_id;
-    head._state = state;
-    head._time = time;
-    QByteArray bytes = recordBytes(head);
-    hton_KLM_SetLEDButtonState(recordIn<KLM_SetLEDButtonState>(bytes), recordIn<KLM_SetLEDButtonState>(bytes));
-    return bytes;
+QByteArray makeSetLEDButtonState(int button_id, int state, int time) {
+    return bytesOf(klm_record_of<KLM_SetLEDButtonState>(button_id, state, time));
 }
 
-QByteArray makeSetLEDStatusIndicator(int indicator_id, int state)
-{
-    KLM_SetLEDStatusIndicator head{};
-    head._type = TYPE_SET_LED_STATUS_INDICATOR;
-    head._indicator_id = indicator_id;
-    head._state = state;
-    QByteArray bytes = recordBytes(head);
-    hton_KLM_SetLEDStatusIndicator(recordIn<KLM_SetLEDStatusIndicator>(bytes),
-                                   recordIn<KLM_SetLEDStatusIndicator>(bytes));
-    return bytes;
+QByteArray makeSetLEDStatusIndicator(int indicator_id, int state) {
+    return bytesOf(klm_record_of<KLM_SetLEDStatusIndicator>(indicator_id, state));
 }
 
-QByteArray makeSetLEDToggleIndicator(int indicator_id, int state)
-{
-    KLM_SetLEDToggleIndicator head{};
-    head._type = TYPE_SET_LED_TOGGLE_INDICATOR;
-    head._indicator_id = indicator_id;
-    head._state = state;
-    QByteArray bytes = recordBytes(head);
-    hton_KLM_SetLEDToggleIndicator(recordIn<KLM_SetLEDToggleIndicator>(bytes),
-                                   recordIn<KLM_SetLEDToggleIndicator>(bytes));
-    return bytes;
+QByteArray makeSetLEDToggleIndicator(int indicator_id, int state) {
+    return bytesOf(klm_record_of<KLM_SetLEDToggleIndicator>(indicator_id, state));
 }
 
-QByteArray makeUploadImage(int image_id, const char* data, int size)
-{
+QByteArray makeUploadImage(int image_id, const char* data, int size) {
     KLM_UploadImage head{};
     head._type = TYPE_UPLOAD_IMAGE;
     head._image_id = image_id;
     head._size = size;
     // The image area is fixed at 120 bytes: a larger size must not write past it.
     const int copied = std::clamp(size, 0, static_cast<int>(KLM_UPLOAD_IMAGE_BYTES));
-    if (copied > 0)
+    if (copied > 0) {
         std::memcpy(head._data, data, static_cast<size_t>(copied));
-    QByteArray bytes = recordBytes(head);
-    hton_KLM_UploadImage(recordIn<KLM_UploadImage>(bytes), recordIn<KLM_UploadImage>(bytes));
-    return bytes;
+    }
+    return bytesOf(klm_record(head));
 }
 
-QByteArray makeSetButtonImage(int button_id, int image_id)
-{
-    KLM_SetButtonImage head{};
-    head._type = TYPE_SET_BUTTON_IMAGE;
-    head._button_id = button_id;
-    head._image_id = image_id;
-    QByteArray bytes = recordBytes(head);
-    hton_KLM_SetButtonImage(recordIn<KLM_SetButtonImage>(bytes), recordIn<KLM_SetButtonImage>(bytes));
-    return bytes;
+QByteArray makeSetButtonImage(int button_id, int image_id) {
+    return bytesOf(klm_record_of<KLM_SetButtonImage>(button_id, image_id));
 }
 
-QByteArray makeTextLine(int screen_id, int line_id, const QString& text, bool inverted)
-{
+QByteArray makeTextLine(int screen_id, int line_id, const QString& text, bool inverted) {
     const QByteArray ascii = zeroTerminated(text);
-    KLM_TextLine head{};
-    head._type = TYPE_TFT_TEXT_LINE;
-    head._screen_id = screen_id;
-    head._line_id = line_id;
-    head._inverted = inverted ? 1 : 0;
-    head._text_len = static_cast<uint32_t>(ascii.size());
-    QByteArray bytes = recordBytes(head) + ascii;
-    hton_KLM_TextLine(recordIn<KLM_TextLine>(bytes), recordIn<KLM_TextLine>(bytes));
-    return bytes;
+    return bytesOf(klm_tailed_record_of<KLM_TextLine>(
+        ascii.constData(), static_cast<size_t>(ascii.size()), screen_id, line_id, inverted));
 }
 
-QByteArray makeSubTextLine(int screen_id, int line_id, int offset, int num_chars, const QString& text,
-                           int text_colour, int back_colour)
-{
+QByteArray makeSubTextLine(int screen_id, int line_id, int offset, int num_chars,
+                           const QString& text, int text_colour, int back_colour) {
     const QByteArray ascii = zeroTerminated(text);
-    KLM_SubTextLine head{};
-    head._type = TYPE_TFT_SUB_TEXT_LINE;
-    head._screen_id = screen_id;
-    head._line_id = line_id;
-    head._offset = offset;
-    head._num_chars = num_chars;
-    head._text_colour = text_colour;
-    head._back_colour = back_colour;
-    head._text_len = static_cast<uint32_t>(ascii.size());
-    QByteArray bytes = recordBytes(head) + ascii;
-    hton_KLM_SubTextLine(recordIn<KLM_SubTextLine>(bytes), recordIn<KLM_SubTextLine>(bytes));
-    return bytes;
+    return bytesOf(klm_tailed_record_of<KLM_SubTextLine>(
+        ascii.constData(), static_cast<size_t>(ascii.size()), screen_id, line_id, offset, num_chars,
+        text_colour, back_colour));
 }
 
-QByteArray makeBlackoutScreen(int screen_id)
-{
-    KLM_BlackoutScreen head{};
-    head._type = TYPE_BLACKOUT_SCREEN;
-    head._screen_id = screen_id;
-    QByteArray bytes = recordBytes(head);
-    hton_KLM_BlackoutScreen(recordIn<KLM_BlackoutScreen>(bytes), recordIn<KLM_BlackoutScreen>(bytes));
-    return bytes;
+QByteArray makeBlackoutScreen(int screen_id) {
+    return bytesOf(klm_record_of<KLM_BlackoutScreen>(screen_id));
 }
 
-// The query has no record structure: its type field alone.
-QByteArray makeQuery()
-{
-    uchar type[4];
-    qToBigEndian(static_cast<quint32>(TYPE_QUERY), type);
-    return QByteArray(reinterpret_cast<const char*>(type), sizeof type);
+QByteArray makeQuery() {
+    return bytesOf(klm_query_record());
 }
 
-QByteArray makeDrawTFTImage(int screen_id, int xoffset, int yoffset, int size, const char* data)
-{
-    KLM_DrawTFTImage head{};
-    head._type = TYPE_DRAW_TFT_IMAGE;
-    head._screen_id = screen_id;
-    head._xoffset = xoffset;
-    head._yoffset = yoffset;
-    head._size = size;
-    QByteArray bytes = recordBytes(head) + QByteArray(data, size);
+QByteArray makeDrawTFTImage(int screen_id, int xoffset, int yoffset, int size, const char* data) {
     printf("Before hton_KLM_DrawTFTImage... size = %d\n", size);
-    hton_KLM_DrawTFTImage(recordIn<KLM_DrawTFTImage>(bytes), recordIn<KLM_DrawTFTImage>(bytes));
+    const QByteArray bytes = bytesOf(klm_tailed_record_of<KLM_DrawTFTImage>(
+        data, static_cast<size_t>(std::max(size, 0)), screen_id, xoffset, yoffset));
     puts("After hton_KLM_DrawTFTImage...");
     return bytes;
 }
 
-QByteArray makeReconfigure()
-{
-    KLM_Reconfigure head{};
-    head._type = TYPE_RECONFIGURE;
-    QByteArray bytes = recordBytes(head);
-    hton_KLM_Reconfigure(recordIn<KLM_Reconfigure>(bytes), recordIn<KLM_Reconfigure>(bytes));
-    return bytes;
+QByteArray makeReconfigure() {
+    return bytesOf(klm_record_of<KLM_Reconfigure>(0));
 }
 
-QByteArray makeImageList(int button_id, const std::vector<int>& image_ids, int value_b, int value_a)
-{
-    KLM_ImageList head{};
-    head._type = TYPE_IMAGE_LIST;
-    head._button_id = button_id;
-    head._value_a = value_a;
-    head._value_b = value_b;
-    head._count = static_cast<uint32_t>(image_ids.size());
-    QByteArray bytes = recordBytes(head);
-    for (int id : image_ids) {
-        const uint32_t word = static_cast<uint32_t>(id);
-        bytes.append(reinterpret_cast<const char*>(&word), sizeof word);
-    }
-    hton_KLM_ImageList(recordIn<KLM_ImageList>(bytes), recordIn<KLM_ImageList>(bytes));
-    return bytes;
+QByteArray makeImageList(int button_id, const std::vector<int>& image_ids, int value_b,
+                         int value_a) {
+    const std::vector<uint32_t> words(image_ids.begin(), image_ids.end());
+    constexpr uint32_t RESERVED = 0;
+    return bytesOf(klm_tailed_record_of<KLM_ImageList>(
+        words.data(), words.size() * sizeof(uint32_t), button_id, RESERVED, value_a, value_b));
 }
 
 std::vector<QByteArray> makeImageBatch(int button_id, const std::vector<QByteArray>& images, int first,

@@ -1,14 +1,15 @@
 #include "sendcommands.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <limits>
 
 #include "klm.h"
+#include "klmframe.h"
 #include "sendpicture.h"
 
 namespace keylightsend {
@@ -24,27 +25,15 @@ constexpr int32_t SCREEN_PIXELS = 128; // width and height of a screen
 constexpr int32_t ALL = -1;            // every button or every screen
 constexpr int32_t BLINK_STATE = -1;    // LED state that makes keylight blink a button
 
-void append_u32(std::vector<uint8_t>& bytes, uint32_t value) {
-    bytes.push_back(static_cast<uint8_t>(value >> 24));
-    bytes.push_back(static_cast<uint8_t>(value >> 16));
-    bytes.push_back(static_cast<uint8_t>(value >> 8));
-    bytes.push_back(static_cast<uint8_t>(value));
-}
-
-// Copies a host-order fixed part and its tail into one record, converts it in place and
-// appends it as a frame.
-template <typename Record>
-void append_record(Batch& batch, const Record& fixed, const void* tail, size_t tail_size,
-                   void (*hton)(Record*, const Record*)) {
-    std::vector<uint8_t> record(sizeof(Record) + tail_size);
-    std::memcpy(record.data(), &fixed, sizeof(Record));
-    if (tail_size > 0) {
-        std::memcpy(record.data() + sizeof(Record), tail, tail_size);
+// keylight ends the connection at a frame it would not take, and with it every message after.
+bool append_frame(Batch& batch, const std::vector<uint8_t>& record, std::string& error) {
+    if (record.size() > KLM_LARGEST_FRAME) {
+        error = "a record of " + std::to_string(record.size()) + " bytes is more than the " +
+                std::to_string(KLM_LARGEST_FRAME) + " bytes keylight takes in one frame";
+        return false;
     }
-    auto* in_place = reinterpret_cast<Record*>(record.data());
-    hton(in_place, in_place);
-    append_u32(batch.bytes, static_cast<uint32_t>(record.size()));
-    batch.bytes.insert(batch.bytes.end(), record.begin(), record.end());
+    klm_append_frame(batch.bytes, record);
+    return true;
 }
 
 bool parse_number(const std::string& text, long long min, long long max, const char* what,
@@ -117,15 +106,31 @@ bool check_ascii(const std::string& text, std::string& error) {
     return true;
 }
 
-bool read_file(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
+// Reads the file, stopping once it holds more than `most` bytes: no command could use such a
+// file, and a device or an endless file would otherwise be read until memory runs out.
+bool read_file(const std::string& path, size_t most, std::vector<uint8_t>& bytes,
+               std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    bytes.clear();
+    char chunk[64 * 1024];
+    while (bytes.size() <= most) {
+        in.read(chunk,
+                static_cast<std::streamsize>(std::min(sizeof chunk, most + 1 - bytes.size())));
+        if (in.gcount() <= 0) {
+            break;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + in.gcount());
+    }
     if (in.bad()) {
         error = "cannot read " + path;
+        return false;
+    }
+    if (bytes.size() > most) {
+        error = path + " holds more than " + std::to_string(most) + " bytes";
         return false;
     }
     return true;
@@ -160,9 +165,9 @@ bool read_screen_bmp(const std::string& path, int32_t x, int32_t y, std::vector<
                      std::string& error) {
     std::vector<uint8_t> file;
     ScreenPicture picture;
-    if (!read_file(path, file, error) ||
-        !read_picture(path, file, static_cast<uint32_t>(SCREEN_PIXELS - x), static_cast<uint32_t>(SCREEN_PIXELS - y),
-                      picture, error)) {
+    if (!read_file(path, PICTURE_FILE_MAX, file, error) ||
+        !read_picture(path, file, static_cast<uint32_t>(SCREEN_PIXELS - x),
+                      static_cast<uint32_t>(SCREEN_PIXELS - y), picture, error)) {
         return false;
     }
     if (picture.width < picture.file_width || picture.height < picture.file_height) {
@@ -175,69 +180,54 @@ bool read_screen_bmp(const std::string& path, int32_t x, int32_t y, std::vector<
     return true;
 }
 
-bool append_led(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
-    KLM_SetLEDButtonState record{};
+bool append_led(const std::vector<std::string>& args, const TextCell&, Batch& batch,
+                std::string& error) {
     int32_t button = 0;
     int32_t state = 0;
     if (!parse_index_or_all(args[0], BUTTON_COUNT, "button", button, error) || !parse_on_off(args[1], state, error)) {
         return false;
     }
-    record._type = TYPE_SET_LED_BUTTON_STATE;
-    record._button_id = static_cast<uint32_t>(button);
-    record._state = static_cast<uint32_t>(state);
-    record._time = 0;
-    append_record(batch, record, nullptr, 0, hton_KLM_SetLEDButtonState);
-    return true;
+    return append_frame(batch, klm_record_of<KLM_SetLEDButtonState>(button, state, 0), error);
 }
 
-bool append_blink(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
-    KLM_SetLEDButtonState record{};
+bool append_blink(const std::vector<std::string>& args, const TextCell&, Batch& batch,
+                  std::string& error) {
     int32_t button = 0;
     int32_t time_ms = 0;
     if (!parse_index_or_all(args[0], BUTTON_COUNT, "button", button, error) ||
         !parse_number(args[1], 1, std::numeric_limits<int32_t>::max(), "blink time in ms", time_ms, error)) {
         return false;
     }
-    record._type = TYPE_SET_LED_BUTTON_STATE;
-    record._button_id = static_cast<uint32_t>(button);
-    record._state = static_cast<uint32_t>(BLINK_STATE);
-    record._time = static_cast<uint32_t>(time_ms);
-    append_record(batch, record, nullptr, 0, hton_KLM_SetLEDButtonState);
-    return true;
+    return append_frame(batch, klm_record_of<KLM_SetLEDButtonState>(button, BLINK_STATE, time_ms),
+                        error);
 }
 
-bool append_status(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
-    KLM_SetLEDStatusIndicator record{};
+template <typename Record>
+bool append_indicator(const std::vector<std::string>& args, int32_t count, const char* what,
+                      Batch& batch, std::string& error) {
     int32_t indicator = 0;
     int32_t state = 0;
-    if (!parse_number(args[0], 0, STATUS_INDICATOR_COUNT - 1, "status indicator", indicator, error) ||
+    if (!parse_number(args[0], 0, count - 1, what, indicator, error) ||
         !parse_on_off(args[1], state, error)) {
         return false;
     }
-    record._type = TYPE_SET_LED_STATUS_INDICATOR;
-    record._indicator_id = static_cast<uint32_t>(indicator);
-    record._state = static_cast<uint32_t>(state);
-    append_record(batch, record, nullptr, 0, hton_KLM_SetLEDStatusIndicator);
-    return true;
+    return append_frame(batch, klm_record_of<Record>(indicator, state), error);
 }
 
-bool append_toggle(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
-    KLM_SetLEDToggleIndicator record{};
-    int32_t indicator = 0;
-    int32_t state = 0;
-    if (!parse_number(args[0], 0, TOGGLE_INDICATOR_COUNT - 1, "toggle indicator", indicator, error) ||
-        !parse_on_off(args[1], state, error)) {
-        return false;
-    }
-    record._type = TYPE_SET_LED_TOGGLE_INDICATOR;
-    record._indicator_id = static_cast<uint32_t>(indicator);
-    record._state = static_cast<uint32_t>(state);
-    append_record(batch, record, nullptr, 0, hton_KLM_SetLEDToggleIndicator);
-    return true;
+bool append_status(const std::vector<std::string>& args, const TextCell&, Batch& batch,
+                   std::string& error) {
+    return append_indicator<KLM_SetLEDStatusIndicator>(args, STATUS_INDICATOR_COUNT,
+                                                       "status indicator", batch, error);
 }
 
-bool append_text(const std::vector<std::string>& args, const TextCell& cell, Batch& batch, std::string& error) {
-    KLM_TextLine record{};
+bool append_toggle(const std::vector<std::string>& args, const TextCell&, Batch& batch,
+                   std::string& error) {
+    return append_indicator<KLM_SetLEDToggleIndicator>(args, TOGGLE_INDICATOR_COUNT,
+                                                       "toggle indicator", batch, error);
+}
+
+bool append_text(const std::vector<std::string>& args, const TextCell& cell, Batch& batch,
+                 std::string& error) {
     int32_t screen = 0;
     int32_t line = 0;
     if (!parse_index_or_all(args[0], SCREEN_COUNT, "screen", screen, error) ||
@@ -250,17 +240,15 @@ bool append_text(const std::vector<std::string>& args, const TextCell& cell, Bat
         return false;
     }
     const std::string& text = args[2];
-    record._type = TYPE_TFT_TEXT_LINE;
-    record._screen_id = static_cast<uint32_t>(screen);
-    record._line_id = static_cast<uint32_t>(line);
-    record._inverted = args.size() > 3 ? 1 : 0;
-    record._text_len = static_cast<uint32_t>(text.size() + 1);
-    append_record(batch, record, text.c_str(), text.size() + 1, hton_KLM_TextLine);
-    return true;
+    const bool inverted = args.size() > 3;
+    return append_frame(
+        batch,
+        klm_tailed_record_of<KLM_TextLine>(text.c_str(), text.size() + 1, screen, line, inverted),
+        error);
 }
 
-bool append_subtext(const std::vector<std::string>& args, const TextCell& cell, Batch& batch, std::string& error) {
-    KLM_SubTextLine record{};
+bool append_subtext(const std::vector<std::string>& args, const TextCell& cell, Batch& batch,
+                    std::string& error) {
     int32_t screen = 0;
     int32_t line = 0;
     int32_t offset = 0;
@@ -280,21 +268,17 @@ bool append_subtext(const std::vector<std::string>& args, const TextCell& cell, 
                 std::to_string(cells_in_line(cell) - 1) + " with the font's " + cell_size(cell) + " cells";
         return false;
     }
-    record._type = TYPE_TFT_SUB_TEXT_LINE;
-    record._screen_id = static_cast<uint32_t>(screen);
-    record._line_id = static_cast<uint32_t>(line);
-    record._offset = static_cast<uint32_t>(offset);
     // keylight renders exactly this many characters, so it must not count past the text.
-    record._num_chars = static_cast<uint32_t>(text.size());
-    record._text_colour = text_colour;
-    record._back_colour = back_colour;
-    record._text_len = static_cast<uint32_t>(text.size() + 1);
-    append_record(batch, record, text.c_str(), text.size() + 1, hton_KLM_SubTextLine);
-    return true;
+    const size_t num_chars = text.size();
+    return append_frame(
+        batch,
+        klm_tailed_record_of<KLM_SubTextLine>(text.c_str(), text.size() + 1, screen, line, offset,
+                                              num_chars, text_colour, back_colour),
+        error);
 }
 
-bool append_image(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
-    KLM_DrawTFTImage record{};
+bool append_image(const std::vector<std::string>& args, const TextCell&, Batch& batch,
+                  std::string& error) {
     int32_t screen = 0;
     int32_t x = 0;
     int32_t y = 0;
@@ -311,33 +295,22 @@ bool append_image(const std::vector<std::string>& args, const TextCell&, Batch& 
     if (!read_screen_bmp(args[1], x, y, bmp, batch, error)) {
         return false;
     }
-    record._type = TYPE_DRAW_TFT_IMAGE;
-    record._screen_id = static_cast<uint32_t>(screen);
-    record._xoffset = static_cast<uint32_t>(x);
-    record._yoffset = static_cast<uint32_t>(y);
-    record._size = static_cast<uint32_t>(bmp.size());
-    append_record(batch, record, bmp.data(), bmp.size(), hton_KLM_DrawTFTImage);
-    return true;
+    return append_frame(
+        batch, klm_tailed_record_of<KLM_DrawTFTImage>(bmp.data(), bmp.size(), screen, x, y), error);
 }
 
-bool append_blackout(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
-    KLM_BlackoutScreen record{};
+bool append_blackout(const std::vector<std::string>& args, const TextCell&, Batch& batch,
+                     std::string& error) {
     int32_t screen = 0;
     if (!parse_index_or_all(args[0], SCREEN_COUNT, "screen", screen, error)) {
         return false;
     }
-    record._type = TYPE_BLACKOUT_SCREEN;
-    record._screen_id = static_cast<uint32_t>(screen);
-    append_record(batch, record, nullptr, 0, hton_KLM_BlackoutScreen);
-    return true;
+    return append_frame(batch, klm_record_of<KLM_BlackoutScreen>(screen), error);
 }
 
-bool append_reconfigure(const std::vector<std::string>&, const TextCell&, Batch& batch, std::string&) {
-    KLM_Reconfigure record{};
-    record._type = TYPE_RECONFIGURE;
-    record._reserved = 0;
-    append_record(batch, record, nullptr, 0, hton_KLM_Reconfigure);
-    return true;
+bool append_reconfigure(const std::vector<std::string>&, const TextCell&, Batch& batch,
+                        std::string& error) {
+    return append_frame(batch, klm_record_of<KLM_Reconfigure>(0), error);
 }
 
 bool append_upload(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
@@ -347,7 +320,10 @@ bool append_upload(const std::vector<std::string>& args, const TextCell&, Batch&
         return false;
     }
     std::vector<uint8_t> data;
-    if (!read_file(args[1], data, error)) {
+    if (!read_file(args[1], KLM_UPLOAD_IMAGE_BYTES, data, error)) {
+        if (data.size() > KLM_UPLOAD_IMAGE_BYTES) {
+            error += "; an uploaded image is " + std::to_string(KLM_UPLOAD_IMAGE_BYTES) + " bytes";
+        }
         return false;
     }
     if (data.size() != KLM_UPLOAD_IMAGE_BYTES) {
@@ -359,14 +335,12 @@ bool append_upload(const std::vector<std::string>& args, const TextCell&, Batch&
     record._image_id = static_cast<uint32_t>(image);
     record._size = KLM_UPLOAD_IMAGE_BYTES;
     std::memcpy(record._data, data.data(), KLM_UPLOAD_IMAGE_BYTES);
-    append_record(batch, record, nullptr, 0, hton_KLM_UploadImage);
-    return true;
+    return append_frame(batch, klm_record(record), error);
 }
 
 // The query has no record beyond its type; keylight answers it with one frame.
 bool append_query(const std::vector<std::string>&, const TextCell&, Batch& batch, std::string&) {
-    append_u32(batch.bytes, 4);
-    append_u32(batch.bytes, TYPE_QUERY);
+    klm_append_frame(batch.bytes, klm_query_record());
     ++batch.queries;
     return true;
 }

@@ -3,6 +3,7 @@
 // to what shows on the screen.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,6 +13,9 @@ namespace keylightsend {
 // Larger pictures are refused before anything is allocated for them. The screen shows at
 // most 128 x 128 pixels; this bound only keeps a hostile header from asking for gigabytes.
 constexpr uint32_t PICTURE_SIDE_MAX = 8192;
+// The largest picture file read: an uncompressed 32-bit BMP of PICTURE_SIDE_MAX a side behind
+// the largest header. Reading stops there, so that a device or an endless file is refused.
+constexpr size_t PICTURE_FILE_MAX = 14 + 124 + 4 * size_t{PICTURE_SIDE_MAX} * PICTURE_SIDE_MAX;
 
 // The part of a picture that shows, top row first, three bytes red, green, blue per pixel.
 struct ScreenPicture {

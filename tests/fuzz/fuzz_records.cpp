@@ -30,42 +30,21 @@ uint32_t fixedSize(uint32_t) {
 }
 
 struct Codec {
-    size_t fixed;     // bytes of the fixed part
-    size_t countAt;   // offset of the length or count field; 0 for a fixed record
-    size_t unit;      // bytes per counted item
+    const KlmRecordLayout& layout;
     Size size;
     Convert hton;
     Convert ntoh;
 };
 
-#define KLM_FIXED(Name) \
-    {sizeof(KLM_##Name), 0, 0, fixedSize<size_KLM_##Name>, \
-     convert<KLM_##Name, hton_KLM_##Name>, convert<KLM_##Name, ntoh_KLM_##Name>}
-#define KLM_VARIABLE(Name, field, unit) \
-    {sizeof(KLM_##Name), offsetof(KLM_##Name, field), unit, size_KLM_##Name, \
-     convert<KLM_##Name, hton_KLM_##Name>, convert<KLM_##Name, ntoh_KLM_##Name>}
-
-const Codec kCodecs[] = {
-    KLM_FIXED(UploadImage),
-    KLM_FIXED(Reconfigure),
-    KLM_VARIABLE(TextLine, _text_len, 1),
-    KLM_FIXED(BlackoutScreen),
-    KLM_FIXED(SetLEDButtonState),
-    KLM_VARIABLE(SubTextLine, _text_len, 1),
-    KLM_VARIABLE(DrawTFTImage, _size, 1),
-    KLM_FIXED(SetLEDStatusIndicator),
-    KLM_FIXED(SetLEDToggleIndicator),
-    KLM_FIXED(SetButtonLEDs),
-    KLM_FIXED(SetButtonLEDsBlink),
-    KLM_VARIABLE(SetButtonText, _text_len, 1),
-    KLM_FIXED(SetButtonImage),
-    KLM_FIXED(SetOption),
-    KLM_VARIABLE(ImageList, _count, 4),
-    KLM_FIXED(SetParameter),
-};
-
+#define KLM_CODEC(Name, size)                                                         \
+    {KlmRecordTraits<KLM_##Name>::LAYOUT, size, convert<KLM_##Name, hton_KLM_##Name>, \
+     convert<KLM_##Name, ntoh_KLM_##Name>},
+#define KLM_FIXED(Name, ...) KLM_CODEC(Name, fixedSize<size_KLM_##Name>)
+#define KLM_TAILED(Name, ...) KLM_CODEC(Name, size_KLM_##Name)
+const Codec CODECS[] = {KLM_RECORDS(KLM_FIXED, KLM_TAILED)};
+#undef KLM_TAILED
 #undef KLM_FIXED
-#undef KLM_VARIABLE
+#undef KLM_CODEC
 
 uint32_t bigEndian(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
@@ -104,20 +83,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) {
         return 0;
     }
-    const Codec& codec = kCodecs[data[0] % std::size(kCodecs)];
+    const Codec& codec = CODECS[data[0] % std::size(CODECS)];
+    const KlmRecordLayout& layout = codec.layout;
     std::vector<uint8_t> wire(data + 1, data + size);
-    wire.resize(std::max(wire.size(), codec.fixed), 0);
+    wire.resize(std::max<size_t>(wire.size(), layout.fixed_size), 0);
 
     uint32_t n = 0;
-    if (codec.countAt != 0) {
-        const size_t carried = (wire.size() - codec.fixed) / codec.unit;
-        n = bigEndian(wire.data() + codec.countAt);
+    if (layout.tail != KlmTail::NONE) {
+        const size_t carried = (wire.size() - layout.fixed_size) / layout.unit_size();
+        n = bigEndian(wire.data() + layout.count_offset);
         if (n > carried) {
             n = static_cast<uint32_t>(carried);
-            putBigEndian(wire.data() + codec.countAt, n);
+            putBigEndian(wire.data() + layout.count_offset, n);
         }
     }
-    const size_t recordSize = codec.fixed + codec.unit * n;
+    const size_t recordSize = layout.fixed_size + size_t{layout.unit_size()} * n;
     if (codec.size(n) != recordSize) {
         fuzzsupport::fail("a size operation disagrees with the record's layout");
     }
@@ -127,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Buffer host(recordSize);
     memcpy(host.data(), wire.data(), recordSize);
     codec.ntoh(host.data(), host.data());
-    if (codec.countAt != 0 && hostWord(host.data() + codec.countAt) != n) {
+    if (layout.tail != KlmTail::NONE && hostWord(host.data() + layout.count_offset) != n) {
         fuzzsupport::fail("the length or count field is not in host order after ntoh");
     }
 

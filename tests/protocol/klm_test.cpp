@@ -52,32 +52,33 @@ std::function<void(uint8_t*)> inPlace(void (*convert)(Record*, const Record*))
     };
 }
 
-#define KIND(Name, size, words, length_field) \
-    RecordKind { #Name, size, words, length_field, inPlace(&hton_KLM_##Name), inPlace(&ntoh_KLM_##Name) }
-
 constexpr uint32_t TAIL = 5;  // text or image bytes carried by the variable records below
+constexpr uint32_t IMAGE_IDS = 2;  // image numbers carried by the image list
+
+uint32_t tailCount(const KlmRecordLayout& layout) {
+    return layout.tail == KlmTail::WORDS ? IMAGE_IDS : TAIL;
+}
+
+template <typename Record>
+RecordKind kindOf(void (*hton)(Record*, const Record*), void (*ntoh)(Record*, const Record*)) {
+    const KlmRecordLayout& layout = KlmRecordTraits<Record>::LAYOUT;
+    std::vector<size_t> words;
+    for (size_t offset = 0; offset < layout.fixed_size; offset += 4)
+        if ((layout.words >> (offset / 4)) & 1)
+            words.push_back(offset);
+    if (layout.tail == KlmTail::WORDS)
+        for (uint32_t i = 0; i < IMAGE_IDS; ++i)
+            words.push_back(layout.fixed_size + 4 * i);
+    RecordKind kind{layout.name, 0, words, layout.count_offset, inPlace(hton), inPlace(ntoh)};
+    kind.size = klm_size(layout, layout.tail == KlmTail::NONE ? 0 : tailCount(layout));
+    return kind;
+}
 
 std::vector<RecordKind> allKinds()
 {
-    using W = std::vector<size_t>;
-    return {
-        KIND(UploadImage, 132, (W{0, 4, 8}), 0),
-        KIND(Reconfigure, 8, (W{0, 4}), 0),
-        KIND(TextLine, 20 + TAIL, (W{0, 4, 8, 12, 16}), 16),
-        KIND(BlackoutScreen, 8, (W{0, 4}), 0),
-        KIND(SetLEDButtonState, 16, (W{0, 4, 8, 12}), 0),
-        KIND(SubTextLine, 32 + TAIL, (W{0, 4, 8, 12, 16, 20, 24, 28}), 28),
-        KIND(DrawTFTImage, 20 + TAIL, (W{0, 4, 8, 12, 16}), 16),
-        KIND(SetLEDStatusIndicator, 12, (W{0, 4, 8}), 0),
-        KIND(SetLEDToggleIndicator, 12, (W{0, 4, 8}), 0),
-        KIND(SetButtonLEDs, 12, (W{0, 4}), 0),
-        KIND(SetButtonLEDsBlink, 24, (W{0, 4, 12, 20}), 0),
-        KIND(SetButtonText, 16 + TAIL, (W{0, 4, 8, 12}), 12),
-        KIND(SetButtonImage, 12, (W{0, 4, 8}), 0),
-        KIND(SetOption, 12, (W{0, 4, 8}), 0),
-        KIND(ImageList, 24 + 4 * 2, (W{0, 4, 8, 12, 16, 20, 24, 28}), 20),
-        KIND(SetParameter, 12, (W{0, 4, 8}), 0),
-    };
+#define KLM_KIND(Name, ...) kindOf(&hton_KLM_##Name, &ntoh_KLM_##Name),
+    return {KLM_RECORDS(KLM_KIND, KLM_KIND)};
+#undef KLM_KIND
 }
 
 // Every byte differs from its neighbours, so a swap or a missed swap always shows.
@@ -87,7 +88,8 @@ Bytes patternedHostRecord(const RecordKind& kind)
     for (size_t i = 0; i < record.size(); ++i)
         record[i] = static_cast<uint8_t>(0x11 + 3 * i);
     if (kind.length_field != 0)
-        putHostWord(record, kind.length_field, std::string(kind.name) == "ImageList" ? 2 : TAIL);
+        putHostWord(record, kind.length_field,
+                    std::string(kind.name) == "ImageList" ? IMAGE_IDS : TAIL);
     return record;
 }
 

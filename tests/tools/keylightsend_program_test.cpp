@@ -156,3 +156,24 @@ TEST(KeylightSendProgram, no_arguments_is_a_usage_error) {
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "keylight-send: no command given (see --help)\n");
 }
+
+TEST(KeylightSendProgram,
+     refuses_a_frame_keylight_would_not_take_and_stops_reading_an_endless_file) {
+    FakeKeylight keylight;
+    // A text line record is 20 bytes, the text and its zero: one byte more than keylight takes.
+    const std::string text(1024 * 1024 - 20, 'x');
+    const ProgramRun too_large = run_send(with_port(keylight.port(), {"--stdin"}),
+                                          "led 1 on\ntext 0 0 " + text + "\nled 2 on\n");
+    EXPECT_EQ(too_large.status, 2);
+    EXPECT_EQ(
+        too_large.err,
+        "keylight-send: line 2: text: a record of 1048577 bytes is more than the 1048576 bytes "
+        "keylight takes in one frame\n");
+    EXPECT_EQ(keylight.connections(1).at(0), frames_of({"led", "1", "on"}));
+
+    const ProgramRun endless = run_send({"--port", "1", "upload", "1", "/dev/zero"});
+    EXPECT_EQ(endless.status, 2);
+    EXPECT_EQ(endless.err,
+              "keylight-send: upload: /dev/zero holds more than 120 bytes; an uploaded image is "
+              "120 bytes\n");
+}
