@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -120,6 +121,11 @@ TEST(Listening, logs_the_port_the_system_picked_and_queues_as_many_connections_a
     tcp_info info{};
     socklen_t length = sizeof info;
     ASSERT_EQ(getsockopt(descriptor, IPPROTO_TCP, TCP_INFO, &info, &length), 0);
+    // qemu-arm passes every TCP option as one int, so under the emulator the queue length
+    // cannot be seen.
+    if (length < offsetof(tcp_info, tcpi_sacked) + sizeof info.tcpi_sacked) {
+        GTEST_SKIP() << "getsockopt(TCP_INFO) gave " << length << " bytes: no queue length to see";
+    }
     QFile limit(QStringLiteral("/proc/sys/net/core/somaxconn"));
     ASSERT_TRUE(limit.open(QIODevice::ReadOnly));
     const unsigned systemLimit = limit.readAll().trimmed().toUInt();

@@ -26,13 +26,6 @@ constexpr int WAIT_MS = 5000;
 double fake_now = 100000.0;
 double fakeClock() { return fake_now; }
 
-int clock_reads = 0;
-double countingClock()
-{
-    ++clock_reads;
-    return fake_now;
-}
-
 sockaddr_in loopback(uint16_t port)
 {
     sockaddr_in address{};
@@ -368,19 +361,4 @@ TEST_F(PlainSocketClient, a_message_that_could_not_be_sent_is_sent_when_repeated
     EXPECT_EQ(klc_set_button_image(5, 9), 1);
     ASSERT_TRUE(server.acceptClient());
     EXPECT_EQ(server.nextRecord(), setButtonImageRecord(5, 9));
-}
-
-// The cache starts as zeros, so these count as repeats; a fresh process shows it, since the
-// tests above have long filled this one's cache.
-TEST(PlainSocketClientAtStart, drops_image_0_and_an_empty_text_with_parameter_0_without_connecting)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            klc_set_time_source(&countingClock);
-            const int image = klc_set_button_image(5, 0);
-            const int text = klc_set_button_text(6, "", 0);
-            std::_Exit(image == 0 && text == 0 && clock_reads == 0 ? 0 : 1);
-        },
-        testing::ExitedWithCode(0), "");
 }

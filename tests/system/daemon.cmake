@@ -20,6 +20,7 @@ set(panelsim_test_env
   PRELOADPROBE=$<TARGET_FILE:preloadprobe>
   PANEL_FONT_DIR=${PANEL_X11_FONT_DIR}
   PANEL_DEFAULTS_DIR=${PROJECT_SOURCE_DIR}/packaging/etc/tesserax
+  PANEL_SCRIPTS_DIR=${PROJECT_SOURCE_DIR}/scripts
   PYTHONDONTWRITEBYTECODE=1
 )
 if(TARGET panelprime)

@@ -7,16 +7,12 @@ import signal
 import socket
 import stat
 import struct
-import sys
-import time
+import subprocess
+import tempfile
 import unittest
 import zlib
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from simharness import (Daemon, DeviceClient, REQ_LONG_16, REQ_SHORT_16, REQ_SHORT_24,  # noqa: E402
-                        decode_png, short_word, wait_until, tool)
-import subprocess  # noqa: E402
-import tempfile  # noqa: E402
+from panelharness import Daemon, REQ_LONG_16, REQ_SHORT_16, REQ_SHORT_24, decode_png, short_word, tool
 
 
 def raw_http(port, data):

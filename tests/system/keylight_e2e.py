@@ -1,42 +1,11 @@
 """keylight on the virtual panel: what a client sends over TCP shows on the board."""
 
 import contextlib
-import os
-import subprocess
 import sys
 import unittest
 
-from panelharness import Board, FONT_8X13, free_port, glyph_line, klmwire as klm, region, tool, wait_until
-
-BLACK565, WHITE565 = 0x0000, 0xFFFF
-SIDE = 128
-
-
-def font(name):
-    return os.path.join(tool("PANEL_FONT_DIR"), name)
-
-
-def cell(font_name):
-    out = subprocess.run([tool("GLYPHLINE"), font(font_name), "--cell"], check=True,
-                         stdout=subprocess.PIPE, text=True).stdout.split()
-    return int(out[0]), int(out[1])
-
-
-def black_screen():
-    return [[BLACK565] * SIDE for _ in range(SIDE)]
-
-
-def paste(picture, x, y, block):
-    for r, row in enumerate(block):
-        picture[y + r][x:x + len(row)] = row
-
-
-def differences(actual, expected):
-    """Where two pictures differ, for the failure message."""
-    wrong = [(x, y, actual[y][x], expected[y][x]) for y in range(SIDE) for x in range(SIDE)
-             if actual[y][x] != expected[y][x]]
-    return "%d pixels differ, first (x, y, shown, expected): %s" % (
-        len(wrong), ", ".join("(%d, %d, %04X, %04X)" % w for w in wrong[:8]))
+from panelharness import (BLACK565, FONT_8X13, SCREEN_SIDE as SIDE, WHITE565, Board, black_screen, cell, font,
+                          free_port, glyph_line, klmwire as klm, paste, wait_until)
 
 
 @contextlib.contextmanager
@@ -55,12 +24,6 @@ def keylight_on(board, *, started=True):
 
 
 class KeylightOnTheVirtualPanel(unittest.TestCase):
-    def assertScreenBecomes(self, board, n, expected):
-        try:
-            wait_until(lambda: board.screen(n) == expected, "screen %d to show the expected picture" % n)
-        except AssertionError:
-            self.fail(differences(board.screen(n), expected))
-
     def test_text_lines_appear_pixel_for_pixel_as_the_font_draws_them(self):
         w, h = cell("8x13.pcf.gz")
         with Board() as board, keylight_on(board) as (_, sock):
@@ -71,15 +34,15 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
 
             plain = black_screen()
             paste(plain, 0, 2 * h, glyph_line(font("8x13.pcf.gz"), SIDE, "Hello, panel!", BLACK565, WHITE565))
-            self.assertScreenBecomes(board, 1, plain)
+            board.wait_for_screen(1, plain)
 
             inverted = black_screen()
             paste(inverted, 0, 0, glyph_line(font("8x13.pcf.gz"), SIDE, "INVERTED", WHITE565, BLACK565))
-            self.assertScreenBecomes(board, 0, inverted)
+            board.wait_for_screen(0, inverted)
 
             coloured = black_screen()
             paste(coloured, 3 * w, 4 * h, glyph_line(font("8x13.pcf.gz"), 3 * w, "RGB", 0xF800, 0x001F))
-            self.assertScreenBecomes(board, 2, coloured)
+            board.wait_for_screen(2, coloured)
 
     def test_an_image_is_drawn_at_its_position_with_its_first_stored_row_at_the_bottom(self):
         def colour(x, y):
@@ -92,7 +55,7 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
             expected = black_screen()
             paste(expected, 20, 30, [[klm.rgb24_to_565(colour(x, y)) for x in range(width)]
                                      for y in range(height)])
-            self.assertScreenBecomes(board, 2, expected)
+            board.wait_for_screen(2, expected)
 
     def test_leds_follow_the_messages_and_blinking_shows_in_the_trace(self):
         with Board() as board, keylight_on(board) as (keylight, sock):
@@ -140,7 +103,7 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
             klm.round_trip(sock)
             expected = black_screen()
             paste(expected, 0, h16, glyph_line(font("8x16.pcf.gz"), SIDE, "Sixteen rows", BLACK565, WHITE565))
-            self.assertScreenBecomes(board, 0, expected)
+            board.wait_for_screen(0, expected)
 
     def test_without_the_device_it_serves_clients_and_draws_nowhere(self):
         with Board(daemon=False) as board, keylight_on(board) as (keylight, sock):

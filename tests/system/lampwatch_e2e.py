@@ -34,7 +34,7 @@ class LampwatchOnTheVirtualPanel(unittest.TestCase):
         with Board(launcher_cfg=FONT_8X13 + "[psu]\nredundant=false\n") as board:
             _, lampwatch = start_system(board)
             lampwatch.wait_for_output("Setting poll interval to")
-            self.assertRegex(lampwatch.output(), r"Redundant PSU's\? +False")
+            lampwatch.wait_for_output(re.compile(r"Redundant PSU's\? +False"))
             # Indicator 1 comes on at start; with no input set the first poll sends nothing.
             wait_until(lambda: toggle_leds(board)[1], "toggle indicator 1 to light")
             self.assertFalse(toggle_leds(board)[0])
@@ -52,7 +52,7 @@ class LampwatchOnTheVirtualPanel(unittest.TestCase):
         with Board(launcher_cfg=FONT_8X13 + "[psu]\nredundant=true\n") as board:
             _, lampwatch = start_system(board)
             wait_until(lambda: toggle_leds(board)[1], "toggle indicator 1 to light")
-            self.assertRegex(lampwatch.output(), r"Redundant PSU's\? +True")
+            lampwatch.wait_for_output(re.compile(r"Redundant PSU's\? +True"))
 
             board.set_status_inputs(3)
             wait_until(lambda: toggle_leds(board)[0], "the PSU LED to light with both supplies")
@@ -67,8 +67,7 @@ class LampwatchOnTheVirtualPanel(unittest.TestCase):
             lampwatch.wait_for_output("Creating Monitor instance...")
             lampwatch.wait_for_output("Setting poll interval to")
             # keylight (also without the device) logs the toggle message it received.
-            wait_until(lambda: re.search(r"opcode = +22\b", keylight.output()),
-                       "keylight to receive the toggle indicator message")
+            keylight.wait_for_output(re.compile(r"opcode = +22\b"))
             self.assertTrue(lampwatch.running())
 
     def test_refuses_help_and_an_interval_that_is_no_number_or_0_with_a_usage_line_and_status_2(self):

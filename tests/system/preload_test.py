@@ -2,13 +2,9 @@
 
 import os
 import subprocess
-import sys
-import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from simharness import Daemon, tool, wait_until  # noqa: E402
-from targetprograms import panel_command, target_command  # noqa: E402
+from panelharness import Daemon, panel_command, target_command, tool
 
 FONT = "8x13.pcf.gz"
 

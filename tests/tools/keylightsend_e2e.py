@@ -7,11 +7,9 @@ import sys
 import unittest
 
 sys.path.insert(0, os.environ.get("PANEL_SYSTEM_TESTS_DIR", ""))
-from panelharness import (Board, glyph_line, klmwire as klm, free_port, target_command, tool,  # noqa: E402
-                          wait_until)
+from panelharness import (BLACK565, SCREEN_SIDE as SIDE, WHITE565, Board, black_screen, cell, font,  # noqa: E402
+                          free_port, glyph_line, klmwire as klm, paste, target_command, tool, wait_until)
 
-BLACK565, WHITE565 = 0x0000, 0xFFFF
-SIDE = 128
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 
 
@@ -20,16 +18,6 @@ def send(port, *args, stdin=None):
     done = subprocess.run(target_command([tool("KEYLIGHT_SEND"), "--port", str(port)] + list(args)), input=stdin,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=60)
     return done.returncode, done.stderr
-
-
-def font(name):
-    return os.path.join(tool("PANEL_FONT_DIR"), name)
-
-
-def cell(font_name):
-    out = subprocess.run([tool("GLYPHLINE"), font(font_name), "--cell"], check=True,
-                         stdout=subprocess.PIPE, text=True).stdout.split()
-    return int(out[0]), int(out[1])
 
 
 def ppm_rows(name):
@@ -70,15 +58,6 @@ def rgb565_bmp_rows(name):
     return [list(struct.unpack_from("<%dH" % width, data, offset + (height - 1 - y) * stride)) for y in range(height)]
 
 
-def black_screen():
-    return [[BLACK565] * SIDE for _ in range(SIDE)]
-
-
-def paste(picture, x, y, block):
-    for r, row in enumerate(block):
-        picture[y + r][x:x + len(row)] = row
-
-
 class KeylightSendOnTheVirtualPanel(unittest.TestCase):
     def start_keylight(self, board):
         """panelprime, then keylight on a free port; returns (keylight, port) once it answers."""
@@ -89,14 +68,6 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
         wait_until(lambda: send(port, "query")[0] == 0 or not keylight.running(), "keylight to answer a query")
         self.assertTrue(keylight.running())
         return keylight, port
-
-    def assertScreenBecomes(self, board, n, expected):
-        try:
-            wait_until(lambda: board.screen(n) == expected, "screen %d to show the expected picture" % n)
-        except AssertionError:
-            shown = board.screen(n)
-            wrong = sum(shown[y][x] != expected[y][x] for y in range(SIDE) for x in range(SIDE))
-            self.fail("screen %d: %d pixels differ" % (n, wrong))
 
     def test_led_status_toggle_and_blink_commands_light_the_board(self):
         with Board() as board:
@@ -136,21 +107,21 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
 
             plain = black_screen()
             paste(plain, 0, 2 * h, glyph_line(font("8x13.pcf.gz"), SIDE, "Hello, panel!", BLACK565, WHITE565))
-            self.assertScreenBecomes(board, 1, plain)
+            board.wait_for_screen(1, plain)
 
             inverted = black_screen()
             paste(inverted, 0, 0, glyph_line(font("8x13.pcf.gz"), SIDE, "INVERTED", WHITE565, BLACK565))
-            self.assertScreenBecomes(board, 0, inverted)
+            board.wait_for_screen(0, inverted)
 
             drawn = black_screen()
             paste(drawn, 3 * w, 4 * h, glyph_line(font("8x13.pcf.gz"), 3 * w, "RGB", 0xF800, 0x001F))
             paste(drawn, 20, 30, [[klm.rgb24_to_565((x * 19) << 16 | (y * 36) << 8 | 0x80) for x in range(13)]
                                   for y in range(7)])
-            self.assertScreenBecomes(board, 2, drawn)
+            board.wait_for_screen(2, drawn)
 
             self.assertEqual(send(port, "blackout", "all", ",", "query"), (0, ""))
             for n in range(3):
-                self.assertScreenBecomes(board, n, black_screen())
+                board.wait_for_screen(n, black_screen())
 
     def test_pictures_imagemagick_writes_reach_the_screen_pixel_for_pixel_and_are_cut_at_its_edges(self):
         with Board() as board:
@@ -171,7 +142,7 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
                 paste(drawn, x, y, ppm_rows(source))
             # ImageMagick rounds to RGB565 itself; its words must reach the screen unchanged.
             paste(drawn, 0, 40, rgb565_bmp_rows("photo-565.bmp"))
-            self.assertScreenBecomes(board, 0, drawn)
+            board.wait_for_screen(0, drawn)
 
             interlaced, logo = os.path.join(DATA, "photo-interlaced.png"), os.path.join(DATA, "logo.bmp")
             note = "keylight-send: image: %s is %s pixels; at %s only its top-left %s show\n"
@@ -182,7 +153,7 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
             cut = black_screen()
             paste(cut, 118, 120, [row[:10] for row in ppm_rows("photo.ppm")[:8]])
             paste(cut, 120, 0, [row[:8] for row in ppm_rows("logo.ppm")])
-            self.assertScreenBecomes(board, 1, cut)
+            board.wait_for_screen(1, cut)
 
     def test_lines_and_cells_are_checked_against_the_font_of_the_device(self):
         w, h = cell("8x13.pcf.gz")
@@ -207,7 +178,7 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
             paste(drawn, 0, last_line * h, glyph_line(font("8x13.pcf.gz"), SIDE, "Last line", BLACK565, WHITE565))
             paste(drawn, last_cell * w, last_line * h, glyph_line(font("8x13.pcf.gz"), 4 * w, "ABCD", WHITE565,
                                                                  BLACK565))
-            self.assertScreenBecomes(board, 0, drawn)
+            board.wait_for_screen(0, drawn)
 
             w, h = cell("6x10.pcf.gz")
             board.write("etc/tesserax/launcher.cfg", "[font]\nwidth=6\nheight=10\n")
@@ -248,7 +219,7 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
                        "button 2 and status 3 to light")
             expected = black_screen()
             paste(expected, 0, 0, glyph_line(font("8x13.pcf.gz"), SIDE, "two words", BLACK565, WHITE565))
-            self.assertScreenBecomes(board, 1, expected)
+            board.wait_for_screen(1, expected)
 
     def test_query_answers_while_keylight_runs_and_fails_once_it_has_stopped(self):
         with Board() as board:
