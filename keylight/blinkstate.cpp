@@ -5,7 +5,7 @@ namespace keylight {
 BlinkState::BlinkState(int time) : _first_time(time), _second_time(time) {}
 
 int BlinkState::phaseTicks(int time) {
-    const int ticks = time / kTickMs;
+    const int ticks = time / TICK_MS;
     return ticks < 1 ? 1 : ticks;
 }
 

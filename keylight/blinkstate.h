@@ -9,7 +9,7 @@ namespace keylight {
 class BlinkState {
 public:
     // Milliseconds per timer tick.
-    static constexpr int kTickMs = 20;
+    static constexpr int TICK_MS = 20;
 
     // A cycle that starts dark: time milliseconds dark, then time milliseconds lit.
     explicit BlinkState(int time);

@@ -19,7 +19,7 @@ namespace {
 
 constexpr int ALL_BUTTONS = -1;
 constexpr int BLINK_STATE = -1;
-constexpr int LAST_SHARED_IMAGE_ID = kDefaultImageCount - 1;
+constexpr int LAST_SHARED_IMAGE_ID = DEFAULT_IMAGE_COUNT - 1;
 constexpr size_t OPCODE_SIZE = sizeof(uint32_t);
 
 uint32_t readNetworkWord(const QByteArray& message, size_t offset) {
@@ -74,10 +74,10 @@ const Record* hostRecord(const QByteArray& message, std::vector<uint32_t>& stora
 ButtonSetterImpl::ButtonSetterImpl(const QString& levelFilePath) : _level_file(levelFilePath) {
     reconfig();
     const auto& defaults = defaultButtonImages();
-    for (int id = 0; id < kDefaultImageCount; ++id) {
+    for (int id = 0; id < DEFAULT_IMAGE_COUNT; ++id) {
         _images[id] = ButtonImage(defaults[static_cast<size_t>(id)]);
     }
-    _update_timer.setInterval(BlinkState::kTickMs);
+    _update_timer.setInterval(BlinkState::TICK_MS);
     connect(&_update_timer, &QTimer::timeout, this, &ButtonSetterImpl::update_timer);
 }
 

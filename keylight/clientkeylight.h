@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "klmframe.h"
+
 class QTcpSocket;
 
 namespace keylight {
@@ -23,7 +25,7 @@ class ClientKeylight : public QObject {
 
 public:
     // The largest frame the server buffers; no message it acts on comes near it.
-    static constexpr uint32_t LARGEST_FRAME = 1024 * 1024;
+    static constexpr uint32_t LARGEST_FRAME = KLM_LARGEST_FRAME;
     // What the socket buffers of a connection while frames are cut from it; a frame that is
     // larger gets room for the whole of it.
     static constexpr qint64 READ_CHUNK = 16 * 1024;

@@ -44,19 +44,19 @@ constexpr ButtonImage::Bytes numberedFrame(int number) {
     return bytes;
 }
 
-constexpr std::array<ButtonImage::Bytes, kDefaultImageCount> numberedFrames() {
-    std::array<ButtonImage::Bytes, kDefaultImageCount> images{};
-    for (int i = 0; i < kDefaultImageCount; ++i) {
+constexpr std::array<ButtonImage::Bytes, DEFAULT_IMAGE_COUNT> numberedFrames() {
+    std::array<ButtonImage::Bytes, DEFAULT_IMAGE_COUNT> images{};
+    for (int i = 0; i < DEFAULT_IMAGE_COUNT; ++i) {
         images[static_cast<size_t>(i)] = numberedFrame(i);
     }
     return images;
 }
 
-constexpr std::array<ButtonImage::Bytes, kDefaultImageCount> DEFAULT_IMAGES = numberedFrames();
+constexpr std::array<ButtonImage::Bytes, DEFAULT_IMAGE_COUNT> DEFAULT_IMAGES = numberedFrames();
 
 }  // namespace
 
-const std::array<ButtonImage::Bytes, kDefaultImageCount>& defaultButtonImages() {
+const std::array<ButtonImage::Bytes, DEFAULT_IMAGE_COUNT>& defaultButtonImages() {
     return DEFAULT_IMAGES;
 }
 

@@ -7,10 +7,10 @@
 
 namespace keylight {
 
-constexpr int kDefaultImageCount = 23;
+constexpr int DEFAULT_IMAGE_COUNT = 23;
 
 // Picture i is a frame around the 36 x 24 button with the number i shown inside as five
 // square marks, a filled mark for a set bit, most significant bit left.
-const std::array<ButtonImage::Bytes, kDefaultImageCount>& defaultButtonImages();
+const std::array<ButtonImage::Bytes, DEFAULT_IMAGE_COUNT>& defaultButtonImages();
 
 }  // namespace keylight

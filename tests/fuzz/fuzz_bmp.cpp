@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr size_t kPlacementBytes = 3;
-constexpr size_t kBmpHeaderBytes = 54;
+constexpr size_t PLACEMENT_BYTES = 3;
+constexpr size_t BMP_HEADER_BYTES = 54;
 
 struct Board {
     panelsim::FpgaModel model;
@@ -67,16 +67,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Board board;
-    if (size < kPlacementBytes) {
+    if (size < PLACEMENT_BYTES) {
         return 0;
     }
     const int screen = data[0] % 4 - 1;
     const int x = static_cast<int8_t>(data[1]);
     const int y = static_cast<int8_t>(data[2]);
-    const uint8_t* bmp = data + kPlacementBytes;
-    const size_t length = size - kPlacementBytes;
+    const uint8_t* bmp = data + PLACEMENT_BYTES;
+    const size_t length = size - PLACEMENT_BYTES;
 
-    uint8_t header[kBmpHeaderBytes];
+    uint8_t header[BMP_HEADER_BYTES];
     bmp_header_check(bmp, length, header);
     Decoded picture;
     const bool decoded = decode(bmp, length, picture);

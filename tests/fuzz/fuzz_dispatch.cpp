@@ -27,12 +27,12 @@
 
 namespace {
 
-constexpr int kTag = 1000;
-constexpr auto kBound = std::chrono::seconds(10);
-constexpr int kBoundMs = 10000;
-constexpr int kBlinkTicks = 3;  // blink ticks run after each input, as the timer would
-const char kAlive[] = {0, 0, 0, 4, 0, 0, 0, 1};
-constexpr qint64 kAliveSize = sizeof kAlive;
+constexpr int TAG = 1000;
+constexpr auto BOUND = std::chrono::seconds(10);
+constexpr int BOUND_MS = 10000;
+constexpr int BLINK_TICKS = 3;  // blink ticks run after each input, as the timer would
+const char ALIVE[] = {0, 0, 0, 4, 0, 0, 0, 1};
+constexpr qint64 ALIVE_SIZE = sizeof ALIVE;
 
 // The end of an input is marked by a reconfigure message of the harness's own, read from a
 // level file whose "scr" line alternates between 0 and 100 %: once the worker has written the
@@ -56,7 +56,7 @@ public:
     void waitFor(int percent) {
         const int expected = percent == 100 ? 0xFF : 0xC0;
         std::unique_lock<std::mutex> locker(mutex);
-        if (!changed.wait_for(locker, kBound, [&] { return backlight == expected; })) {
+        if (!changed.wait_for(locker, BOUND, [&] { return backlight == expected; })) {
             fuzzsupport::fail("the worker did not reach the end of the input");
         }
     }
@@ -113,14 +113,14 @@ public:
             answersDue += message.size() == 4 && isQuery(message);
             answersAllowed += isQuery(message);
         }
-        setter->process_messages(batch, server, kTag);
-        for (int tick = 0; tick < kBlinkTicks; ++tick) {
+        setter->process_messages(batch, server, TAG);
+        for (int tick = 0; tick < BLINK_TICKS; ++tick) {
             setter->update_timer();
         }
         markerPercent = 100 - markerPercent;
         writeLevel();
         std::vector<QByteArray> marker{reconfigureMessage()};
-        setter->process_messages(marker, server, kTag);
+        setter->process_messages(marker, server, TAG);
         markers.waitFor(markerPercent);
         collectAnswers();
     }
@@ -139,7 +139,7 @@ private:
             fuzzsupport::fail("cannot listen on the loopback interface");
         }
         client.connectToHost(QHostAddress::LocalHost, listener.serverPort());
-        if (!client.waitForConnected(kBoundMs) || !listener.waitForNewConnection(kBoundMs)) {
+        if (!client.waitForConnected(BOUND_MS) || !listener.waitForNewConnection(BOUND_MS)) {
             fuzzsupport::fail("cannot connect on the loopback interface");
         }
         server = listener.nextPendingConnection();
@@ -148,25 +148,25 @@ private:
     // Every answer is the alive frame; all that were due arrive, and none beyond the queries.
     void collectAnswers() {
         while (server->bytesToWrite() > 0) {
-            if (!server->waitForBytesWritten(kBoundMs)) {
+            if (!server->waitForBytesWritten(BOUND_MS)) {
                 fuzzsupport::fail("the answers were not written");
             }
         }
         for (;;) {
             const QByteArray bytes = client.readAll();
             for (const char byte : bytes) {
-                if (byte != kAlive[received % kAliveSize]) {
+                if (byte != ALIVE[received % ALIVE_SIZE]) {
                     fuzzsupport::fail("an answer is not the alive frame");
                 }
                 ++received;
             }
-            if (received > answersAllowed * kAliveSize) {
+            if (received > answersAllowed * ALIVE_SIZE) {
                 fuzzsupport::fail("more answers than queries");
             }
-            if (received >= answersDue * kAliveSize) {
+            if (received >= answersDue * ALIVE_SIZE) {
                 return;
             }
-            if (!client.waitForReadyRead(kBoundMs)) {
+            if (!client.waitForReadyRead(BOUND_MS)) {
                 fuzzsupport::fail("a query was not answered");
             }
         }

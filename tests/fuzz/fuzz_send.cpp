@@ -21,11 +21,11 @@
 namespace {
 
 // A 2 x 1 24-bit BMP: 54 header bytes, then one row of two pixels and its 2 padding bytes.
-const uint8_t kPicture[] = {
+const uint8_t PICTURE[] = {
     'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0,
     24,  0,   0,  0, 0, 0, 8, 0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
     0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
-static_assert(sizeof kPicture == 62, "header, one row and its padding");
+static_assert(sizeof PICTURE == 62, "header, one row and its padding");
 
 struct Files {
     std::string picture;
@@ -36,7 +36,7 @@ const Files& files() {
     static const Files made = [] {
         const QString picture = fuzzsupport::temporaryPath(QStringLiteral("a.bmp"));
         const QString image = fuzzsupport::temporaryPath(QStringLiteral("b.img"));
-        fuzzsupport::writeFile(picture, kPicture, sizeof kPicture);
+        fuzzsupport::writeFile(picture, PICTURE, sizeof PICTURE);
         const std::vector<uint8_t> bytes(KLM_UPLOAD_IMAGE_BYTES, 0x5A);
         fuzzsupport::writeFile(image, bytes.data(), bytes.size());
         return Files{QFile::encodeName(picture).toStdString(),

@@ -10,9 +10,9 @@ void PanelTest::SetUp() {
     // The library keeps process-wide state: start every test from a closed library.
     panel_close();
     text_glyph_source_set(glyph_source::cached);
-    model_ = std::make_unique<panelsim::FpgaModel>(
-        [this](const std::string& line) { trace_.push_back(line); });
-    device_ = std::make_unique<panelsim::InProcessDevice>(*model_);
+    _model = std::make_unique<panelsim::FpgaModel>(
+        [this](const std::string& line) { _trace.push_back(line); });
+    _device = std::make_unique<panelsim::InProcessDevice>(*_model);
     panel_open();
     toggle_shadow = 0;
     accesses();
@@ -20,14 +20,14 @@ void PanelTest::SetUp() {
 
 void PanelTest::TearDown() {
     panel_close();
-    device_.reset();
+    _device.reset();
     fpga_fd = -1;
 }
 
 std::vector<std::string> PanelTest::accesses() {
     std::vector<std::string> result;
-    for (; seen_ < trace_.size(); ++seen_) {
-        const std::string& line = trace_[seen_];
+    for (; _seen < _trace.size(); ++_seen) {
+        const std::string& line = _trace[_seen];
         const size_t space = line.find(' ');
         const std::string rest = line.substr(space + 1);
         if (rest.rfind("OPEN", 0) == 0 || rest.rfind("CLOSE", 0) == 0) {

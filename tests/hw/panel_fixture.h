@@ -24,15 +24,15 @@ protected:
     // What fn printed on standard output.
     static std::string printed(const std::function<void()>& fn);
 
-    panelsim::Picture picture(int screen) const { return model_->picture(screen); }
-    panelsim::BoardState state() const { return model_->state(); }
-    panelsim::FpgaModel& model() { return *model_; }
+    panelsim::Picture picture(int screen) const { return _model->picture(screen); }
+    panelsim::BoardState state() const { return _model->state(); }
+    panelsim::FpgaModel& model() { return *_model; }
 
 private:
-    std::vector<std::string> trace_;
-    size_t seen_ = 0;
-    std::unique_ptr<panelsim::FpgaModel> model_;
-    std::unique_ptr<panelsim::InProcessDevice> device_;
+    std::vector<std::string> _trace;
+    size_t _seen = 0;
+    std::unique_ptr<panelsim::FpgaModel> _model;
+    std::unique_ptr<panelsim::InProcessDevice> _device;
 };
 
 // "W AAAA VVVV" for a single-word write.

@@ -67,22 +67,22 @@ class TruncatedFont {
 public:
     TruncatedFont(const std::string& source, size_t keep) {
         char pattern[] = "/tmp/hw-tests-XXXXXX";
-        folder_ = mkdtemp(pattern) ? pattern : "";
-        path_ = folder_ + "/cut.pcf.gz";
+        _folder = mkdtemp(pattern) ? pattern : "";
+        _path = _folder + "/cut.pcf.gz";
         std::vector<uint8_t> bytes = file_bytes(source);
         bytes.resize(std::min(keep, bytes.size()));
-        std::ofstream(path_, std::ios::binary)
+        std::ofstream(_path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     ~TruncatedFont() {
-        std::remove(path_.c_str());
-        rmdir(folder_.c_str());
+        std::remove(_path.c_str());
+        rmdir(_folder.c_str());
     }
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return _path; }
 
 private:
-    std::string folder_;
-    std::string path_;
+    std::string _folder;
+    std::string _path;
 };
 
 }  // namespace

@@ -11,9 +11,9 @@
 
 namespace {
 
-constexpr uint16_t kBlack = 0x0000;
-constexpr uint16_t kWhite = 0xFFFF;
-constexpr uint16_t kRed = 0xF800;
+constexpr uint16_t BLACK = 0x0000;
+constexpr uint16_t WHITE = 0xFFFF;
+constexpr uint16_t RED = 0xF800;
 
 bool cells_pixel(char c, int x, int r) {
     switch (c) {
@@ -114,12 +114,12 @@ TEST_F(Text, windows_of_line_ids_and_offsets_far_past_the_screen_keep_the_low_by
 TEST_F(Text, plain_line_is_black_on_white_and_restores_the_window_twice) {
     tft_text_line_plain(0, 0, "AB");
     const auto p = picture(0);
-    expect_cells_text(p, 0, 0, "AB", kBlack, kWhite);
+    expect_cells_text(p, 0, 0, "AB", BLACK, WHITE);
     for (int y = 0; y < 13; ++y) {
-        for (int x = 16; x < 128; ++x) ASSERT_EQ(pixel(p, x, y), kWhite);
+        for (int x = 16; x < 128; ++x) ASSERT_EQ(pixel(p, x, y), WHITE);
     }
     // Rows below the line stay as they were.
-    EXPECT_EQ(pixel(p, 0, 13), kBlack);
+    EXPECT_EQ(pixel(p, 0, 13), BLACK);
     const auto lines = accesses();
     ASSERT_GE(lines.size(), 12u);
     EXPECT_EQ(std::vector<std::string>(lines.end() - 12, lines.end()),
@@ -130,9 +130,9 @@ TEST_F(Text, colours_are_converted_to_rgb565) {
     tft_blackout(0);
     tft_text_line(0, 1, "A", 0xFF0000, 0x000000);
     const auto p = picture(0);
-    expect_cells_text(p, 13, 0, "A", kRed, kBlack);
+    expect_cells_text(p, 13, 0, "A", RED, BLACK);
     for (int y = 13; y < 26; ++y) {
-        for (int x = 8; x < 128; ++x) ASSERT_EQ(pixel(p, x, y), kBlack);
+        for (int x = 8; x < 128; ++x) ASSERT_EQ(pixel(p, x, y), BLACK);
     }
     EXPECT_EQ(rgb24_to_565(0xFFFFFF), 0xFFFF);
     EXPECT_EQ(rgb24_to_565(0x00FF00), 0x07E0);
@@ -148,8 +148,8 @@ TEST_F(Text, full_line_is_cut_at_the_last_whole_character) {
     const auto cut = picture(0);
     EXPECT_EQ(cut, picture(1));
     for (int y = 0; y < 10; ++y) {
-        EXPECT_EQ(pixel(cut, 126, y), kBlack);
-        EXPECT_EQ(pixel(cut, 127, y), kBlack);
+        EXPECT_EQ(pixel(cut, 126, y), BLACK);
+        EXPECT_EQ(pixel(cut, 127, y), BLACK);
     }
     EXPECT_NE(std::count(cut.begin(), cut.end(), 0xFFFF), 0);
 }
@@ -158,9 +158,9 @@ TEST_F(Text, sub_text_keeps_the_rest_of_the_line) {
     tft_text_line(2, 3, "BBBBBB", 0xFFFFFF, 0x000000);
     tft_sub_text_line(2, 3, 2, "AB", 1, 0xFF0000, 0x0000FF);
     const auto p = picture(2);
-    expect_cells_text(p, 39, 0, "BB", kWhite, kBlack);
-    expect_cells_text(p, 39, 16, "A", kRed, 0x001F);
-    expect_cells_text(p, 39, 24, "BBB", kWhite, kBlack);
+    expect_cells_text(p, 39, 0, "BB", WHITE, BLACK);
+    expect_cells_text(p, 39, 16, "A", RED, 0x001F);
+    expect_cells_text(p, 39, 24, "BBB", WHITE, BLACK);
 }
 
 TEST_F(Text, sub_text_of_no_characters_sends_no_pixels) {
@@ -168,7 +168,7 @@ TEST_F(Text, sub_text_of_no_characters_sends_no_pixels) {
     const auto lines = accesses();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "B 0A03 0 00000000"), lines.end());
     const auto p = picture(0);
-    EXPECT_EQ(std::count(p.begin(), p.end(), kBlack), 128 * 128);
+    EXPECT_EQ(std::count(p.begin(), p.end(), BLACK), 128 * 128);
 }
 
 TEST_F(Text, screen_minus_1_draws_on_all_screens_with_one_burst) {
@@ -180,7 +180,7 @@ TEST_F(Text, screen_minus_1_draws_on_all_screens_with_one_burst) {
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return starts_with(l, "B 0A0F 1664 "); }),
               1);
-    for (int screen = 0; screen < 3; ++screen) expect_cells_text(picture(screen), 0, 0, "AB", kWhite, kBlack);
+    for (int screen = 0; screen < 3; ++screen) expect_cells_text(picture(screen), 0, 0, "AB", WHITE, BLACK);
 }
 
 TEST_F(Text, invalid_screen_id_is_refused_and_nothing_is_written) {
@@ -195,7 +195,7 @@ TEST_F(Text, missing_font_is_reported_and_the_previous_face_stays) {
     EXPECT_EQ(printed([&] { EXPECT_EQ(tft_load_font(missing.c_str()), -1); }),
               "Font file '" + missing + "' doesn't exist.\n");
     EXPECT_EQ(printed([] { tft_text_line(0, 0, "A", 0xFFFFFF, 0); }), "");
-    expect_cells_text(picture(0), 0, 0, "A", kWhite, kBlack);
+    expect_cells_text(picture(0), 0, 0, "A", WHITE, BLACK);
 }
 
 TEST_F(Text, stat_failure_other_than_a_missing_file_shows_errno) {
@@ -238,7 +238,7 @@ TEST_F(Text, sub_text_wider_than_the_screen_is_clipped_to_128_pixels) {
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return starts_with(l, "B 0A03 1664 "); }),
               1);
-    expect_cells_text(picture(0), 0, 0, std::string(16, 'A'), kWhite, kBlack);
+    expect_cells_text(picture(0), 0, 0, std::string(16, 'A'), WHITE, BLACK);
 }
 
 TEST_F(Text, font_taller_than_the_screen_is_clipped_to_128_rows) {
@@ -257,7 +257,7 @@ TEST_F(Text, font_taller_than_the_screen_is_clipped_to_128_rows) {
     const auto p = picture(0);
     for (int y = 0; y < 128; ++y) {
         for (int x = 0; x < 128; ++x) {
-            ASSERT_EQ(pixel(p, x, y), x < 16 && x % 8 == y % 8 ? kWhite : kBlack) << x << "," << y;
+            ASSERT_EQ(pixel(p, x, y), x < 16 && x % 8 == y % 8 ? WHITE : BLACK) << x << "," << y;
         }
     }
 }

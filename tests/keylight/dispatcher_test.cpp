@@ -18,7 +18,7 @@ namespace {
 
 using namespace servertest;
 
-const QByteArray kAlive("\x00\x00\x00\x04\x00\x00\x00\x01", 8);
+const QByteArray ALIVE("\x00\x00\x00\x04\x00\x00\x00\x01", 8);
 
 // The server's objects as start-up builds them, on a free loopback port.
 class Dispatch : public testing::Test {
@@ -64,7 +64,7 @@ protected:
     // they posted has executed.
     void sendAndSettle(const QByteArray& frames) {
         client->send(frames + frame(queryRecord()));
-        ASSERT_EQ(client->receive(8), kAlive);
+        ASSERT_EQ(client->receive(8), ALIVE);
         panel.drain();
     }
 
@@ -85,7 +85,7 @@ int countPixels(const panelsim::Picture& picture, int firstRow, int rows, uint16
 TEST_F(Dispatch, a_batch_of_17_12_99_posts_the_led_then_replies_then_logs_the_unknown_type) {
     client->send(frame(ledButtonStateRecord(3, 1, 0)) + frame(queryRecord()) +
                  frame(typeOnlyRecord(99)));
-    EXPECT_EQ(client->receive(8), kAlive);
+    EXPECT_EQ(client->receive(8), ALIVE);
     ASSERT_TRUE(processUntil([] {
         return QtLog::contains("ButtonSetterImpl::process_messages, unhandled switch case 99");
     }));
@@ -101,9 +101,9 @@ TEST_F(Dispatch, a_batch_of_17_12_99_posts_the_led_then_replies_then_logs_the_un
 TEST_F(Dispatch, the_reply_goes_to_the_asking_connection_only) {
     auto other = connect();
     client->send(frame(queryRecord()));
-    EXPECT_EQ(client->receive(8), kAlive);
+    EXPECT_EQ(client->receive(8), ALIVE);
     other->send(frame(queryRecord()));
-    EXPECT_EQ(other->receive(8), kAlive) << "nothing but its own reply reached the other client";
+    EXPECT_EQ(other->receive(8), ALIVE) << "nothing but its own reply reached the other client";
     EXPECT_EQ(client->socket.bytesAvailable(), 0);
 }
 

@@ -18,8 +18,8 @@ using fpgatest::Tree;
 
 namespace {
 
-constexpr char kRows8x13[] = "trace: W 0A03 1B0E";
-constexpr char kRows8x16[] = "trace: W 0A03 2111";
+constexpr char ROWS_8X13[] = "trace: W 0A03 1B0E";
+constexpr char ROWS_8X16[] = "trace: W 0A03 2111";
 
 class FontSettings : public ::testing::Test {
 protected:
@@ -79,7 +79,7 @@ TEST_F(FontSettings, loads_the_configured_font_once_at_start_up) {
         at = Record::instance().find(line, at);
         EXPECT_GE(at, 0) << line;
     }
-    EXPECT_TRUE(lineDrawnWith(kRows8x13));
+    EXPECT_TRUE(lineDrawnWith(ROWS_8X13));
 }
 
 TEST_F(FontSettings, a_settings_file_without_font_group_loads_nothing) {
@@ -99,11 +99,11 @@ TEST_F(FontSettings, every_change_of_the_height_loads_the_other_font) {
     // Each save replaces the file; the second and third changes are only seen when the
     // watch follows the new file.
     ASSERT_TRUE(saveAndWait(8, 16, loadedLine(8, 16)));
-    EXPECT_TRUE(lineDrawnWith(kRows8x16));
+    EXPECT_TRUE(lineDrawnWith(ROWS_8X16));
     ASSERT_TRUE(saveAndWait(8, 13, loadedLine(8, 13)));
-    EXPECT_TRUE(lineDrawnWith(kRows8x13));
+    EXPECT_TRUE(lineDrawnWith(ROWS_8X13));
     ASSERT_TRUE(saveAndWait(8, 16, loadedLine(8, 16)));
-    EXPECT_TRUE(lineDrawnWith(kRows8x16));
+    EXPECT_TRUE(lineDrawnWith(ROWS_8X16));
 }
 
 TEST_F(FontSettings, an_unchanged_save_reloads_nothing) {
@@ -112,7 +112,7 @@ TEST_F(FontSettings, an_unchanged_save_reloads_nothing) {
     ASSERT_TRUE(saveAndWait(8, 13, changeLine()));
     ASSERT_TRUE(saveAndWait(8, 13, changeLine()));
     EXPECT_LT(Record::instance().findPrefix("keylight: Loading font"), 0);
-    EXPECT_TRUE(lineDrawnWith(kRows8x13));
+    EXPECT_TRUE(lineDrawnWith(ROWS_8X13));
 }
 
 TEST_F(FontSettings, a_missing_font_file_keeps_the_previous_face_and_is_not_retried) {
@@ -128,7 +128,7 @@ TEST_F(FontSettings, a_missing_font_file_keeps_the_previous_face_and_is_not_retr
     const int loading = Record::instance().find(loadingLine(8, 99));
     EXPECT_GE(loading, 0);
     EXPECT_LT(loading, Record::instance().find(failedLine(8, 99)));
-    EXPECT_TRUE(lineDrawnWith(kRows8x13));
+    EXPECT_TRUE(lineDrawnWith(ROWS_8X13));
 
     ASSERT_TRUE(saveAndWait(8, 99, changeLine()));
     EXPECT_LT(Record::instance().findPrefix("keylight: Loading font"), 0);
@@ -141,7 +141,7 @@ TEST_F(FontSettings, a_settings_file_deleted_and_written_again_is_followed) {
     ASSERT_TRUE(QFile::remove(tree.settingsPath()));
     ASSERT_TRUE(Record::instance().waitFor(changeLine(), true));
     ASSERT_TRUE(saveAndWait(8, 16, loadedLine(8, 16)));
-    EXPECT_TRUE(lineDrawnWith(kRows8x16));
+    EXPECT_TRUE(lineDrawnWith(ROWS_8X16));
     ASSERT_TRUE(saveAndWait(8, 13, loadedLine(8, 13)));
 }
 
@@ -159,5 +159,5 @@ TEST_F(FontSettings, an_unreadable_settings_file_changes_nothing) {
         "Error accessing ' " + quoted(tree.settingsPath().toStdString()) + " ' for reading",
         true));
     EXPECT_LT(Record::instance().findPrefix("keylight: Loading font"), 0);
-    EXPECT_TRUE(lineDrawnWith(kRows8x13));
+    EXPECT_TRUE(lineDrawnWith(ROWS_8X13));
 }

@@ -18,8 +18,8 @@ namespace fpgatest {
 
 namespace {
 
-constexpr auto kBound = std::chrono::seconds(10);
-constexpr qint64 kBoundMs = 10000;
+constexpr auto BOUND = std::chrono::seconds(10);
+constexpr qint64 BOUND_MS = 10000;
 
 void recordMessage(QtMsgType, const QMessageLogContext&, const QString& text) {
     Record::instance().add(text.toStdString());
@@ -68,7 +68,7 @@ bool Record::waitFor(const std::string& text, bool spin) const {
         return spinUntil([&] { return find(text) >= 0; });
     }
     std::unique_lock<std::mutex> locker(mutex);
-    return changed.wait_for(locker, kBound, [&] {
+    return changed.wait_for(locker, BOUND, [&] {
         for (const std::string& entry : entries) {
             if (entry == text) return true;
         }
@@ -98,7 +98,7 @@ void Board::traced(const std::string& line) {
     holdPrefix.clear();
     held = true;
     gateChanged.notify_all();
-    gateChanged.wait_for(locker, kBound, [this] { return released; });
+    gateChanged.wait_for(locker, BOUND, [this] { return released; });
 }
 
 void Board::holdAt(const std::string& prefix) {
@@ -110,7 +110,7 @@ void Board::holdAt(const std::string& prefix) {
 
 bool Board::waitUntilHeld() {
     std::unique_lock<std::mutex> locker(gateMutex);
-    return gateChanged.wait_for(locker, kBound, [this] { return held; });
+    return gateChanged.wait_for(locker, BOUND, [this] { return held; });
 }
 
 void Board::release() {
@@ -157,7 +157,7 @@ bool waitUntilSleeping(pid_t tid) {
     const std::string statPath = "/proc/self/task/" + std::to_string(tid) + "/stat";
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < kBoundMs) {
+    while (clock.elapsed() < BOUND_MS) {
         std::ifstream stat(statPath);
         std::string line;
         std::getline(stat, line);
@@ -175,7 +175,7 @@ bool spinUntil(const std::function<bool()>& done) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
-        if (clock.elapsed() > kBoundMs) return false;
+        if (clock.elapsed() > BOUND_MS) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         QThread::msleep(2);
     }

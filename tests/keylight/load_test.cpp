@@ -31,14 +31,14 @@ using namespace servertest;
 
 // Bounds for a noisy shared machine: far above what keylight needs, far below what an
 // unbounded queue takes.
-constexpr long kMemoryGrowthBound = 16L * 1024 * 1024;
-constexpr qint64 kDelayBoundMs = 500;
+constexpr long MEMORY_GROWTH_BOUND = 16L * 1024 * 1024;
+constexpr qint64 DELAY_BOUND_MS = 500;
 // AddressSanitizer keeps freed blocks resident in its quarantine (up to 256 MiB), so resident
 // memory says nothing about keylight's own use there; the stalled peer still shows the bound.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool kResidentMemoryTells = false;
+constexpr bool RESIDENT_MEMORY_TELLS = false;
 #else
-constexpr bool kResidentMemoryTells = true;
+constexpr bool RESIDENT_MEMORY_TELLS = true;
 #endif
 
 long residentBytes() {
@@ -97,7 +97,7 @@ public:
     // Starts taking the answers keylight sends.
     void startReading() {
         _reader = std::thread([this] {
-            static const char kAlive[] = {0, 0, 0, 4, 0, 0, 0, 1};
+            static const char ALIVE[] = {0, 0, 0, 4, 0, 0, 0, 1};
             char buffer[8192];
             long at = 0;
             for (;;) {
@@ -106,7 +106,7 @@ public:
                     return;
                 }
                 for (ssize_t i = 0; i < n; ++i, ++at) {
-                    _allAlive = _allAlive && buffer[i] == kAlive[at % 8];
+                    _allAlive = _allAlive && buffer[i] == ALIVE[at % 8];
                 }
                 _received += n;
             }
@@ -226,12 +226,12 @@ private:
 
 TEST_F(Load, a_full_queue_makes_a_fast_sender_wait_and_then_runs_every_message_in_order) {
     // 640 full-screen images of 48 KiB, each followed by a numbered indicator: 31 MiB.
-    constexpr size_t kMessages = 640;
+    constexpr size_t MESSAGES = 640;
     const QByteArray image = frame(drawImageRecord(0, 0, 0, solidBmp(128, 128, 0x336699)));
     StdoutCapture imageLines;
     const long before = residentBytes();
     panel.holdWorker();
-    Flooder sender(port(), kMessages, [&](size_t i) { return image + numberedIndicator(i); });
+    Flooder sender(port(), MESSAGES, [&](size_t i) { return image + numberedIndicator(i); });
     ASSERT_TRUE(sender.connected());
 
     sender.waitUntilStalled();
@@ -242,15 +242,15 @@ TEST_F(Load, a_full_queue_makes_a_fast_sender_wait_and_then_runs_every_message_i
     const bool allSeen = processUntil([&] {
         const std::vector<std::string> commands = newLedCommands();
         seen.insert(seen.end(), commands.begin(), commands.end());
-        return seen.size() >= kMessages;
+        return seen.size() >= MESSAGES;
     });
     imageLines.finish();
 
     EXPECT_TRUE(waited) << "the sender waits while the worker cannot keep up";
-    EXPECT_LT(growth, kMemoryGrowthBound);
+    EXPECT_LT(growth, MEMORY_GROWTH_BOUND);
     ASSERT_TRUE(allSeen);
     std::vector<std::string> expected;
-    for (size_t i = 0; i < kMessages; ++i) {
+    for (size_t i = 0; i < MESSAGES; ++i) {
         expected.push_back(numberedIndicatorTrace(i));
     }
     EXPECT_EQ(seen, expected);
@@ -292,29 +292,29 @@ TEST_F(Load, another_connection_and_blinking_reach_the_panel_while_one_floods_te
     });
 
     EXPECT_FALSE(flood.done());
-    EXPECT_LT(slowest, kDelayBoundMs) << "an LED change waited behind the flood";
+    EXPECT_LT(slowest, DELAY_BOUND_MS) << "an LED change waited behind the flood";
     EXPECT_GE(blinks, 5u) << "button 5 blinks every 40 ms: 25 changes a second";
 }
 
 TEST_F(Load, unread_answers_stop_the_reading_of_their_connection_until_the_peer_takes_them) {
     // 2 million alive queries, 16 MiB, in chunks of 1024.
-    constexpr size_t kChunks = 2048;
+    constexpr size_t CHUNKS = 2048;
     QByteArray queries;
     for (int i = 0; i < 1024; ++i) {
         queries += frame(queryRecord());
     }
     const long before = residentBytes();
-    Flooder peer(port(), kChunks, [&](size_t) { return queries; });
+    Flooder peer(port(), CHUNKS, [&](size_t) { return queries; });
     ASSERT_TRUE(peer.connected());
 
     peer.waitUntilStalled();
     EXPECT_FALSE(peer.done()) << "a peer that takes no answers is not read";
-    if (kResidentMemoryTells) {
-        EXPECT_LT(residentBytes() - before, kMemoryGrowthBound);
+    if (RESIDENT_MEMORY_TELLS) {
+        EXPECT_LT(residentBytes() - before, MEMORY_GROWTH_BOUND);
     }
 
     peer.startReading();
-    const long total = static_cast<long>(kChunks) * queries.size();
+    const long total = static_cast<long>(CHUNKS) * queries.size();
     ASSERT_TRUE(peer.waitUntilReceived(total)) << peer.received() << " of " << total << " bytes";
     EXPECT_TRUE(peer.done());
     EXPECT_EQ(peer.received(), total) << "one answer per query, none lost";

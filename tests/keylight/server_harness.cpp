@@ -25,7 +25,7 @@ namespace servertest {
 namespace {
 
 // Waits are safety nets against a hang, never a measure of speed.
-constexpr int kPatienceMs = 20000;
+constexpr int PATIENCE_MS = 20000;
 
 QMutex logMutex;
 QStringList logLines;
@@ -36,7 +36,7 @@ void recordMessage(QtMsgType, const QMessageLogContext&, const QString& message)
 }
 
 // The marker task that drain() posts: status indicator 31 switched off.
-const std::string kDrainMarker = "W 0900 9F00";
+const std::string DRAIN_MARKER = "W 0900 9F00";
 
 template <typename Record>
 QByteArray bytesOf(const Record& record, size_t size = sizeof(Record)) {
@@ -142,7 +142,7 @@ std::vector<std::string> TraceLog::linesAfter(size_t& seen) const {
 
 bool TraceLog::waitForCount(const std::string& line, size_t wanted) {
     std::unique_lock<std::mutex> lock(_mutex);
-    return _changed.wait_for(lock, std::chrono::milliseconds(kPatienceMs), [&] {
+    return _changed.wait_for(lock, std::chrono::milliseconds(PATIENCE_MS), [&] {
         size_t n = 0;
         for (const std::string& seen : _lines) {
             n += seen == line ? 1 : 0;
@@ -166,7 +166,7 @@ void Gate::open() {
 
 void Gate::pass() {
     std::unique_lock<std::mutex> lock(_mutex);
-    _changed.wait_for(lock, std::chrono::milliseconds(kPatienceMs), [this] { return !_closed; });
+    _changed.wait_for(lock, std::chrono::milliseconds(PATIENCE_MS), [this] { return !_closed; });
 }
 
 Panel::Panel(const QString& launcherCfg)
@@ -187,7 +187,7 @@ Panel::~Panel() { fpga.reset(); }
 void Panel::drain() {
     fpga->setLEDStatusIndicator(31, 0);
     ++_drains;
-    if (!trace.waitForCount(kDrainMarker, _drains)) {
+    if (!trace.waitForCount(DRAIN_MARKER, _drains)) {
         fprintf(stderr, "the worker did not reach the drain marker\n");
         abort();
     }
@@ -221,7 +221,7 @@ void Panel::writeFile(const QString& name, const QByteArray& content) const {
 }
 
 bool processUntil(const std::function<bool()>& done) {
-    QDeadlineTimer patience(kPatienceMs);
+    QDeadlineTimer patience(PATIENCE_MS);
     while (!done()) {
         if (patience.hasExpired()) {
             return false;
@@ -371,12 +371,12 @@ QByteArray solidBmp(int width, int height, uint32_t rgb) {
 
 Client::Client(quint16 port) {
     socket.connectToHost(QHostAddress::LocalHost, port);
-    socket.waitForConnected(kPatienceMs);
+    socket.waitForConnected(PATIENCE_MS);
 }
 
 void Client::send(const QByteArray& bytes) {
     socket.write(bytes);
-    socket.waitForBytesWritten(kPatienceMs);
+    socket.waitForBytesWritten(PATIENCE_MS);
 }
 
 QByteArray Client::receive(qint64 count) {

@@ -115,14 +115,14 @@ int refusingIoctl(int, unsigned long, fpga_request*) {
     errno = EBADF;
     return -1;
 }
-const fpga_device_ops kRefusingDevice = {refusingOpen, refusingIoctl};
+const fpga_device_ops REFUSING_DEVICE = {refusingOpen, refusingIoctl};
 
 class DeviceFaults : public ::testing::Test {
 protected:
     DeviceFaults() {
         Record::instance().clear();
         tree.saveFont(8, 13);
-        fpga_set_device_ops(&kRefusingDevice);
+        fpga_set_device_ops(&REFUSING_DEVICE);
     }
     ~DeviceFaults() override { fpga_set_device_ops(nullptr); }
 

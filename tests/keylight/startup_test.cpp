@@ -25,7 +25,7 @@ namespace {
 
 using namespace servertest;
 
-const QByteArray kAlive("\x00\x00\x00\x04\x00\x00\x00\x01", 8);
+const QByteArray ALIVE("\x00\x00\x00\x04\x00\x00\x00\x01", 8);
 
 // A board and its folder for a Server that builds its own FPGA object.
 struct Board {
@@ -51,7 +51,7 @@ TEST(Startup, the_blackout_of_all_screens_is_the_first_task_and_precedes_every_c
     ASSERT_TRUE(server.start({"keylight", "map", "127.0.0.1", "0"}));
     Client client(server.listeningPort());
     client.send(frame(ledButtonStateRecord(3, 1, 0)) + frame(queryRecord()));
-    ASSERT_EQ(client.receive(8), kAlive);
+    ASSERT_EQ(client.receive(8), ALIVE);
     ASSERT_TRUE(board.trace.waitForCount("W 0900 6300", 1));
 
     const std::vector<std::string> lines = board.trace.lines();
@@ -87,7 +87,7 @@ TEST(Startup, a_port_that_is_no_number_means_a_port_the_system_chooses) {
     ASSERT_NE(server.listeningPort(), 3003);
     Client client(server.listeningPort());
     client.send(frame(queryRecord()));
-    EXPECT_EQ(client.receive(8), kAlive);
+    EXPECT_EQ(client.receive(8), ALIVE);
 }
 
 TEST(Startup, a_port_that_is_taken_is_reported_and_the_server_keeps_running) {

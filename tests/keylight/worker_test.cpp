@@ -22,7 +22,7 @@ using fpgatest::Tree;
 namespace {
 
 // Status LED 31 lit: executed last, it shows that every task posted before it has run.
-constexpr char kMarker[] = "trace: W 0900 BF00";
+constexpr char MARKER[] = "trace: W 0900 BF00";
 
 void postMarker(keylight::FPGA& fpga) { fpga.setLEDStatusIndicator(31, 1); }
 
@@ -113,7 +113,7 @@ TEST_F(Worker, executes_tasks_in_the_order_they_were_posted) {
     fpga->setTFTIntensity(60);
     fpga->setLEDButtonState(3, 0);
     postMarker(*fpga);
-    ASSERT_TRUE(Record::instance().waitFor(kMarker));
+    ASSERT_TRUE(Record::instance().waitFor(MARKER));
 
     Record& record = Record::instance();
     const int blackout = record.findPrefix("trace: B 0A0F 16384 ");
@@ -125,7 +125,7 @@ TEST_F(Worker, executes_tasks_in_the_order_they_were_posted) {
         record.findPrefix("trace: B 0A09 ", blackout),  // sub-text, screen 2
         record.find("trace: W 0800 E500", blackout),    // 60 % is level 37
         record.find("trace: W 0900 4300", blackout),
-        record.find(kMarker, blackout),
+        record.find(MARKER, blackout),
     };
     for (size_t i = 0; i < order.size(); ++i) {
         ASSERT_GE(order[i], 0) << "task " << i << " never reached the board";
@@ -140,7 +140,7 @@ TEST_F(Worker, draws_inverted_text_white_on_black_and_plain_text_black_on_white)
     fpga->textLine(0, 0, "HH", true);
     fpga->textLine(1, 0, "HH", false);
     postMarker(*fpga);
-    ASSERT_TRUE(Record::instance().waitFor(kMarker));
+    ASSERT_TRUE(Record::instance().waitFor(MARKER));
 
     // Line 0 of an 8 x 13 font covers the top 13 rows of the whole width.
     struct Expected {
@@ -175,7 +175,7 @@ TEST_F(Worker, draws_its_own_copy_of_the_image_after_the_sender_released_the_byt
     }
     postMarker(*fpga);
     board.release();
-    ASSERT_TRUE(Record::instance().waitFor(kMarker));
+    ASSERT_TRUE(Record::instance().waitFor(MARKER));
 
     const panelsim::Picture picture = board.fpgaModel().picture(0);
     for (int y = 20; y < 22; ++y) {
@@ -258,7 +258,7 @@ TEST_F(Worker, a_sub_text_line_keeps_no_more_characters_than_the_line_has_cells)
         fpga->blackoutScreen(0);
         fpga->subTextLine(0, 1, 0, numChars, "AB", 0xFF0000, 0x0000FF);
         postMarker(*fpga);
-        EXPECT_TRUE(Record::instance().waitFor(kMarker)) << numChars;
+        EXPECT_TRUE(Record::instance().waitFor(MARKER)) << numChars;
         const int index = Record::instance().find("trace: W 0A02 4400");
         EXPECT_GE(index, 0) << numChars;
         return Drawn{board.fpgaModel().picture(0),

@@ -4,7 +4,7 @@
 namespace panelsim {
 namespace {
 
-constexpr unsigned kAll = 7;
+constexpr unsigned ALL = 7;
 
 TEST_F(ModelTest, starts_with_screens_off_and_black) {
     EXPECT_EQ(model.state().screens_on, (std::array<bool, 3>{false, false, false}));
@@ -16,9 +16,9 @@ TEST_F(ModelTest, starts_with_screens_off_and_black) {
 TEST_F(ModelTest, turns_on_the_screens_of_the_mask_that_received_display_on) {
     tftRegister(2, 0x07, 0x0037);
     EXPECT_EQ(model.state().screens_on, (std::array<bool, 3>{false, true, false}));
-    tftRegister(kAll, 0x07, 0x0036);
+    tftRegister(ALL, 0x07, 0x0036);
     EXPECT_EQ(model.state().screens_on, (std::array<bool, 3>{false, true, false}));
-    tftRegister(kAll, 0x07, 0x0037);
+    tftRegister(ALL, 0x07, 0x0037);
     EXPECT_EQ(model.state().screens_on, (std::array<bool, 3>{true, true, true}));
 }
 
@@ -34,16 +34,16 @@ TEST_F(ModelTest, needs_both_index_bytes_to_select_a_register) {
 
 TEST_F(ModelTest, turns_screens_off_and_ignores_them_while_panel_control_holds_reset) {
     writeHigh(0x0800, 0x80);
-    tftRegister(kAll, 0x07, 0x0037);
+    tftRegister(ALL, 0x07, 0x0037);
     writeHigh(0x0800, 0x00);
     EXPECT_EQ(model.state().screens_on, (std::array<bool, 3>{false, false, false}));
-    tftRegister(kAll, 0x07, 0x0037);
-    startPixels(kAll);
+    tftRegister(ALL, 0x07, 0x0037);
+    startPixels(ALL);
     write(0x0A0F, 0xFFFF);
     EXPECT_EQ(model.state().screens_on, (std::array<bool, 3>{false, false, false}));
     EXPECT_EQ(pixel(0, 0, 0), 0);
     writeHigh(0x0800, 0x80);
-    tftRegister(kAll, 0x07, 0x0037);
+    tftRegister(ALL, 0x07, 0x0037);
     EXPECT_EQ(model.state().screens_on, (std::array<bool, 3>{true, true, true}));
 }
 
@@ -68,8 +68,8 @@ TEST_F(ModelTest, draws_single_data_words_as_pixels_while_memory_write_is_select
 
 TEST_F(ModelTest, places_pixels_inside_a_window_and_wraps_to_its_top_left) {
     // Columns 24..25, rows 31..32: picture x 20..21, y 30..31.
-    setWindow(kAll, 24, 25, 31, 32);
-    startPixels(kAll);
+    setWindow(ALL, 24, 25, 31, 32);
+    startPixels(ALL);
     burst(0x0A0F, {1, 2, 3, 4, 5});
     for (int screen = 0; screen < SCREEN_COUNT; ++screen) {
         EXPECT_EQ(pixel(screen, 20, 30), 5);
@@ -134,7 +134,7 @@ TEST_F(ModelTest, reaches_no_controller_through_mask_zero) {
 }
 
 TEST_F(ModelTest, returns_a_black_picture_for_a_screen_that_does_not_exist) {
-    startPixels(kAll);
+    startPixels(ALL);
     write(0x0A0F, 0xFFFF);
     EXPECT_EQ(model.picture(3), Picture{});
     EXPECT_EQ(model.picture(-1), Picture{});

@@ -38,35 +38,35 @@ class Font {
 public:
     explicit Font(const char* path)
     {
-        if (FT_Init_FreeType(&library_) != 0) {
-            library_ = nullptr;
+        if (FT_Init_FreeType(&_library) != 0) {
+            _library = nullptr;
             return;
         }
-        if (FT_New_Face(library_, path, 0, &face_) != 0) {
-            face_ = nullptr;
+        if (FT_New_Face(_library, path, 0, &_face) != 0) {
+            _face = nullptr;
             return;
         }
-        sized_ = face_->num_fixed_sizes > 0
-                 && FT_Set_Pixel_Sizes(face_, static_cast<FT_UInt>(face_->available_sizes[0].width),
-                                       static_cast<FT_UInt>(face_->available_sizes[0].height)) == 0;
+        _sized = _face->num_fixed_sizes > 0
+                 && FT_Set_Pixel_Sizes(_face, static_cast<FT_UInt>(_face->available_sizes[0].width),
+                                       static_cast<FT_UInt>(_face->available_sizes[0].height)) == 0;
     }
     ~Font()
     {
-        if (face_)
-            FT_Done_Face(face_);
-        if (library_)
-            FT_Done_FreeType(library_);
+        if (_face)
+            FT_Done_Face(_face);
+        if (_library)
+            FT_Done_FreeType(_library);
     }
     Font(const Font&) = delete;
     Font& operator=(const Font&) = delete;
 
-    bool usable() const { return sized_; }
-    FT_Face face() const { return face_; }
+    bool usable() const { return _sized; }
+    FT_Face face() const { return _face; }
 
 private:
-    FT_Library library_ = nullptr;
-    FT_Face face_ = nullptr;
-    bool sized_ = false;
+    FT_Library _library = nullptr;
+    FT_Face _face = nullptr;
+    bool _sized = false;
 };
 
 // Writes the line's pixels; height is the rows of the cell.

@@ -17,46 +17,46 @@ constexpr uint8_t GARBAGE[8] = {0, 0, 0, 4, 0, 0, 0, 2};
 
 } // namespace
 
-FakeKeylight::FakeKeylight(Answers answers) : answers_(answers) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+FakeKeylight::FakeKeylight(Answers answers) : _answers(answers) {
+    _listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(listener_, 8);
+    bind(_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(_listener, 8);
     socklen_t size = sizeof(address);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
-    if (pipe2(wake_, O_CLOEXEC) != 0) {
-        wake_[0] = wake_[1] = -1;
+    getsockname(_listener, reinterpret_cast<sockaddr*>(&address), &size);
+    _port = ntohs(address.sin_port);
+    if (pipe2(_wake, O_CLOEXEC) != 0) {
+        _wake[0] = _wake[1] = -1;
     }
-    thread_ = std::thread(&FakeKeylight::serve, this);
+    _thread = std::thread(&FakeKeylight::serve, this);
 }
 
 FakeKeylight::~FakeKeylight() {
     const char stop = 's';
-    [[maybe_unused]] const ssize_t woken = write(wake_[1], &stop, 1);
-    thread_.join();
-    close(listener_);
-    close(wake_[0]);
-    close(wake_[1]);
+    [[maybe_unused]] const ssize_t woken = write(_wake[1], &stop, 1);
+    _thread.join();
+    close(_listener);
+    close(_wake[0]);
+    close(_wake[1]);
 }
 
 std::vector<std::vector<uint8_t>> FakeKeylight::connections(size_t count) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    closed_.wait(lock, [&] { return finished_.size() >= count; });
-    return finished_;
+    std::unique_lock<std::mutex> lock(_mutex);
+    _closed.wait(lock, [&] { return _finished.size() >= count; });
+    return _finished;
 }
 
 // One connection at a time is enough for a client that opens one.
 void FakeKeylight::serve() {
     for (;;) {
-        pollfd waiting[2] = {{listener_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        pollfd waiting[2] = {{_listener, POLLIN, 0}, {_wake[0], POLLIN, 0}};
         poll(waiting, 2, -1);
         if (waiting[1].revents) {
             return;
         }
-        const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = accept4(_listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
             serve_connection(fd);
         }
@@ -67,7 +67,7 @@ void FakeKeylight::serve_connection(int fd) {
     std::vector<uint8_t> received;
     size_t answered_up_to = 0; // bytes already scanned for whole frames
     for (;;) {
-        pollfd waiting[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        pollfd waiting[2] = {{fd, POLLIN, 0}, {_wake[0], POLLIN, 0}};
         poll(waiting, 2, -1);
         if (waiting[1].revents) {
             break;
@@ -85,9 +85,9 @@ void FakeKeylight::serve_connection(int fd) {
                 break;
             }
             if (length == 4 && std::memcmp(frame, QUERY_FRAME, sizeof(QUERY_FRAME)) == 0) {
-                if (answers_ == Answers::Queries) {
+                if (_answers == Answers::Queries) {
                     send(fd, QUERY_ANSWER, sizeof(QUERY_ANSWER), MSG_NOSIGNAL);
-                } else if (answers_ == Answers::Garbage) {
+                } else if (_answers == Answers::Garbage) {
                     send(fd, GARBAGE, sizeof(GARBAGE), MSG_NOSIGNAL);
                 }
             }
@@ -95,7 +95,7 @@ void FakeKeylight::serve_connection(int fd) {
         }
     }
     close(fd);
-    std::lock_guard<std::mutex> lock(mutex_);
-    finished_.push_back(received);
-    closed_.notify_all();
+    std::lock_guard<std::mutex> lock(_mutex);
+    _finished.push_back(received);
+    _closed.notify_all();
 }

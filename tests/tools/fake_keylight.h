@@ -17,7 +17,7 @@ public:
     FakeKeylight(const FakeKeylight&) = delete;
     FakeKeylight& operator=(const FakeKeylight&) = delete;
 
-    uint16_t port() const { return port_; }
+    uint16_t port() const { return _port; }
 
     // Waits until `count` connections have been closed by their clients, then returns the
     // bytes each of them sent, in order of acceptance.
@@ -27,12 +27,12 @@ private:
     void serve();
     void serve_connection(int fd);
 
-    Answers answers_;
-    int listener_ = -1;
-    int wake_[2] = {-1, -1};
-    uint16_t port_ = 0;
-    std::mutex mutex_;
-    std::condition_variable closed_;
-    std::vector<std::vector<uint8_t>> finished_;
-    std::thread thread_;
+    Answers _answers;
+    int _listener = -1;
+    int _wake[2] = {-1, -1};
+    uint16_t _port = 0;
+    std::mutex _mutex;
+    std::condition_variable _closed;
+    std::vector<std::vector<uint8_t>> _finished;
+    std::thread _thread;
 };

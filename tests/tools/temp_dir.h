@@ -12,26 +12,26 @@ class TempDir {
 public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "keylightsend-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
+        _path = mkdtemp(pattern.data());
     }
     ~TempDir() {
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(_path, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
     // Writes bytes into a file of that name and returns its path.
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-        const std::string file = (path_ / name).string();
+        const std::string file = (_path / name).string();
         std::ofstream out(file, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return file;
     }
-    std::string path(const std::string& name) const { return (path_ / name).string(); }
+    std::string path(const std::string& name) const { return (_path / name).string(); }
 
 private:
-    std::filesystem::path path_;
+    std::filesystem::path _path;
 };
 
 // A 24-bit BMP file of width x height pixels, every pixel blue, green, red.
