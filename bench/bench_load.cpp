@@ -40,7 +40,9 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 [[noreturn]] void fail(const std::string& why) {
     std::fprintf(stderr, "bench_load: %s\n", why.c_str());
@@ -50,12 +52,14 @@ void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 // ---- records, in network order as a client sends them --------------------------------------
 
 void putWord(std::string& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += static_cast<char>((value >> shift) & 0xFF);
 }
 
 std::string frame(const std::vector<uint32_t>& words, const std::string& tail = {}) {
     std::string record;
-    for (uint32_t word : words) putWord(record, word);
+    for (uint32_t word : words)
+        putWord(record, word);
     record += tail;
     std::string out;
     putWord(out, static_cast<uint32_t>(record.size()));
@@ -70,12 +74,15 @@ std::string buttonLed(int id, int state) {
     return frame({17, static_cast<uint32_t>(id), static_cast<uint32_t>(state), 0});
 }
 
-std::string query() { return frame({12}); }
+std::string query() {
+    return frame({12});
+}
 
 std::string textLine(int screen, int line, const std::string& text) {
     std::string tail = text;
     tail += '\0';
-    while (tail.size() % 4 != 0) tail += '\0';
+    while (tail.size() % 4 != 0)
+        tail += '\0';
     return frame({15, static_cast<uint32_t>(screen), static_cast<uint32_t>(line), 0,
                   static_cast<uint32_t>(text.size() + 1)},
                  tail);
@@ -99,7 +106,8 @@ int connectTo(int port) {
 bool sendAll(int fd, const std::string& bytes) {
     for (size_t at = 0; at < bytes.size();) {
         const ssize_t n = send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
-        if (n <= 0) return false;
+        if (n <= 0)
+            return false;
         at += static_cast<size_t>(n);
     }
     return true;
@@ -110,10 +118,13 @@ size_t sendUntil(int fd, const std::string& bytes, Clock::time_point deadline) {
     size_t at = 0;
     while (at < bytes.size() && Clock::now() < deadline) {
         pollfd watch{fd, POLLOUT, 0};
-        if (poll(&watch, 1, 20) <= 0) continue;
-        const ssize_t n = send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (poll(&watch, 1, 20) <= 0)
+            continue;
+        const ssize_t n =
+            send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n <= 0) {
-            if (errno == EAGAIN) continue;
+            if (errno == EAGAIN)
+                continue;
             break;
         }
         at += static_cast<size_t>(n);
@@ -135,11 +146,13 @@ int freePort() {
 
 std::string httpGet(int port, const std::string& path) {
     const int fd = connectTo(port);
-    if (fd < 0) return {};
+    if (fd < 0)
+        return {};
     sendAll(fd, "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
     std::string answer;
     char buffer[4096];
-    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<size_t>(n));
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, static_cast<size_t>(n));
     close(fd);
     return answer;
 }
@@ -153,7 +166,8 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& outputPath)
         dup2(out, STDOUT_FILENO);
         dup2(out, STDERR_FILENO);
         std::vector<char*> args;
-        for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
@@ -178,27 +192,34 @@ class Board {
 public:
     Board() {
         char name[] = "/tmp/bench-load-XXXXXX";
-        if (mkdtemp(name) == nullptr) fail("no temporary folder");
+        if (mkdtemp(name) == nullptr)
+            fail("no temporary folder");
         root = name;
-        for (const char* dir : {"/etc", "/etc/tesserax", "/opt", "/opt/tesserax", "/opt/tesserax/fonts"}) {
+        for (const char* dir :
+             {"/etc", "/etc/tesserax", "/opt", "/opt/tesserax", "/opt/tesserax/fonts"}) {
             mkdir((root + dir).c_str(), 0755);
         }
-        symlink(PANEL_X11_FONT_DIR "/8x13.pcf.gz", (root + "/opt/tesserax/fonts/8x13.pcf.gz").c_str());
+        symlink(PANEL_X11_FONT_DIR "/8x13.pcf.gz",
+                (root + "/opt/tesserax/fonts/8x13.pcf.gz").c_str());
         std::ofstream(root + "/etc/tesserax/launcher.cfg") << "[font]\nwidth=8\nheight=13\n";
 
         daemon = spawn({PANELSIM, root, "--http", "127.0.0.1:0"}, root + "/panelsim.log");
         const std::string ready = "panelsim: ready http://127.0.0.1:";
-        for (int i = 0; i < 400 && readFile(root + "/panelsim.log").find(ready) == std::string::npos; ++i) sleepMs(25);
+        for (int i = 0;
+             i < 400 && readFile(root + "/panelsim.log").find(ready) == std::string::npos; ++i)
+            sleepMs(25);
         const std::string log = readFile(root + "/panelsim.log");
         const size_t at = log.find(ready);
-        if (at == std::string::npos) fail("panelsim did not get ready");
+        if (at == std::string::npos)
+            fail("panelsim did not get ready");
         httpPort = std::atoi(log.c_str() + at + ready.size());
 
         const pid_t prime = spawn({PANELSIM_RUN, root, PANELPRIME}, root + "/panelprime.log");
         waitpid(prime, nullptr, 0);
 
         port = freePort();
-        keylight = spawn({PANELSIM_RUN, root, KEYLIGHT, "map", "127.0.0.1", std::to_string(port)}, "/dev/null");
+        keylight = spawn({PANELSIM_RUN, root, KEYLIGHT, "map", "127.0.0.1", std::to_string(port)},
+                         "/dev/null");
         for (int i = 0; i < 400; ++i) {
             const int fd = connectTo(port);
             if (fd >= 0) {
@@ -226,7 +247,8 @@ public:
     // Waits until the board has executed count accesses; false after 120 s.
     bool waitForAccesses(long count) const {
         for (const auto start = Clock::now(); secondsSince(start) < 120; sleepMs(5)) {
-            if (accesses() >= count) return true;
+            if (accesses() >= count)
+                return true;
         }
         return false;
     }
@@ -250,7 +272,8 @@ public:
     long keylightResidentKiB() const {
         std::ifstream status("/proc/" + std::to_string(keylight) + "/status");
         for (std::string line; std::getline(status, line);) {
-            if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+            if (line.rfind("VmRSS:", 0) == 0)
+                return std::atol(line.c_str() + 6);
         }
         return -1;
     }
@@ -261,7 +284,8 @@ public:
         // The fields after the command name, which is in parentheses and may hold spaces.
         std::istringstream fields(stat.substr(stat.rfind(')') + 2));
         std::string field;
-        for (int i = 3; i < 14; ++i) fields >> field;
+        for (int i = 3; i < 14; ++i)
+            fields >> field;
         unsigned long long user = 0;
         unsigned long long system = 0;
         fields >> user >> system;
@@ -278,7 +302,9 @@ public:
 // New lines of ROOT/trace.log as they come.
 class TraceTail {
 public:
-    explicit TraceTail(const std::string& path) : _fd(open(path.c_str(), O_RDONLY)) { lseek(_fd, 0, SEEK_END); }
+    explicit TraceTail(const std::string& path) : _fd(open(path.c_str(), O_RDONLY)) {
+        lseek(_fd, 0, SEEK_END);
+    }
     ~TraceTail() { close(_fd); }
 
     // Waits (at most 30 s) until a line ending in suffix appears.
@@ -292,7 +318,8 @@ public:
             }
             _pending.append(buffer, static_cast<size_t>(n));
             size_t begin = 0;
-            for (size_t end; (end = _pending.find('\n', begin)) != std::string::npos; begin = end + 1) {
+            for (size_t end; (end = _pending.find('\n', begin)) != std::string::npos;
+                 begin = end + 1) {
                 if (end - begin >= suffix.size() &&
                     _pending.compare(end - suffix.size(), suffix.size(), suffix) == 0) {
                     _pending.erase(0, end + 1);
@@ -316,7 +343,8 @@ private:
 double messagesPerSecond(const Board& board, int clients, int total, double accessesPerMessage) {
     const int each = total / clients;
     std::string batch;
-    for (int i = 0; i < each; ++i) batch += statusIndicator(i % 30, i % 2);
+    for (int i = 0; i < each; ++i)
+        batch += statusIndicator(i % 30, i % 2);
     board.waitUntilIdle();
     const long before = board.accesses();
     const auto start = Clock::now();
@@ -328,9 +356,11 @@ double messagesPerSecond(const Board& board, int clients, int total, double acce
             close(fd);
         });
     }
-    for (std::thread& thread : threads) thread.join();
+    for (std::thread& thread : threads)
+        thread.join();
     const long expected = before + static_cast<long>(accessesPerMessage * each * clients + 0.5);
-    if (!board.waitForAccesses(expected)) fail("messages missing on the board");
+    if (!board.waitForAccesses(expected))
+        fail("messages missing on the board");
     return each * clients / secondsSince(start);
 }
 
@@ -339,7 +369,8 @@ double accessesPerStatusMessage(const Board& board) {
     const long before = board.accesses();
     const int fd = connectTo(board.port);
     std::string batch;
-    for (int i = 0; i < 100; ++i) batch += statusIndicator(i % 30, i % 2);
+    for (int i = 0; i < 100; ++i)
+        batch += statusIndicator(i % 30, i % 2);
     sendAll(fd, batch);
     close(fd);
     board.waitUntilIdle();
@@ -351,10 +382,12 @@ class TextFlood {
 public:
     explicit TextFlood(int port) : _fd(connectTo(port)) {
         std::string chunk;
-        for (int i = 0; i < 200; ++i) chunk += textLine(i % 3, i % 9, "Flooding line " + std::to_string(i));
+        for (int i = 0; i < 200; ++i)
+            chunk += textLine(i % 3, i % 9, "Flooding line " + std::to_string(i));
         _lines = 200;
         _thread = std::thread([this, chunk] {
-            while (!_stop && sendUntil(_fd, chunk, Clock::now() + std::chrono::seconds(1)) == chunk.size()) {
+            while (!_stop &&
+                   sendUntil(_fd, chunk, Clock::now() + std::chrono::seconds(1)) == chunk.size()) {
                 _sent += _lines;
             }
         });
@@ -362,8 +395,10 @@ public:
     ~TextFlood() { finish(); }
     long finish() {
         _stop = true;
-        if (_thread.joinable()) _thread.join();
-        if (_fd >= 0) close(_fd);
+        if (_thread.joinable())
+            _thread.join();
+        if (_fd >= 0)
+            close(_fd);
         _fd = -1;
         return _sent;
     }
@@ -392,14 +427,18 @@ Delays quietDelays(const Board& board) {
         const bool lit = i % 2 == 0;
         const auto start = Clock::now();
         sendAll(quiet, buttonLed(7, lit ? 1 : 0));
-        if (!trace.waitFor(lit ? " W 0900 6700" : " W 0900 4700")) fail("the quiet LED change never came");
+        if (!trace.waitFor(lit ? " W 0900 6700" : " W 0900 4700"))
+            fail("the quiet LED change never came");
         delays.push_back(secondsSince(start) * 1000);
         sleepMs(40);
     }
     close(quiet);
     flood.finish();
     std::sort(delays.begin(), delays.end());
-    const auto at = [&](double q) { return delays[std::min(delays.size() - 1, static_cast<size_t>(q * static_cast<double>(delays.size())))]; };
+    const auto at = [&](double q) {
+        return delays[std::min(delays.size() - 1,
+                               static_cast<size_t>(q * static_cast<double>(delays.size())))];
+    };
     return {at(0.5), at(0.99), delays.back(), static_cast<int>(delays.size())};
 }
 
@@ -433,7 +472,8 @@ long unreadQueries(const Board& board) {
     const int window = 16 * 1024;  // the peer never reads: its window stays small
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
     std::string chunk;
-    for (int i = 0; i < 4096; ++i) chunk += query();
+    for (int i = 0; i < 4096; ++i)
+        chunk += query();
     size_t sent = 0;
     for (const auto deadline = Clock::now() + FLOOD_TIME; Clock::now() < deadline;) {
         sent += sendUntil(fd, chunk, deadline);
@@ -463,7 +503,8 @@ Churn connectMessageClose(const Board& board) {
     while (secondsSince(start) < 3) {
         const auto begin = Clock::now();
         const int fd = connectTo(board.port);
-        if (fd < 0) fail("connection refused");
+        if (fd < 0)
+            fail("connection refused");
         sendAll(fd, message);
         close(fd);
         slowest = std::max(slowest, secondsSince(begin) * 1000);
@@ -482,13 +523,15 @@ Churn burstOf500(const Board& board) {
     for (int i = 0; i < 500; ++i) {
         const auto begin = Clock::now();
         const int fd = connectTo(board.port);
-        if (fd < 0) fail("connection refused in the burst");
+        if (fd < 0)
+            fail("connection refused in the burst");
         sendAll(fd, message);
         fds.push_back(fd);
         slowest = std::max(slowest, secondsSince(begin) * 1000);
     }
     const double rate = 500 / secondsSince(start);
-    for (int fd : fds) close(fd);
+    for (int fd : fds)
+        close(fd);
     return {rate, slowest};
 }
 
@@ -503,13 +546,16 @@ struct Starved {
 Starved outOfDescriptors(const Board& board) {
     board.waitUntilIdle();
     rlimit old{};
-    if (prlimit(board.keylight, RLIMIT_NOFILE, nullptr, &old) != 0) fail("cannot read keylight's descriptor limit");
+    if (prlimit(board.keylight, RLIMIT_NOFILE, nullptr, &old) != 0)
+        fail("cannot read keylight's descriptor limit");
     const rlimit low{128, old.rlim_max};
-    if (prlimit(board.keylight, RLIMIT_NOFILE, &low, nullptr) != 0) fail("cannot lower keylight's descriptor limit");
+    if (prlimit(board.keylight, RLIMIT_NOFILE, &low, nullptr) != 0)
+        fail("cannot lower keylight's descriptor limit");
     std::vector<int> fds;
     for (int i = 0; i < 190; ++i) {
         const int fd = connectTo(board.port);
-        if (fd < 0) fail("connection refused while keylight is out of descriptors");
+        if (fd < 0)
+            fail("connection refused while keylight is out of descriptors");
         fds.push_back(fd);
     }
     sleepMs(500);
@@ -517,13 +563,16 @@ Starved outOfDescriptors(const Board& board) {
     const auto start = Clock::now();
     sleepMs(3000);
     const Starved starved{board.keylightCpuSeconds() - cpuBefore, secondsSince(start), false};
-    for (int fd : fds) close(fd);
+    for (int fd : fds)
+        close(fd);
     prlimit(board.keylight, RLIMIT_NOFILE, &old, nullptr);
 
     const long before = board.accesses();
     const int fd = connectTo(board.port);
-    const bool served = fd >= 0 && sendAll(fd, statusIndicator(5, 1)) && board.waitForAccesses(before + 1);
-    if (fd >= 0) close(fd);
+    const bool served =
+        fd >= 0 && sendAll(fd, statusIndicator(5, 1)) && board.waitForAccesses(before + 1);
+    if (fd >= 0)
+        close(fd);
     return {starved.cpuSeconds, starved.wallSeconds, served};
 }
 
@@ -533,38 +582,52 @@ int main() {
     signal(SIGPIPE, SIG_IGN);
     Board board;
     const double perMessage = accessesPerStatusMessage(board);
-    if (perMessage <= 0) fail("status messages do not reach the board");
+    if (perMessage <= 0)
+        fail("status messages do not reach the board");
 
     std::printf("| case | measured |\n|---|---|\n");
     std::fflush(stdout);
     for (int clients : {1, 8, 50}) {
-        std::printf("| sustained status indicator messages, %d client%s | %.0f messages/s |\n", clients,
-                    clients == 1 ? "" : "s", messagesPerSecond(board, clients, 40000, perMessage));
+        std::printf("| sustained status indicator messages, %d client%s | %.0f messages/s |\n",
+                    clients, clients == 1 ? "" : "s",
+                    messagesPerSecond(board, clients, 40000, perMessage));
         std::fflush(stdout);
     }
     const Delays delays = quietDelays(board);
-    std::printf("| quiet client's LED change while another floods text lines (%d changes) | p50 %.1f ms, p99 %.1f ms, max %.1f ms |\n",
-                delays.samples, delays.p50Ms, delays.p99Ms, delays.maxMs);
+    std::printf(
+        "| quiet client's LED change while another floods text lines (%d changes) | p50 %.1f ms, "
+        "p99 %.1f ms, max %.1f ms |\n",
+        delays.samples, delays.p50Ms, delays.p99Ms, delays.maxMs);
     std::fflush(stdout);
 
     const Memory queries = memoryAround(board, [&] { return unreadQueries(board); });
-    std::printf("| queries for 8 s, answers never read (%ld queries sent) | resident %ld KiB before, %ld KiB peak, %ld KiB after |\n",
-                queries.messages, queries.beforeKiB, queries.peakKiB, queries.afterKiB);
+    std::printf(
+        "| queries for 8 s, answers never read (%ld queries sent) | resident %ld KiB before, %ld "
+        "KiB peak, %ld KiB after |\n",
+        queries.messages, queries.beforeKiB, queries.peakKiB, queries.afterKiB);
     std::fflush(stdout);
     const Memory lines = memoryAround(board, [&] { return textLines(board); });
-    std::printf("| text lines for 8 s as fast as TCP takes them (%ld lines sent) | resident %ld KiB before, %ld KiB peak, %ld KiB after |\n",
-                lines.messages, lines.beforeKiB, lines.peakKiB, lines.afterKiB);
+    std::printf(
+        "| text lines for 8 s as fast as TCP takes them (%ld lines sent) | resident %ld KiB "
+        "before, %ld KiB peak, %ld KiB after |\n",
+        lines.messages, lines.beforeKiB, lines.peakKiB, lines.afterKiB);
     std::fflush(stdout);
 
     const Churn churn = connectMessageClose(board);
-    std::printf("| connect + message + close, one after the other | %.0f per second, slowest %.1f ms |\n",
-                churn.perSecond, churn.slowestMs);
+    std::printf(
+        "| connect + message + close, one after the other | %.0f per second, slowest %.1f ms |\n",
+        churn.perSecond, churn.slowestMs);
     const Churn burst = burstOf500(board);
-    std::printf("| 500 connections opened back to back, one message each, kept open | %.0f per second, slowest connect %.1f ms |\n",
-                burst.perSecond, burst.slowestMs);
+    std::printf(
+        "| 500 connections opened back to back, one message each, kept open | %.0f per second, "
+        "slowest connect %.1f ms |\n",
+        burst.perSecond, burst.slowestMs);
     std::fflush(stdout);
     const Starved starved = outOfDescriptors(board);
-    std::printf("| keylight out of descriptors (soft limit 128, 190 connections waiting) | %.2f s of CPU in %.1f s; a new connection afterwards %s |\n",
-                starved.cpuSeconds, starved.wallSeconds, starved.servedAfter ? "is served" : "is NOT served");
+    std::printf(
+        "| keylight out of descriptors (soft limit 128, 190 connections waiting) | %.2f s of CPU "
+        "in %.1f s; a new connection afterwards %s |\n",
+        starved.cpuSeconds, starved.wallSeconds,
+        starved.servedAfter ? "is served" : "is NOT served");
     return 0;
 }

@@ -18,8 +18,12 @@
 
 namespace {
 
-int accepting_open(const char*, int) { return 3; }
-int accepting_ioctl(int, unsigned long, fpga_request*) { return 0; }
+int accepting_open(const char*, int) {
+    return 3;
+}
+int accepting_ioctl(int, unsigned long, fpga_request*) {
+    return 0;
+}
 const fpga_device_ops accepting_device = {accepting_open, accepting_ioctl};
 
 const std::string font_8x13 = std::string(PANEL_X11_FONT_DIR) + "/8x13.pcf.gz";
@@ -43,8 +47,12 @@ void text_line(benchmark::State& state, glyph_source source) {
     panel_close();
 }
 
-void BM_TextLine_File(benchmark::State& state) { text_line(state, glyph_source::file); }
-void BM_TextLine_Cached(benchmark::State& state) { text_line(state, glyph_source::cached); }
+void BM_TextLine_File(benchmark::State& state) {
+    text_line(state, glyph_source::file);
+}
+void BM_TextLine_Cached(benchmark::State& state) {
+    text_line(state, glyph_source::cached);
+}
 
 void font_load(benchmark::State& state, glyph_source source) {
     open_panel(source);
@@ -54,8 +62,12 @@ void font_load(benchmark::State& state, glyph_source source) {
     panel_close();
 }
 
-void BM_FontLoad_File(benchmark::State& state) { font_load(state, glyph_source::file); }
-void BM_FontLoad_Cached(benchmark::State& state) { font_load(state, glyph_source::cached); }
+void BM_FontLoad_File(benchmark::State& state) {
+    font_load(state, glyph_source::file);
+}
+void BM_FontLoad_Cached(benchmark::State& state) {
+    font_load(state, glyph_source::cached);
+}
 
 // Times every single pause and reports the distribution in microseconds.
 template <typename Pause>
@@ -71,7 +83,8 @@ void pause_distribution(benchmark::State& state, Pause pause) {
     }
     std::sort(samples.begin(), samples.end());
     const auto at = [&](double q) {
-        return samples[std::min(samples.size() - 1, static_cast<size_t>(q * static_cast<double>(samples.size())))];
+        return samples[std::min(samples.size() - 1,
+                                static_cast<size_t>(q * static_cast<double>(samples.size())))];
     };
     state.counters["min_us"] = samples.front();
     state.counters["median_us"] = at(0.5);
@@ -80,7 +93,9 @@ void pause_distribution(benchmark::State& state, Pause pause) {
     state.counters["max_us"] = samples.back();
 }
 
-void BM_LedPause_Library(benchmark::State& state) { pause_distribution(state, led_command_pause); }
+void BM_LedPause_Library(benchmark::State& state) {
+    pause_distribution(state, led_command_pause);
+}
 void BM_LedPause_Usleep50(benchmark::State& state) {
     pause_distribution(state, [] { usleep(50); });
 }

@@ -12,38 +12,33 @@ constexpr int GLYPH_ROWS = 8;
 bool fontsEmboldened = false;
 
 // Latin-1 code of a character, 0 for one that Latin-1 cannot represent.
-unsigned characterCode(QChar character)
-{
+unsigned characterCode(QChar character) {
     return static_cast<unsigned char>(character.toLatin1());
 }
 
-void setPixel(ButtonImageBytes &image, int x, int y)
-{
+void setPixel(ButtonImageBytes& image, int x, int y) {
     const int bit = y * IMAGE_ROW_BYTES * 8 + x;
     image[static_cast<std::size_t>(bit / 8)] |= static_cast<std::uint8_t>(0x80u >> (bit % 8));
 }
 
 // A line of n characters, centred; longer than 6 characters it starts left of the image.
-int centredX(const QString &line)
-{
+int centredX(const QString& line) {
     return (IMAGE_WIDTH - SMALL_ADVANCE * static_cast<int>(line.size())) / 2;
 }
 
 template <std::size_t Rows>
-void emboldenGlyphs(std::array<std::uint8_t, Rows> *font)
-{
+void emboldenGlyphs(std::array<std::uint8_t, Rows>* font) {
     for (int code = 0; code < GLYPH_COUNT; ++code) {
         if (code == '@' || code == 'm')
             continue;
-        for (std::uint8_t &row : font[code])
+        for (std::uint8_t& row : font[code])
             row = static_cast<std::uint8_t>(row | (row << 1));
     }
 }
 
-} // namespace
+}  // namespace
 
-void renderTextImage(ButtonImageBytes &image, const QString &text, int flags)
-{
+void renderTextImage(ButtonImageBytes& image, const QString& text, int flags) {
     const QStringList lines = text.split(QLatin1Char('\n'));
     switch (lines.size()) {
     case 1:
@@ -65,8 +60,7 @@ void renderTextImage(ButtonImageBytes &image, const QString &text, int flags)
         invertImage(image);
 }
 
-void drawTextLine(ButtonImageBytes &image, int x, int y, const QString &text, bool inverted)
-{
+void drawTextLine(ButtonImageBytes& image, int x, int y, const QString& text, bool inverted) {
     for (int i = 0; i < static_cast<int>(text.size()); ++i) {
         const unsigned code = characterCode(text[i]);
         if (code >= GLYPH_COUNT)
@@ -78,8 +72,7 @@ void drawTextLine(ButtonImageBytes &image, int x, int y, const QString &text, bo
     }
 }
 
-void drawPixelRow(ButtonImageBytes &image, int x, int y, int bits)
-{
+void drawPixelRow(ButtonImageBytes& image, int x, int y, int bits) {
     if (static_cast<unsigned>(y) >= IMAGE_HEIGHT || x >= IMAGE_WIDTH)
         return;
     for (int k = 0; k < 8 && x + k < IMAGE_WIDTH; ++k) {
@@ -88,14 +81,12 @@ void drawPixelRow(ButtonImageBytes &image, int x, int y, int bits)
     }
 }
 
-void invertImage(ButtonImageBytes &image)
-{
-    for (std::uint8_t &byte : image)
+void invertImage(ButtonImageBytes& image) {
+    for (std::uint8_t& byte : image)
         byte = static_cast<std::uint8_t>(~byte);
 }
 
-TextStrip renderTextStrip(const QString &text)
-{
+TextStrip renderTextStrip(const QString& text) {
     const int n = static_cast<int>(text.size());
     TextStrip strip;
     strip.rows = GLYPH_ROWS;
@@ -108,13 +99,13 @@ TextStrip renderTextStrip(const QString &text)
         if (code >= GLYPH_COUNT)
             continue;
         for (int r = 0; r < GLYPH_ROWS; ++r)
-            strip.bytes[static_cast<std::size_t>(r * n + i)] = stripFont[code][static_cast<std::size_t>(r)];
+            strip.bytes[static_cast<std::size_t>(r * n + i)] =
+                stripFont[code][static_cast<std::size_t>(r)];
     }
     return strip;
 }
 
-void emboldenFonts()
-{
+void emboldenFonts() {
     if (fontsEmboldened)
         return;
     fontsEmboldened = true;
@@ -122,4 +113,4 @@ void emboldenFonts()
     emboldenGlyphs(tallFont);
 }
 
-} // namespace buttonimage
+}  // namespace buttonimage

@@ -47,31 +47,30 @@ enum TextImageFlag {
 
 // Draws one to three lines (split at line feeds) centred in image, 6 pixels per character;
 // a text of four or more lines draws nothing. The image is not cleared first.
-void renderTextImage(ButtonImageBytes &image, const QString &text, int flags);
+void renderTextImage(ButtonImageBytes& image, const QString& text, int flags);
 
 // Draws text with smallFont, its first cell at (x, y), cells 6 pixels apart. Inverted, each
 // cell is drawn as the complement of its glyph (an 8 x 8 band with the glyph cut out).
-void drawTextLine(ButtonImageBytes &image, int x, int y, const QString &text, bool inverted);
+void drawTextLine(ButtonImageBytes& image, int x, int y, const QString& text, bool inverted);
 
 // Sets the pixels (x + k, y) whose bit 7 - k of bits is set, k = 0 to 7; pixels outside the
 // image are left out.
-void drawPixelRow(ButtonImageBytes &image, int x, int y, int bits);
+void drawPixelRow(ButtonImageBytes& image, int x, int y, int bits);
 
 // Complements all 120 bytes.
-void invertImage(ButtonImageBytes &image);
+void invertImage(ButtonImageBytes& image);
 
 // One line in stripFont: 8 rows of one byte per character, row r of character i at
 // r * characters + i. The caller owns bytes; an empty text has none (size 0).
-struct TextStrip
-{
+struct TextStrip {
     std::unique_ptr<std::uint8_t[]> bytes;
     int size = 0;
     int rows = 0;
 };
-TextStrip renderTextStrip(const QString &text);
+TextStrip renderTextStrip(const QString& text);
 
 // Thickens stripFont and tallFont by one pixel to the left, once per process; the at sign
 // and the lowercase m stay as they are (they would fill in).
 void emboldenFonts();
 
-} // namespace buttonimage
+}  // namespace buttonimage

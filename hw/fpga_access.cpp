@@ -77,9 +77,13 @@ int fpga_write(int fd, uint32_t address, uint16_t* data, uint32_t count) {
     return fpga_access(fd, address, 0, data, count);
 }
 
-int reg_write(uint32_t address, uint16_t value) { return fpga_write(fpga_fd, address, &value, 1); }
+int reg_write(uint32_t address, uint16_t value) {
+    return fpga_write(fpga_fd, address, &value, 1);
+}
 
-uint16_t reg_read(uint32_t address) { return fpga_read(fpga_fd, address); }
+uint16_t reg_read(uint32_t address) {
+    return fpga_read(fpga_fd, address);
+}
 
 int reg_write_high(uint32_t address, uint8_t byte) {
     return reg_write(address, static_cast<uint16_t>(byte << 8));

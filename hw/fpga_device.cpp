@@ -7,7 +7,9 @@
 
 namespace {
 
-int system_open(const char* path, int flags) { return ::open(path, flags); }
+int system_open(const char* path, int flags) {
+    return ::open(path, flags);
+}
 
 int system_ioctl(int fd, unsigned long request, fpga_request* record) {
     return ::ioctl(fd, request, record);
@@ -18,9 +20,13 @@ const fpga_device_ops* current_ops = &system_ops;
 
 }  // namespace
 
-void fpga_set_device_ops(const fpga_device_ops* ops) { current_ops = ops ? ops : &system_ops; }
+void fpga_set_device_ops(const fpga_device_ops* ops) {
+    current_ops = ops ? ops : &system_ops;
+}
 
-int device_open(const char* path, int flags) { return current_ops->open_device(path, flags); }
+int device_open(const char* path, int flags) {
+    return current_ops->open_device(path, flags);
+}
 
 int device_ioctl(int fd, unsigned long request, fpga_request* record) {
     return current_ops->ioctl_device(fd, request, record);

@@ -76,9 +76,13 @@ int led_toggle_indicator(int index, int state) {
     return 0;
 }
 
-int led_toggle_indicators_get() { return reg_read(REG_TOGGLE) & 0xFF; }
+int led_toggle_indicators_get() {
+    return reg_read(REG_TOGGLE) & 0xFF;
+}
 
-int status_bits_get() { return reg_read(REG_STATUS) & 3; }
+int status_bits_get() {
+    return reg_read(REG_STATUS) & 3;
+}
 
 int status_byte_get(uint8_t* out) {
     if (!out) {

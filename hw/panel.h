@@ -18,10 +18,10 @@
 
 // ---- Module state (one set per process) -------------------------------------------------
 
-extern int fpga_fd;                // descriptor of "/dev/fpga-reg", -1 while not open
-extern int ft_ready;               // 1 once panel_open initialised FreeType
-extern int toggle_shadow;          // last value written to the toggle indicator register
-extern uint32_t spi_call_count;    // incremented on every register access; informational
+extern int fpga_fd;              // descriptor of "/dev/fpga-reg", -1 while not open
+extern int ft_ready;             // 1 once panel_open initialised FreeType
+extern int toggle_shadow;        // last value written to the toggle indicator register
+extern uint32_t spi_call_count;  // incremented on every register access; informational
 
 // ---- Device level (explicit descriptor) -------------------------------------------------
 
@@ -43,8 +43,8 @@ uint16_t reg_read(uint32_t address);
 int reg_write_high(uint32_t address, uint8_t byte);
 
 // TFT controller access for the screens in mask.
-int tft_index(int mask, int number);            // index register: number's low byte
-int tft_data(int mask, uint16_t value);         // data register: one 16-bit word
+int tft_index(int mask, int number);                        // index register: number's low byte
+int tft_data(int mask, uint16_t value);                     // data register: one 16-bit word
 int tft_pixels(int mask, uint16_t* words, uint32_t count);  // one burst, count cut to 16 bits
 // Sets one controller register: index 0x00, index number, then the value.
 int tft_register(int mask, int number, uint16_t value);

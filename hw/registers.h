@@ -6,8 +6,8 @@
 
 // ---- FPGA registers ---------------------------------------------------------------------
 
-constexpr uint32_t REG_PANEL_CONTROL = 0x0800;  // high byte: TFT reset/enable and backlight
-constexpr uint32_t REG_LED_COMMAND = 0x0900;    // high byte: kind, on bit, LED index
+constexpr uint32_t REG_PANEL_CONTROL = 0x0800;   // high byte: TFT reset/enable and backlight
+constexpr uint32_t REG_LED_COMMAND = 0x0900;     // high byte: kind, on bit, LED index
 constexpr uint32_t REG_TFT_INDEX_BASE = 0x0A00;  // + 2 * mask: controller index register
 constexpr uint32_t REG_TFT_DATA_BASE = 0x0A01;   // + 2 * mask: controller data register
 constexpr uint32_t REG_STATUS = 0x1000;          // bits 1-0 status inputs, bit 8 status byte bit 4
@@ -15,7 +15,7 @@ constexpr uint32_t REG_STATUS_BYTE = 0x1002;     // low byte: status byte source
 constexpr uint32_t REG_TOGGLE = 0x1003;          // bits 1-0: toggle indicators
 constexpr uint32_t REG_ID_A_HIGH = 0x1004;       // first 32-bit value, high half first
 constexpr uint32_t REG_ID_A_LOW = 0x1005;
-constexpr uint32_t REG_ID_B_HIGH = 0x1006;       // second 32-bit value, high half first
+constexpr uint32_t REG_ID_B_HIGH = 0x1006;  // second 32-bit value, high half first
 constexpr uint32_t REG_ID_B_LOW = 0x1007;
 
 // LED command high byte: bits 7-6 kind, bit 5 on, bits 4-0 index.

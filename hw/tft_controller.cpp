@@ -7,10 +7,14 @@
 
 int screen_mask(int screenId) {
     switch (screenId) {
-    case 0: return 1;
-    case 1: return 2;
-    case 2: return 4;
-    case SCREEN_ALL: return SCREEN_MASK_ALL;
+    case 0:
+        return 1;
+    case 1:
+        return 2;
+    case 2:
+        return 4;
+    case SCREEN_ALL:
+        return SCREEN_MASK_ALL;
     default:
         printf("Invalid screen ID %d.\n", screenId);
         return -1;
@@ -19,8 +23,12 @@ int screen_mask(int screenId) {
 
 namespace {
 
-uint32_t index_register(int mask) { return REG_TFT_INDEX_BASE + 2u * static_cast<uint32_t>(mask); }
-uint32_t data_register(int mask) { return REG_TFT_DATA_BASE + 2u * static_cast<uint32_t>(mask); }
+uint32_t index_register(int mask) {
+    return REG_TFT_INDEX_BASE + 2u * static_cast<uint32_t>(mask);
+}
+uint32_t data_register(int mask) {
+    return REG_TFT_DATA_BASE + 2u * static_cast<uint32_t>(mask);
+}
 
 }  // namespace
 
@@ -28,7 +36,9 @@ int tft_index(int mask, int number) {
     return reg_write_high(index_register(mask), static_cast<uint8_t>(number & 0xFF));
 }
 
-int tft_data(int mask, uint16_t value) { return reg_write(data_register(mask), value); }
+int tft_data(int mask, uint16_t value) {
+    return reg_write(data_register(mask), value);
+}
 
 int tft_pixels(int mask, uint16_t* words, uint32_t count) {
     return fpga_write(fpga_fd, data_register(mask), words, count & 0xFFFF);

@@ -22,13 +22,17 @@ constexpr size_t BMP_BITS_AT = 28;
 constexpr uint32_t BMP_INFO_SIZE = 40;
 constexpr long long BMP_MAX_PIXELS = 0xFFFF;  // what one burst count can carry
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 uint32_t le32(const uint8_t* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
-int32_t le32_signed(const uint8_t* p) { return static_cast<int32_t>(le32(p)); }
+int32_t le32_signed(const uint8_t* p) {
+    return static_cast<int32_t>(le32(p));
+}
 
 // Checks what the header promises against the bytes carried: one message and false for the
 // first thing that does not fit.
@@ -42,15 +46,16 @@ bool bmp_geometry_check(const uint8_t* bmp, size_t length, int width, int height
         return false;
     }
     if (static_cast<long long>(width) * height > BMP_MAX_PIXELS) {
-        printf("BMP of %d x %d pixels is larger than the 65535 pixels of one transfer. "
-               "Exiting.\n",
-               width, height);
+        printf(
+            "BMP of %d x %d pixels is larger than the 65535 pixels of one transfer. "
+            "Exiting.\n",
+            width, height);
         return false;
     }
     const unsigned long long offset = le32(bmp + BMP_PIXEL_OFFSET_AT);
     if (offset > length) {
-        printf("BMP pixel data offset %llu lies outside the %llu bytes of data. Exiting.\n",
-               offset, static_cast<unsigned long long>(length));
+        printf("BMP pixel data offset %llu lies outside the %llu bytes of data. Exiting.\n", offset,
+               static_cast<unsigned long long>(length));
         return false;
     }
     if (height == 0) {
@@ -154,7 +159,8 @@ int bmp_decode(const uint8_t* bmp, size_t length, int* width, int* height, uint1
 // overflows; the register gets the low byte of the clamped bound, as for any position.
 void window_image_rows(int mask, int y, int height) {
     const long long top = y;
-    const int first = static_cast<int>(std::max<long long>(top + TFT_FIRST_ROW, TFT_FIRST_ROW) & 0xFF);
+    const int first =
+        static_cast<int>(std::max<long long>(top + TFT_FIRST_ROW, TFT_FIRST_ROW) & 0xFF);
     const int last = static_cast<int>(std::min<long long>(top + height, TFT_LAST_ROW) & 0xFF);
     tft_register(mask, TFT_REG_WINDOW_ROWS, static_cast<uint16_t>((last << 8) | first));
 }

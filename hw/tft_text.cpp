@@ -68,8 +68,8 @@ constexpr byte_pixel_masks pixel_masks;
 
 // One bitmap row at pen_x of a line line_width pixels wide: fg where a bit is set, bg where
 // it is clear (fg = bg ^ colour_flip); pixels outside the line are not drawn.
-void draw_glyph_row(uint16_t* out, int line_width, int pen_x, uint32_t bits, int count,
-                    uint16_t bg, uint16_t colour_flip) {
+void draw_glyph_row(uint16_t* out, int line_width, int pen_x, uint32_t bits, int count, uint16_t bg,
+                    uint16_t colour_flip) {
     for (int k = 0; 8 * k < count; ++k) {
         const int x0 = pen_x + 8 * k;
         const uint16_t* masks = pixel_masks.of[(bits >> (24 - 8 * k)) & 0xFF];
@@ -193,7 +193,6 @@ void tft_sub_text_line(int screenId, int lineId, int offset, const char* text, i
     if (mask < 0) {
         return;
     }
-    sub_text_line_write(mask, lineId, offset, numChars, rgb24_to_565(fg),
-                        rgb24_to_565(bg), text);
+    sub_text_line_write(mask, lineId, offset, numChars, rgb24_to_565(fg), rgb24_to_565(bg), text);
     tft_full_window();
 }

@@ -4,8 +4,7 @@
 
 namespace keylight {
 
-BlackoutScreenTask::BlackoutScreenTask(int screenId)
-    : _screen_id(screenId) {}
+BlackoutScreenTask::BlackoutScreenTask(int screenId) : _screen_id(screenId) {}
 
 void BlackoutScreenTask::execute() {
     tft_blackout(_screen_id);

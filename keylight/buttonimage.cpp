@@ -16,6 +16,8 @@ bool ButtonImage::fill(const uint8_t* data, int size) {
     return true;
 }
 
-const ButtonImage::Bytes& ButtonImage::bytes() const { return _bytes; }
+const ButtonImage::Bytes& ButtonImage::bytes() const {
+    return _bytes;
+}
 
 }  // namespace keylight

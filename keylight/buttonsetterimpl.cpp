@@ -86,16 +86,18 @@ bool ButtonSetterImpl::setButtons(const ButtonMap& buttons) {
     return true;
 }
 
-void ButtonSetterImpl::setFPGA(FPGA* fpga) { _fpga = fpga; }
+void ButtonSetterImpl::setFPGA(FPGA* fpga) {
+    _fpga = fpga;
+}
 
 void ButtonSetterImpl::process_messages(std::vector<QByteArray>& messages, QTcpSocket* socket,
                                         int tag) {
     for (QByteArray& message : messages) {
         message.detach();
         if (static_cast<size_t>(message.size()) < OPCODE_SIZE) {
-            qCritical().noquote() << QStringLiteral(
-                "keylight: refused message of %1 bytes: too short for an opcode")
-                                         .arg(message.size());
+            qCritical().noquote()
+                << QStringLiteral("keylight: refused message of %1 bytes: too short for an opcode")
+                       .arg(message.size());
             continue;
         }
         dispatch(message, socket, tag);
@@ -242,7 +244,9 @@ void ButtonSetterImpl::handleSetLEDToggleIndicator(QByteArray& message) {
     }
 }
 
-void ButtonSetterImpl::reconfig() { _level_file.read(_levels, _fpga); }
+void ButtonSetterImpl::reconfig() {
+    _level_file.read(_levels, _fpga);
+}
 
 void ButtonSetterImpl::setLEDState(int id, int state, int time) {
     if (id == ALL_BUTTONS) {

@@ -39,8 +39,7 @@ public:
     // that is shorter than 4 bytes or than its record, whose text or image length claims more
     // bytes than it carries, or whose text lacks its zero byte is refused with one log line
     // naming opcode and size; the next message is processed.
-    void process_messages(std::vector<QByteArray>& messages, QTcpSocket* socket,
-                          int tag) override;
+    void process_messages(std::vector<QByteArray>& messages, QTcpSocket* socket, int tag) override;
 
     // Reads the level file again and posts the screen level once per "scr" line.
     void reconfig();

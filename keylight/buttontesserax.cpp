@@ -6,6 +6,8 @@ namespace keylight {
 
 Button_TesseraX::Button_TesseraX(int id, FPGA* fpga) : Button(id, fpga) {}
 
-void Button_TesseraX::setLEDState(int state) { fpga()->setLEDButtonState(id(), state); }
+void Button_TesseraX::setLEDState(int state) {
+    fpga()->setLEDButtonState(id(), state);
+}
 
 }  // namespace keylight

@@ -54,9 +54,13 @@ ClientKeylight::~ClientKeylight() {
     }
 }
 
-int ClientKeylight::descriptor() const { return _descriptor; }
+int ClientKeylight::descriptor() const {
+    return _descriptor;
+}
 
-int ClientKeylight::tag() const { return _tag; }
+int ClientKeylight::tag() const {
+    return _tag;
+}
 
 void ClientKeylight::clientData() {
     if (_socket == nullptr) {

@@ -36,8 +36,7 @@ public:
     // the object inert. The object deletes itself once its connection has ended. The work
     // the connection's messages cause is posted as its own through fpga, whose queue holds
     // the connection back when full; without an FPGA object nothing does.
-    ClientKeylight(QObject* parent, QTcpSocket* socket, ButtonSetter* setter,
-                   FPGA* fpga = nullptr);
+    ClientKeylight(QObject* parent, QTcpSocket* socket, ButtonSetter* setter, FPGA* fpga = nullptr);
     ~ClientKeylight() override;
 
     int descriptor() const;
@@ -66,7 +65,7 @@ private:
     FPGA* _fpga;
     int _descriptor = -1;
     int _tag;
-    bool _held = false;      // frames wait in the socket until resumeReading()
+    bool _held = false;       // frames wait in the socket until resumeReading()
     bool _peer_gone = false;  // disconnected; released once the buffered frames are delivered
 };
 

@@ -51,13 +51,16 @@ Connector::Connector(const QString& address, quint16 port, ButtonSetter* setter,
     connect(&_accept_retry, &QTimer::timeout, this, &Connector::resumeAccepting);
 }
 
-Connector::~Connector() { qDeleteAll(std::exchange(_clients, {})); }
+Connector::~Connector() {
+    qDeleteAll(std::exchange(_clients, {}));
+}
 
 bool Connector::listen() {
     if (tryListen()) {
         return true;
     }
-    qWarning().noquote() << QStringLiteral("keylight: cannot listen on %1 port %2: %3; trying again every 2 s")
+    qWarning().noquote() << QStringLiteral(
+                                "keylight: cannot listen on %1 port %2: %3; trying again every 2 s")
                                 .arg(addressText())
                                 .arg(_port)
                                 .arg(_server.errorString());
@@ -82,8 +85,9 @@ bool Connector::tryListen() {
     _server.pauseAccepting();
     _incoming = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
     connect(_incoming.get(), &QSocketNotifier::activated, this, &Connector::newClient);
-    qInfo().noquote()
-        << QStringLiteral("keylight: listening on %1 port %2").arg(addressText()).arg(_server.serverPort());
+    qInfo().noquote() << QStringLiteral("keylight: listening on %1 port %2")
+                             .arg(addressText())
+                             .arg(_server.serverPort());
     return true;
 }
 
@@ -93,7 +97,9 @@ void Connector::retryListen() {
     }
 }
 
-quint16 Connector::serverPort() const { return _server.serverPort(); }
+quint16 Connector::serverPort() const {
+    return _server.serverPort();
+}
 
 QString Connector::addressText() const {
     return _address.isEmpty() ? QStringLiteral("every local address") : _address;
@@ -134,8 +140,9 @@ void Connector::newClient() {
 void Connector::pauseAccepting(int error) {
     _incoming->setEnabled(false);
     if (!_accept_failing) {
-        qWarning().noquote() << QStringLiteral("keylight: cannot accept connections: %1; trying again every 250 ms")
-                                    .arg(QString::fromLocal8Bit(std::strerror(error)));
+        qWarning().noquote()
+            << QStringLiteral("keylight: cannot accept connections: %1; trying again every 250 ms")
+                   .arg(QString::fromLocal8Bit(std::strerror(error)));
         _accept_failing = true;
     }
     _accept_retry.start();

@@ -51,31 +51,40 @@ void reportClosedDevice(int error) {
     const char* const device = "/dev/fpga-reg";
     if (error == ENOENT) {
         qCritical().noquote() << QStringLiteral(
-            "keylight: register device \"%1\" is missing, nothing reaches the panel: load the "
-            "FPGA driver, then systemctl restart panelprime keylight").arg(device);
+                                     "keylight: register device \"%1\" is missing, nothing reaches "
+                                     "the panel: load the "
+                                     "FPGA driver, then systemctl restart panelprime keylight")
+                                     .arg(device);
     } else if (error == EACCES || error == EPERM) {
-        qCritical().noquote() << QStringLiteral(
-            "keylight: no read-write access to register device \"%1\" (%2): it must be "
-            "read-write for group \"%3\" (udevadm trigger applies the package's device rule), "
-            "then systemctl restart panelprime keylight")
-            .arg(device, QString::fromLocal8Bit(strerror(error)), processGroup());
+        qCritical().noquote()
+            << QStringLiteral(
+                   "keylight: no read-write access to register device \"%1\" (%2): it must be "
+                   "read-write for group \"%3\" (udevadm trigger applies the package's device "
+                   "rule), "
+                   "then systemctl restart panelprime keylight")
+                   .arg(device, QString::fromLocal8Bit(strerror(error)), processGroup());
     } else {
         qCritical().noquote() << QStringLiteral(
-            "keylight: register device \"%1\" cannot be opened (%2), nothing reaches the panel")
-            .arg(device, QString::fromLocal8Bit(strerror(error)));
+                                     "keylight: register device \"%1\" cannot be opened (%2), "
+                                     "nothing reaches the panel")
+                                     .arg(device, QString::fromLocal8Bit(strerror(error)));
     }
 }
 
 // Why a settings file could not be read, and what to do about it.
 void reportUnreadableSettings(const QString& path, QSettings::Status status) {
     if (status == QSettings::FormatError) {
-        qCritical().noquote() << QStringLiteral(
-            "keylight: settings file \"%1\" is not an INI file: correct it, for example "
-            "[font] with width=8 and height=13").arg(path);
+        qCritical().noquote()
+            << QStringLiteral(
+                   "keylight: settings file \"%1\" is not an INI file: correct it, for example "
+                   "[font] with width=8 and height=13")
+                   .arg(path);
     } else {
-        qCritical().noquote() << QStringLiteral(
-            "keylight: settings file \"%1\" cannot be read: make it readable for keylight's "
-            "user (chmod 644)").arg(path);
+        qCritical().noquote()
+            << QStringLiteral(
+                   "keylight: settings file \"%1\" cannot be read: make it readable for keylight's "
+                   "user (chmod 644)")
+                   .arg(path);
     }
 }
 
@@ -99,8 +108,7 @@ FPGA::FPGA(const QString& settings_path, const QString& font_dir)
     // change after the first would go unseen.
     connect(&watcher, &QFileSystemWatcher::fileChanged, this, &FPGA::watchSettingsAgain);
     connect(&watcher, &QFileSystemWatcher::fileChanged, this, &FPGA::check_font_settings);
-    connect(&watcher, &QFileSystemWatcher::directoryChanged, this,
-            &FPGA::settingsDirectoryChanged);
+    connect(&watcher, &QFileSystemWatcher::directoryChanged, this, &FPGA::settingsDirectoryChanged);
 
     worker = std::make_unique<WorkerThread>(queue, lock);
     worker->start();
@@ -150,16 +158,18 @@ void FPGA::blackoutScreen(int screenId) {
 }
 
 void FPGA::drawTFTImage(int screenId, int x, int y, const uint8_t* bmp, size_t length) {
-    post(std::make_unique<DrawTFTImageTask>(screenId, x, y,
-                                            std::vector<uint8_t>(bmp, bmp + length)),
-         sizeof(DrawTFTImageTask) + length);
+    post(
+        std::make_unique<DrawTFTImageTask>(screenId, x, y, std::vector<uint8_t>(bmp, bmp + length)),
+        sizeof(DrawTFTImageTask) + length);
 }
 
 void FPGA::setTFTIntensity(int percent) {
     post(std::make_unique<SetTFTIntensityTask>(percent), sizeof(SetTFTIntensityTask));
 }
 
-bool FPGA::acceptsWorkFrom(int tag) { return queue.accepts(tag); }
+bool FPGA::acceptsWorkFrom(int tag) {
+    return queue.accepts(tag);
+}
 
 FPGA::Poster::Poster(FPGA* fpga, int tag) : _fpga(fpga), _previous(TaskQueue::PANEL_POSTER) {
     if (_fpga != nullptr) {
@@ -187,9 +197,11 @@ void FPGA::check_font_settings(const QString& path) {
     }
     // QSettings reads a missing file as an empty one: no font, and text lines stay blank.
     if (!QFileInfo::exists(path)) {
-        qCritical().noquote() << QStringLiteral(
-            "keylight: settings file \"%1\" is missing, text lines stay blank: write [font] "
-            "with width=8 and height=13 into it").arg(path);
+        qCritical().noquote()
+            << QStringLiteral(
+                   "keylight: settings file \"%1\" is missing, text lines stay blank: write [font] "
+                   "with width=8 and height=13 into it")
+                   .arg(path);
     }
     settings.beginGroup(QStringLiteral("font"));
     const int width = settings.value(QStringLiteral("width"), 0).toInt();
@@ -201,7 +213,8 @@ void FPGA::check_font_settings(const QString& path) {
     // size changes.
     fontWidth = width;
     fontHeight = height;
-    const QString fontPath = QStringLiteral("%1/%2x%3.pcf.gz").arg(_font_dir).arg(width).arg(height);
+    const QString fontPath =
+        QStringLiteral("%1/%2x%3.pcf.gz").arg(_font_dir).arg(width).arg(height);
 
     // Waits for the task the worker is executing, so no line is drawn with half a face.
     QMutexLocker locker(&lock);
@@ -212,10 +225,14 @@ void FPGA::check_font_settings(const QString& path) {
     } else {
         qDebug() << "Error loading font '" << fontPath << "' from configuration file.";
         if (!QFileInfo::exists(fontPath)) {
-            qCritical().noquote() << QStringLiteral(
-                "keylight: no font file \"%1\" for [font] width=%2 height=%3 of \"%4\": set "
-                "a size that has a file in \"%5\"").arg(fontPath).arg(width).arg(height)
-                .arg(path, _font_dir);
+            qCritical().noquote()
+                << QStringLiteral(
+                       "keylight: no font file \"%1\" for [font] width=%2 height=%3 of \"%4\": set "
+                       "a size that has a file in \"%5\"")
+                       .arg(fontPath)
+                       .arg(width)
+                       .arg(height)
+                       .arg(path, _font_dir);
         }
     }
 }

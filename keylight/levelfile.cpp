@@ -40,9 +40,10 @@ void LevelFile::read(ButtonLevels& levels, FPGA* fpga) const {
     FILE* file = fopen(QFile::encodeName(_path).constData(), "r");
     if (file == nullptr) {
         qCritical().noquote() << QStringLiteral(
-            "keylight: level file \"%1\" cannot be read (%2), the screen intensity stays as it "
-            "is: it takes the lines \"led N\", \"lcd N\" and \"scr N\"")
-            .arg(_path, QString::fromLocal8Bit(strerror(errno)));
+                                     "keylight: level file \"%1\" cannot be read (%2), the screen "
+                                     "intensity stays as it "
+                                     "is: it takes the lines \"led N\", \"lcd N\" and \"scr N\"")
+                                     .arg(_path, QString::fromLocal8Bit(strerror(errno)));
         return;
     }
     char line[LINE_BUFFER];

@@ -10,8 +10,9 @@ int main(int argc, char** argv) {
     // Standard output goes to the journal through a pipe: every line as soon as it is written.
     setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
-        std::puts("usage: keylight MAPFILE [ADDRESS [PORT]]  (empty ADDRESS: every local address;"
-                  " PORT default 3003)");
+        std::puts(
+            "usage: keylight MAPFILE [ADDRESS [PORT]]  (empty ADDRESS: every local address;"
+            " PORT default 3003)");
         return 0;
     }
     QCoreApplication app(argc, argv);

@@ -11,7 +11,9 @@ namespace {
 
 constexpr int BUTTON_COUNT = 24;
 
-bool isKnownPanelType(int type) { return type == 3 || type == 4 || type == 5; }
+bool isKnownPanelType(int type) {
+    return type == 3 || type == 4 || type == 5;
+}
 
 }  // namespace
 

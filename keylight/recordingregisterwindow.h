@@ -11,15 +11,12 @@ namespace keylight {
 
 // Records every store in order instead of touching hardware; for tests and for machines
 // without a mapped window. Safe to store from one thread and read from another.
-class RecordingRegisterWindow : public RegisterWindow
-{
+class RecordingRegisterWindow : public RegisterWindow {
 public:
-    struct Store
-    {
+    struct Store {
         std::uint32_t byteOffset;
         std::uint32_t value;
-        bool operator==(const Store &other) const
-        {
+        bool operator==(const Store& other) const {
             return byteOffset == other.byteOffset && value == other.value;
         }
     };
@@ -37,4 +34,4 @@ private:
     std::vector<Store> _stores;
 };
 
-} // namespace keylight
+}  // namespace keylight

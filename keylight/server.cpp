@@ -29,7 +29,8 @@ bool Server::start(const QStringList& arguments) {
         return false;
     }
     const QString address = arguments.size() > 2 ? arguments.at(2) : QString();
-    const quint16 port = arguments.size() > 3 ? arguments.at(3).toUShort(nullptr, 10) : DEFAULT_PORT;
+    const quint16 port =
+        arguments.size() > 3 ? arguments.at(3).toUShort(nullptr, 10) : DEFAULT_PORT;
 
     PanelMapBuilder builder;
     _buttons = builder.buildMap(_map, &_fpga);
@@ -45,6 +46,8 @@ bool Server::start(const QStringList& arguments) {
     return true;
 }
 
-quint16 Server::listeningPort() const { return _connector ? _connector->serverPort() : 0; }
+quint16 Server::listeningPort() const {
+    return _connector ? _connector->serverPort() : 0;
+}
 
 }  // namespace keylight

@@ -4,8 +4,7 @@
 
 namespace keylight {
 
-SetTFTIntensityTask::SetTFTIntensityTask(int percent)
-    : _percent(percent) {}
+SetTFTIntensityTask::SetTFTIntensityTask(int percent) : _percent(percent) {}
 
 void SetTFTIntensityTask::execute() {
     tft_intensity(_percent);

@@ -14,29 +14,23 @@ constexpr int LINE_LENGTH = 20;
 // The display's command to start again from the first position of line 1.
 const QChar RESTART_FRAME(0x000B);
 
-QString displayLine(const QStringList &lines, int index)
-{
+QString displayLine(const QStringList& lines, int index) {
     const QString line = index < lines.size() ? lines[index] : QString();
     return line.left(LINE_LENGTH).leftJustified(LINE_LENGTH, QLatin1Char(' '));
 }
 
-} // namespace
+}  // namespace
 
-Vacuum::Vacuum(QObject *parent, RegisterWindow *window)
-    : QThread(parent)
-    , _window(window)
-{
+Vacuum::Vacuum(QObject* parent, RegisterWindow* window) : QThread(parent), _window(window) {
     qRegisterMetaType<QString>("QString");
 }
 
-Vacuum::~Vacuum()
-{
+Vacuum::~Vacuum() {
     quit();
     wait();
 }
 
-void Vacuum::run()
-{
+void Vacuum::run() {
     VacuumWriter writer(_window);
     connect(this, &Vacuum::text_signal, &writer, &VacuumWriter::text, Qt::QueuedConnection);
     {
@@ -49,8 +43,7 @@ void Vacuum::run()
     _writer_ready = false;
 }
 
-void Vacuum::showText(int vacuum_index, const QString &text)
-{
+void Vacuum::showText(int vacuum_index, const QString& text) {
     if (!isRunning()) {
         start(QThread::HighestPriority);
         // Until the writer is connected, an emitted text would reach nobody.
@@ -67,4 +60,4 @@ void Vacuum::showText(int vacuum_index, const QString &text)
     emit text_signal(vacuum_index, _text);
 }
 
-} // namespace keylight
+}  // namespace keylight

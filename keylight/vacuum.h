@@ -16,13 +16,12 @@ class RegisterWindow;
 //
 // showText is called from one thread only (the stored frame has no lock), never from the
 // Vacuum thread itself.
-class Vacuum : public QThread
-{
+class Vacuum : public QThread {
     Q_OBJECT
 
 public:
     // window must outlive the Vacuum; it is not owned. Registers QString for queued signals.
-    Vacuum(QObject *parent, RegisterWindow *window);
+    Vacuum(QObject* parent, RegisterWindow* window);
     // Ends the thread's event loop and waits for it; texts not yet written are dropped.
     ~Vacuum() override;
 
@@ -30,7 +29,7 @@ public:
     // padded to 20 characters, on display vacuum_index. A frame equal to the one shown last,
     // on either display, is not written again. The first call starts the thread and waits
     // until its writer is ready.
-    void showText(int vacuum_index, const QString &text);
+    void showText(int vacuum_index, const QString& text);
 
 signals:
     void text_signal(int vacuum_index, QString text);
@@ -39,7 +38,7 @@ protected:
     void run() override;
 
 private:
-    RegisterWindow *_window;
+    RegisterWindow* _window;
     QString _text;
     // Set by the thread once its writer receives the texts. A standard mutex, so that thread
     // checkers see the hand-over of the thread's event dispatcher to the caller.
@@ -48,4 +47,4 @@ private:
     bool _writer_ready = false;
 };
 
-} // namespace keylight
+}  // namespace keylight

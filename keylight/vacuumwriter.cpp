@@ -6,18 +6,12 @@
 
 namespace keylight {
 
-VacuumWriter::VacuumWriter(RegisterWindow *window, QObject *parent)
-    : QThread(parent)
-    , _window(window)
-{
-}
+VacuumWriter::VacuumWriter(RegisterWindow* window, QObject* parent)
+    : QThread(parent), _window(window) {}
 
-void VacuumWriter::run()
-{
-}
+void VacuumWriter::run() {}
 
-void VacuumWriter::text(int vacuum_index, QString text)
-{
+void VacuumWriter::text(int vacuum_index, QString text) {
     const bool firstDisplay = (vacuum_index & 0xFF) == 0;
     for (const QChar character : text) {
         writeCharacter(firstDisplay, static_cast<unsigned char>(character.toLatin1()));
@@ -30,8 +24,7 @@ void VacuumWriter::text(int vacuum_index, QString text)
 
 // The character goes onto the data bits with both strobes idle, the chosen display's strobe
 // is held low for two stores, then released. The other display's strobe stays idle.
-void VacuumWriter::writeCharacter(bool firstDisplay, std::uint32_t code)
-{
+void VacuumWriter::writeCharacter(bool firstDisplay, std::uint32_t code) {
     const std::uint32_t data = firstDisplay ? code : code << 16;
     const std::uint32_t strobing = firstDisplay ? VACUUM_STROBE1_IDLE : VACUUM_STROBE0_IDLE;
     const std::uint32_t idle = VACUUM_STROBE0_IDLE | VACUUM_STROBE1_IDLE;
@@ -41,4 +34,4 @@ void VacuumWriter::writeCharacter(bool firstDisplay, std::uint32_t code)
     _window->store(VACUUM_DATA_REGISTER, data | idle);
 }
 
-} // namespace keylight
+}  // namespace keylight

@@ -18,13 +18,12 @@ constexpr std::uint32_t VACUUM_STROBE1_IDLE = 0x01000000;
 
 // Clocks characters into a vacuum display. Never started as a thread of its own: it lives in
 // the Vacuum thread and receives the texts there.
-class VacuumWriter : public QThread
-{
+class VacuumWriter : public QThread {
     Q_OBJECT
 
 public:
     // window must outlive the writer; it is not owned.
-    explicit VacuumWriter(RegisterWindow *window, QObject *parent = nullptr);
+    explicit VacuumWriter(RegisterWindow* window, QObject* parent = nullptr);
 
 public slots:
     // Writes each character of text to the display chosen by the low 8 bits of vacuum_index
@@ -39,7 +38,7 @@ protected:
 private:
     void writeCharacter(bool firstDisplay, std::uint32_t code);
 
-    RegisterWindow *_window;
+    RegisterWindow* _window;
 };
 
-} // namespace keylight
+}  // namespace keylight

@@ -7,18 +7,16 @@ namespace lampwatch {
 namespace {
 
 // The list as Qt 4's debug stream printed it: ("lampwatch", "2000").
-QString listText(const QStringList& items)
-{
+QString listText(const QStringList& items) {
     QStringList quoted;
     for (const QString& item : items)
         quoted << QLatin1Char('"') + item + QLatin1Char('"');
     return QLatin1Char('(') + quoted.join(QLatin1String(", ")) + QLatin1Char(')');
 }
 
-} // namespace
+}  // namespace
 
-std::optional<int> pollInterval(const QStringList& arguments)
-{
+std::optional<int> pollInterval(const QStringList& arguments) {
     if (arguments.size() != 2)
         return DEFAULT_POLL_INTERVAL_MS;
     bool number = false;
@@ -29,4 +27,4 @@ std::optional<int> pollInterval(const QStringList& arguments)
     return interval < 0 ? DEFAULT_POLL_INTERVAL_MS : interval;
 }
 
-} // namespace lampwatch
+}  // namespace lampwatch

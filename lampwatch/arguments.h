@@ -19,4 +19,4 @@ constexpr const char* USAGE =
 // is no number, or 0: a poll interval of 0 would poll without pause.
 std::optional<int> pollInterval(const QStringList& arguments);
 
-} // namespace lampwatch
+}  // namespace lampwatch

@@ -22,4 +22,4 @@ private:
     QString _line;
 };
 
-} // namespace lampwatch
+}  // namespace lampwatch

@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <optional>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
     const std::optional<int> interval = lampwatch::pollInterval(QCoreApplication::arguments());

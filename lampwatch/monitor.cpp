@@ -18,12 +18,14 @@ constexpr int START_INDICATOR = 1;
 // Status bits with both power supplies plugged in.
 constexpr int BOTH_SUPPLIES = 3;
 
-} // namespace
+}  // namespace
 
 Monitor::Monitor(int interval, StatusSource source, QString settings_path, quint16 port)
-    : _interval(interval), _client(port), _source(std::move(source)),
-      _settings_path(std::move(settings_path)), _port(port)
-{
+    : _interval(interval),
+      _client(port),
+      _source(std::move(source)),
+      _settings_path(std::move(settings_path)),
+      _port(port) {
     _source.open();
     DebugLine() << "Creating Monitor instance...";
     _psu_status = 0;
@@ -38,8 +40,7 @@ Monitor::Monitor(int interval, StatusSource source, QString settings_path, quint
     update();
 }
 
-void Monitor::update()
-{
+void Monitor::update() {
     const int status = _source.read();
     noticeLostConnection();
     if (status == _psu_status) {
@@ -52,8 +53,7 @@ void Monitor::update()
     _psu_status = status;
 }
 
-void Monitor::applyStatus(int status)
-{
+void Monitor::applyStatus(int status) {
     DebugLine() << "PSU status has changed from " << _psu_status << " to " << status;
     int state = 1;
     if (!_redundant) {
@@ -73,8 +73,7 @@ void Monitor::applyStatus(int status)
     sendOwed();
 }
 
-bool Monitor::readRedundant()
-{
+bool Monitor::readRedundant() {
     QSettings settings(_settings_path, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError) {
         DebugLine() << "Error accessing '" << _settings_path << "' for reading";
@@ -83,33 +82,32 @@ bool Monitor::readRedundant()
     return settings.value(QStringLiteral("psu/redundant"), false).toBool();
 }
 
-bool Monitor::send(const QByteArray& record)
-{
+bool Monitor::send(const QByteArray& record) {
     _client.msg(record);
     _link_up = _client.isConnected();
     if (!_link_up) {
         reportOutage(_client.errorString());
     } else if (_outage) {
         _outage = false;
-        qInfo().noquote() << QStringLiteral("lampwatch: keylight on 127.0.0.1 port %1 is back").arg(_port);
+        qInfo().noquote()
+            << QStringLiteral("lampwatch: keylight on 127.0.0.1 port %1 is back").arg(_port);
     }
     return _link_up;
 }
 
-void Monitor::reportOutage(const QString& reason)
-{
+void Monitor::reportOutage(const QString& reason) {
     if (_outage)
         return;
     _outage = true;
-    qWarning().noquote() << QStringLiteral("lampwatch: cannot reach keylight on 127.0.0.1 port %1: %2; "
-                                           "trying again at the next polls")
+    qWarning().noquote() << QStringLiteral(
+                                "lampwatch: cannot reach keylight on 127.0.0.1 port %1: %2; "
+                                "trying again at the next polls")
                                 .arg(_port)
                                 .arg(reason);
 }
 
 // The socket learns of a closed connection while the event loop runs between polls.
-void Monitor::noticeLostConnection()
-{
+void Monitor::noticeLostConnection() {
     if (!_link_up || _client.isConnected())
         return;
     _link_up = false;
@@ -118,8 +116,7 @@ void Monitor::noticeLostConnection()
     _psu_led_owed = _psu_led >= 0;
 }
 
-void Monitor::sendOwed()
-{
+void Monitor::sendOwed() {
     if (_psu_led_owed) {
         _psu_led_owed = !send(keylight::makeSetLEDToggleIndicator(PSU_LED, _psu_led));
         if (_psu_led_owed)
@@ -129,4 +126,4 @@ void Monitor::sendOwed()
         _indicator_owed = !send(keylight::makeSetLEDToggleIndicator(START_INDICATOR, 1));
 }
 
-} // namespace lampwatch
+}  // namespace lampwatch

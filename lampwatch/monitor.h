@@ -57,12 +57,12 @@ private:
 
     StatusSource _source;
     QString _settings_path;
-    quint16 _port;                  // keylight's, for the log
-    int _psu_led = -1;              // last decided PSU LED state, -1 before the first decision
+    quint16 _port;      // keylight's, for the log
+    int _psu_led = -1;  // last decided PSU LED state, -1 before the first decision
     bool _psu_led_owed = false;
-    bool _indicator_owed = false;   // toggle indicator 1 still to be switched on
-    bool _link_up = false;          // the last send went through
-    bool _outage = false;           // keylight found unreachable, and no send went through since
+    bool _indicator_owed = false;  // toggle indicator 1 still to be switched on
+    bool _link_up = false;         // the last send went through
+    bool _outage = false;          // keylight found unreachable, and no send went through since
 };
 
-} // namespace lampwatch
+}  // namespace lampwatch

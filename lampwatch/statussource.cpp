@@ -4,9 +4,8 @@
 
 namespace lampwatch {
 
-StatusSource hardwareStatusSource()
-{
+StatusSource hardwareStatusSource() {
     return StatusSource{[] { panel_open(); }, [] { return status_bits_get(); }};
 }
 
-} // namespace lampwatch
+}  // namespace lampwatch

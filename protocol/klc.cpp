@@ -27,14 +27,15 @@ constexpr int ALL_BUTTONS = -1;
 // What was last sent for one button. The zero state counts as sent: before the first
 // connect an image 0, or an empty text with parameter 0, is taken for a repeat.
 struct CacheEntry {
-    uint8_t _valid;              // the LED values below were sent
-    uint8_t _states[6];          // _state_a[0], _state_b[0], _state_a[1], _state_b[1], _state_a[2], _state_b[2]
+    uint8_t _valid;  // the LED values below were sent
+    uint8_t
+        _states[6];  // _state_a[0], _state_b[0], _state_a[1], _state_b[1], _state_a[2], _state_b[2]
     uint8_t _pad;
     uint32_t _time_a;
     uint32_t _time_b;
     char _text[CACHED_TEXT_BYTES];
     uint32_t _text_param;
-    int32_t _image_id;           // -1: none
+    int32_t _image_id;  // -1: none
     // The last text did not fit `_text`, or what was cached could not be sent: no text or
     // image is a repeat until the next one goes out.
     bool _text_unknown;
@@ -50,8 +51,7 @@ double last_attempt = 0.0;
 CacheEntry cache[CACHED_BUTTONS];
 double (*time_source)() = nullptr;
 
-double time_of_day_ms()
-{
+double time_of_day_ms() {
     timeval now{};
     gettimeofday(&now, nullptr);
     return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_usec) * 0.001;
@@ -59,21 +59,18 @@ double time_of_day_ms()
 
 // printf's %f would write the decimal point of the caller's LC_NUMERIC, a comma in many
 // locales; to_chars writes '.' whatever the locale.
-std::string two_decimals(double value)
-{
+std::string two_decimals(double value) {
     char text[std::numeric_limits<double>::max_exponent10 + 8];
     const std::to_chars_result written =
         std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
     return std::string(text, written.ptr);
 }
 
-double now_ms()
-{
+double now_ms() {
     return time_source != nullptr ? time_source() : time_of_day_ms();
 }
 
-void reset_cache()
-{
+void reset_cache() {
     for (CacheEntry& entry : cache) {
         entry = CacheEntry{};
         entry._image_id = -1;
@@ -81,8 +78,7 @@ void reset_cache()
 }
 
 // A message that could not be sent must not make its repeat look already delivered.
-void forget(CacheEntry& entry)
-{
+void forget(CacheEntry& entry) {
     entry._valid = 0;
     entry._text_unknown = true;
     entry._image_unknown = true;
@@ -92,8 +88,7 @@ int send_record(const std::vector<uint8_t>& record) {
     return klc_send(record.data(), static_cast<int>(record.size()));
 }
 
-bool is_cached(int button_id)
-{
+bool is_cached(int button_id) {
     return button_id >= 0 && button_id < CACHED_BUTTONS;
 }
 
@@ -110,16 +105,14 @@ int send_for_button(int button_id, const std::vector<uint8_t>& record) {
     return sent;
 }
 
-void store_first_phase(CacheEntry& entry, uint8_t a0, uint8_t a1, uint8_t a2)
-{
+void store_first_phase(CacheEntry& entry, uint8_t a0, uint8_t a1, uint8_t a2) {
     entry._valid = 1;
     entry._states[0] = a0;
     entry._states[2] = a1;
     entry._states[4] = a2;
 }
 
-void store_text(CacheEntry& entry, const char* text, uint32_t text_param)
-{
+void store_text(CacheEntry& entry, const char* text, uint32_t text_param) {
     const size_t length = strlen(text);
     entry._text_unknown = length >= CACHED_TEXT_BYTES;
     if (entry._text_unknown)
@@ -131,14 +124,12 @@ void store_text(CacheEntry& entry, const char* text, uint32_t text_param)
     entry._image_unknown = false;
 }
 
-bool is_text_repeat(const CacheEntry& entry, const char* text, uint32_t text_param)
-{
-    return !entry._text_unknown && strlen(text) < CACHED_TEXT_BYTES && strcmp(entry._text, text) == 0 &&
-           entry._text_param == text_param;
+bool is_text_repeat(const CacheEntry& entry, const char* text, uint32_t text_param) {
+    return !entry._text_unknown && strlen(text) < CACHED_TEXT_BYTES &&
+           strcmp(entry._text, text) == 0 && entry._text_param == text_param;
 }
 
-void store_image(CacheEntry& entry, int image_id)
-{
+void store_image(CacheEntry& entry, int image_id) {
     entry._image_id = image_id;
     entry._image_unknown = false;
 }
@@ -155,25 +146,23 @@ Record first_phase_record(int button_id, uint8_t a0, uint8_t a1, uint8_t a2) {
     return record;
 }
 
-int send_option(uint32_t option, uint32_t value)
-{
+int send_option(uint32_t option, uint32_t value) {
     return send_record(klm_record_of<KLM_SetOption>(option, value));
 }
 
-void close_socket()
-{
+void close_socket() {
     connected = 0;
     if (sock != -1)
         close(sock);
     sock = -1;
 }
 
-} // namespace
+}  // namespace
 
-int klc_connect_to(const char* new_host, int new_port)
-{
+int klc_connect_to(const char* new_host, int new_port) {
     if (strnlen(new_host, HOST_BYTES) >= HOST_BYTES) {
-        printf("klc refused host name of %zu characters, at most %zu\n", strlen(new_host), HOST_BYTES - 1);
+        printf("klc refused host name of %zu characters, at most %zu\n", strlen(new_host),
+               HOST_BYTES - 1);
         return 0;
     }
     memcpy(host, new_host, strlen(new_host) + 1);
@@ -181,8 +170,7 @@ int klc_connect_to(const char* new_host, int new_port)
     return klc_connect();
 }
 
-int klc_connect()
-{
+int klc_connect() {
     if (sock == -1)
         sock = socket(AF_INET, SOCK_STREAM, 0);
     if (connected == 1)
@@ -191,7 +179,8 @@ int klc_connect()
     const double elapsed = now - last_attempt;
     if (elapsed < RECONNECT_PAUSE_MS) {
         if (verbose)
-            printf("connect later, since last attempt elapsed only %s ms\n", two_decimals(elapsed).c_str());
+            printf("connect later, since last attempt elapsed only %s ms\n",
+                   two_decimals(elapsed).c_str());
         return 0;
     }
     last_attempt = now;
@@ -213,13 +202,11 @@ int klc_connect()
     return 1;
 }
 
-void klc_close()
-{
+void klc_close() {
     close_socket();
 }
 
-int klc_send(const void* record, int length)
-{
+int klc_send(const void* record, int length) {
     if (!connected && klc_connect() == 0) {
         if (verbose)
             puts(" could not connect");
@@ -245,12 +232,11 @@ int klc_send(const void* record, int length)
     return 1;
 }
 
-int klc_set_button_leds(int button_id, uint8_t a0, uint8_t a1, uint8_t a2)
-{
+int klc_set_button_leds(int button_id, uint8_t a0, uint8_t a1, uint8_t a2) {
     if (is_cached(button_id)) {
         CacheEntry& entry = cache[button_id];
-        if (entry._valid && entry._states[0] == a0 && entry._states[2] == a1 && entry._states[4] == a2 &&
-            entry._time_b == 0)
+        if (entry._valid && entry._states[0] == a0 && entry._states[2] == a1 &&
+            entry._states[4] == a2 && entry._time_b == 0)
             return 0;
         store_first_phase(entry, a0, a1, a2);
         entry._time_b = 0;
@@ -264,9 +250,8 @@ int klc_set_button_leds(int button_id, uint8_t a0, uint8_t a1, uint8_t a2)
         button_id, klm_record(first_phase_record<KLM_SetButtonLEDs>(button_id, a0, a1, a2)));
 }
 
-int klc_set_button_leds_blink(int button_id, uint8_t a0, uint8_t a1, uint8_t a2, int time_a, uint8_t b0,
-                              uint8_t b1, uint8_t b2, int time_b)
-{
+int klc_set_button_leds_blink(int button_id, uint8_t a0, uint8_t a1, uint8_t a2, int time_a,
+                              uint8_t b0, uint8_t b1, uint8_t b2, int time_b) {
     const uint8_t states[6] = {a0, b0, a1, b1, a2, b2};
     const uint32_t ta = static_cast<uint32_t>(time_a);
     const uint32_t tb = static_cast<uint32_t>(time_b);
@@ -278,8 +263,8 @@ int klc_set_button_leds_blink(int button_id, uint8_t a0, uint8_t a1, uint8_t a2,
     };
     if (is_cached(button_id)) {
         CacheEntry& entry = cache[button_id];
-        if (entry._valid && memcmp(entry._states, states, sizeof states) == 0 && entry._time_a == ta &&
-            entry._time_b == tb)
+        if (entry._valid && memcmp(entry._states, states, sizeof states) == 0 &&
+            entry._time_a == ta && entry._time_b == tb)
             return 0;
         store(entry);
     } else if (button_id == ALL_BUTTONS) {
@@ -295,8 +280,7 @@ int klc_set_button_leds_blink(int button_id, uint8_t a0, uint8_t a1, uint8_t a2,
     return send_for_button(button_id, klm_record(record));
 }
 
-int klc_set_button_text(int button_id, const char* text, int text_param)
-{
+int klc_set_button_text(int button_id, const char* text, int text_param) {
     const uint32_t param = static_cast<uint32_t>(text_param);
     if (is_cached(button_id)) {
         CacheEntry& entry = cache[button_id];
@@ -312,8 +296,7 @@ int klc_set_button_text(int button_id, const char* text, int text_param)
         button_id, klm_tailed_record_of<KLM_SetButtonText>(text, text_len, button_id, param));
 }
 
-int klc_upload_image(int image_id, const void* data, int size)
-{
+int klc_upload_image(int image_id, const void* data, int size) {
     for (CacheEntry& entry : cache)
         if (entry._image_id == image_id)
             entry._image_id = -1;
@@ -329,8 +312,7 @@ int klc_upload_image(int image_id, const void* data, int size)
     return send_record(klm_record(record));
 }
 
-int klc_set_button_image(int button_id, int image_id)
-{
+int klc_set_button_image(int button_id, int image_id) {
     if (is_cached(button_id)) {
         CacheEntry& entry = cache[button_id];
         if (!entry._image_unknown && entry._image_id == image_id)
@@ -346,28 +328,23 @@ int klc_set_button_image(int button_id, int image_id)
     return send_for_button(button_id, klm_record_of<KLM_SetButtonImage>(button_id, image_id));
 }
 
-int klc_set_parameter(int first, int second)
-{
+int klc_set_parameter(int first, int second) {
     return send_record(klm_record_of<KLM_SetParameter>(first, second));
 }
 
-int klc_option_off()
-{
+int klc_option_off() {
     return send_option(8, 0);
 }
 
-int klc_verbose_on()
-{
+int klc_verbose_on() {
     verbose = 1;
     return send_option(9, 1);
 }
 
-int klc_reconfigure()
-{
+int klc_reconfigure() {
     return send_record(klm_record_of<KLM_Reconfigure>(0));
 }
 
-void klc_set_time_source(double (*source)())
-{
+void klc_set_time_source(double (*source)()) {
     time_source = source;
 }

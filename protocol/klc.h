@@ -9,8 +9,8 @@
 // next attempt waits until 1000 ms have passed since the last one, whatever the caller does;
 // after a failed send the next send starts over with a new socket. A successful connect
 // forgets everything cached, and so does a failed send, so the first message for a button
-// after a reconnection is always sent. A message that could not be sent is forgotten too: sending it again is never
-// taken for a repeat.
+// after a reconnection is always sent. A message that could not be sent is forgotten too: sending
+// it again is never taken for a repeat.
 //
 // Button ids 0..299 are cached; -1 addresses every button and updates every entry without a
 // repeat test; any other id is sent without touching the cache. One thread at a time.
@@ -30,8 +30,9 @@ int klc_send(const void* record, int length);
 void klc_close();
 
 int klc_set_button_leds(int button_id, uint8_t state_a0, uint8_t state_a1, uint8_t state_a2);
-int klc_set_button_leds_blink(int button_id, uint8_t state_a0, uint8_t state_a1, uint8_t state_a2, int time_a,
-                              uint8_t state_b0, uint8_t state_b1, uint8_t state_b2, int time_b);
+int klc_set_button_leds_blink(int button_id, uint8_t state_a0, uint8_t state_a1, uint8_t state_a2,
+                              int time_a, uint8_t state_b0, uint8_t state_b1, uint8_t state_b2,
+                              int time_b);
 // text is zero-terminated; it is sent whole, whatever its length.
 int klc_set_button_text(int button_id, const char* text, int text_param);
 // Refuses any size but 120. Buttons that show image_id no longer count it as a repeat.

@@ -73,14 +73,14 @@ constexpr uint32_t KLM_ALL_BUTTONS = 0xFFFFFFFFu;
 struct KLM_UploadImage {
     uint32_t _type;
     uint32_t _image_id;
-    uint32_t _size;                          // image bytes; 120 where it is checked
+    uint32_t _size;  // image bytes; 120 where it is checked
     uint8_t _data[KLM_UPLOAD_IMAGE_BYTES];
 };
 
 // Type 10: reload the brightness levels.
 struct KLM_Reconfigure {
     uint32_t _type;
-    uint32_t _reserved;                      // always 0
+    uint32_t _reserved;  // always 0
 };
 
 // Type 15: one line of text on a button screen.
@@ -88,8 +88,8 @@ struct KLM_TextLine {
     uint32_t _type;
     uint32_t _screen_id;
     uint32_t _line_id;
-    uint32_t _inverted;                      // 1: white on black, 0: black on white
-    uint32_t _text_len;                      // text bytes including the zero
+    uint32_t _inverted;  // 1: white on black, 0: black on white
+    uint32_t _text_len;  // text bytes including the zero
     __extension__ char _text[];
 };
 
@@ -102,7 +102,7 @@ struct KLM_BlackoutScreen {
 // Type 17: LED state of one button (or every button) with its blink time.
 struct KLM_SetLEDButtonState {
     uint32_t _type;
-    uint32_t _button_id;                     // KLM_ALL_BUTTONS for every button
+    uint32_t _button_id;  // KLM_ALL_BUTTONS for every button
     uint32_t _state;
     uint32_t _time;
 };
@@ -116,7 +116,7 @@ struct KLM_SubTextLine {
     uint32_t _num_chars;
     uint32_t _text_colour;
     uint32_t _back_colour;
-    uint32_t _text_len;                      // text bytes including the zero
+    uint32_t _text_len;  // text bytes including the zero
     __extension__ char _text[];
 };
 
@@ -126,7 +126,7 @@ struct KLM_DrawTFTImage {
     uint32_t _screen_id;
     uint32_t _xoffset;
     uint32_t _yoffset;
-    uint32_t _size;                          // image bytes that follow
+    uint32_t _size;  // image bytes that follow
     __extension__ uint8_t _data[];
 };
 
@@ -149,7 +149,7 @@ struct KLM_SetButtonLEDs {
     uint32_t _type;
     uint32_t _button_id;
     uint8_t _state_a[3];
-    uint8_t _pad;                            // 0
+    uint8_t _pad;  // 0
 };
 
 // Type 11: three LED state values in two phases, each with its time.
@@ -157,10 +157,10 @@ struct KLM_SetButtonLEDsBlink {
     uint32_t _type;
     uint32_t _button_id;
     uint8_t _state_a[3];
-    uint8_t _pad_a;                          // ignored
+    uint8_t _pad_a;  // ignored
     uint32_t _time_a;
     uint8_t _state_b[3];
-    uint8_t _pad_b;                          // ignored
+    uint8_t _pad_b;  // ignored
     uint32_t _time_b;
 };
 
@@ -169,7 +169,7 @@ struct KLM_SetButtonText {
     uint32_t _type;
     uint32_t _button_id;
     uint32_t _text_param;
-    uint32_t _text_len;                      // text bytes including the zero
+    uint32_t _text_len;  // text bytes including the zero
     __extension__ char _text[];
 };
 
@@ -191,10 +191,10 @@ struct KLM_SetOption {
 struct KLM_ImageList {
     uint32_t _type;
     uint32_t _button_id;
-    uint32_t _reserved;                      // always 0
+    uint32_t _reserved;  // always 0
     uint32_t _value_a;
     uint32_t _value_b;
-    uint32_t _count;                         // image numbers that follow
+    uint32_t _count;  // image numbers that follow
     __extension__ uint32_t _image_ids[];
 };
 

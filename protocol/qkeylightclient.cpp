@@ -25,17 +25,15 @@ QByteArray bytesOf(const std::vector<uint8_t>& record) {
 }
 
 // ASCII form of a text with its terminating zero.
-QByteArray zeroTerminated(const QString& text)
-{
+QByteArray zeroTerminated(const QString& text) {
     QByteArray bytes = text.toLatin1();
     bytes.append('\0');
     return bytes;
 }
 
-} // namespace
+}  // namespace
 
-QKeylightClient::QKeylightClient(quint16 port) : _port(port)
-{
+QKeylightClient::QKeylightClient(quint16 port) : _port(port) {
     qRegisterMetaType<std::vector<QByteArray>>("vector<QByteArray>");
     connect(&_socket, &QTcpSocket::connected, this, &QKeylightClient::connected);
     startConnecting();
@@ -43,23 +41,19 @@ QKeylightClient::QKeylightClient(quint16 port) : _port(port)
 
 QKeylightClient::~QKeylightClient() = default;
 
-void QKeylightClient::startConnecting()
-{
+void QKeylightClient::startConnecting() {
     _socket.connectToHost(QHostAddress(QHostAddress::LocalHost), _port, QIODevice::ReadWrite);
 }
 
-bool QKeylightClient::isConnected() const
-{
+bool QKeylightClient::isConnected() const {
     return _socket.state() == QAbstractSocket::ConnectedState;
 }
 
-QString QKeylightClient::errorString() const
-{
+QString QKeylightClient::errorString() const {
     return _socket.errorString();
 }
 
-bool QKeylightClient::waitConnected(int msecs)
-{
+bool QKeylightClient::waitConnected(int msecs) {
     if (isConnected())
         return true;
     if (_socket.state() == QAbstractSocket::UnconnectedState)
@@ -69,8 +63,7 @@ bool QKeylightClient::waitConnected(int msecs)
     return isConnected();
 }
 
-bool QKeylightClient::connectWithin(int msecs)
-{
+bool QKeylightClient::connectWithin(int msecs) {
     if (_socket.state() == QAbstractSocket::UnconnectedState)
         startConnecting();
     QElapsedTimer elapsed;
@@ -95,13 +88,11 @@ bool QKeylightClient::connectWithin(int msecs)
     return false;
 }
 
-bool QKeylightClient::waitForBytesWritten(int msecs)
-{
+bool QKeylightClient::waitForBytesWritten(int msecs) {
     return _socket.waitForBytesWritten(msecs);
 }
 
-bool QKeylightClient::readyToSend()
-{
+bool QKeylightClient::readyToSend() {
     if (_socket.state() == QAbstractSocket::UnconnectedState)
         startConnecting();
     if (!isConnected())
@@ -110,22 +101,19 @@ bool QKeylightClient::readyToSend()
 }
 
 // Nothing flushes here: the bytes leave the write buffer when the event loop runs.
-void QKeylightClient::writeFrame(const QByteArray& record)
-{
+void QKeylightClient::writeFrame(const QByteArray& record) {
     std::vector<uint8_t> frame;
     klm_append_frame(frame, record.constData(), static_cast<size_t>(record.size()));
     _socket.write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
 }
 
-void QKeylightClient::msg(const QByteArray& record)
-{
+void QKeylightClient::msg(const QByteArray& record) {
     if (!readyToSend())
         return;
     writeFrame(record);
 }
 
-void QKeylightClient::msg(const vector<QByteArray>& records)
-{
+void QKeylightClient::msg(const vector<QByteArray>& records) {
     if (!readyToSend())
         return;
     for (const QByteArray& record : records)
@@ -205,18 +193,18 @@ QByteArray makeImageList(int button_id, const std::vector<int>& image_ids, int v
         words.data(), words.size() * sizeof(uint32_t), button_id, RESERVED, value_a, value_b));
 }
 
-std::vector<QByteArray> makeImageBatch(int button_id, const std::vector<QByteArray>& images, int first,
-                                       int value_b, int value_a)
-{
+std::vector<QByteArray> makeImageBatch(int button_id, const std::vector<QByteArray>& images,
+                                       int first, int value_b, int value_a) {
     std::vector<QByteArray> batch;
     std::vector<int> numbers;
     for (size_t i = 0; i < images.size(); ++i) {
         const int number = first + static_cast<int>(i);
-        batch.push_back(makeUploadImage(number, images[i].constData(), static_cast<int>(images[i].size())));
+        batch.push_back(
+            makeUploadImage(number, images[i].constData(), static_cast<int>(images[i].size())));
         numbers.push_back(number);
     }
     batch.push_back(makeImageList(button_id, numbers, value_b, value_a));
     return batch;
 }
 
-} // namespace keylight
+}  // namespace keylight

@@ -75,16 +75,17 @@ QByteArray makeUploadImage(int image_id, const char* data, int size);
 QByteArray makeSetButtonImage(int button_id, int image_id);
 // Text goes out one byte per character (characters outside Latin-1 as '?') with its zero.
 QByteArray makeTextLine(int screen_id, int line_id, const QString& text, bool inverted);
-QByteArray makeSubTextLine(int screen_id, int line_id, int offset, int num_chars, const QString& text,
-                           int text_colour, int back_colour);
+QByteArray makeSubTextLine(int screen_id, int line_id, int offset, int num_chars,
+                           const QString& text, int text_colour, int back_colour);
 QByteArray makeBlackoutScreen(int screen_id);
 QByteArray makeQuery();
 // Copies `size` bytes of the image file from data.
 QByteArray makeDrawTFTImage(int screen_id, int xoffset, int yoffset, int size, const char* data);
 QByteArray makeReconfigure();
-QByteArray makeImageList(int button_id, const std::vector<int>& image_ids, int value_b, int value_a);
+QByteArray makeImageList(int button_id, const std::vector<int>& image_ids, int value_b,
+                         int value_a);
 // One upload per image, numbered from `first`, then the image list of those numbers.
-std::vector<QByteArray> makeImageBatch(int button_id, const std::vector<QByteArray>& images, int first,
-                                       int value_b, int value_a);
+std::vector<QByteArray> makeImageBatch(int button_id, const std::vector<QByteArray>& images,
+                                       int first, int value_b, int value_a);
 
-} // namespace keylight
+}  // namespace keylight

@@ -21,13 +21,15 @@ namespace {
 
 // mkdir -p for the few folders the programs expect under ROOT.
 bool makeDirectories(const std::string& path) {
-    for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string prefix = path.substr(0, slash);
         if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) {
-            std::fprintf(stderr, "panelsim: cannot create %s: %s\n", prefix.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "panelsim: cannot create %s: %s\n", prefix.c_str(),
+                         std::strerror(errno));
             return false;
         }
-        if (slash == std::string::npos) return true;
+        if (slash == std::string::npos)
+            return true;
     }
 }
 
@@ -49,7 +51,8 @@ void waitForStopSignal() {
 
 int runDaemon(const DaemonOptions& options) {
     for (const char* folder : {"/dev", "/etc/tesserax", "/opt/tesserax/fonts"}) {
-        if (!makeDirectories(options.root + folder)) return 1;
+        if (!makeDirectories(options.root + folder))
+            return 1;
     }
     std::string error;
     if (options.layDefaults && !layDefaults(options.root, options.defaults, error)) {
@@ -59,7 +62,8 @@ int runDaemon(const DaemonOptions& options) {
     TraceLog trace;
     const std::string tracePath = options.root + "/trace.log";
     if (!trace.open(tracePath)) {
-        std::fprintf(stderr, "panelsim: cannot open %s: %s\n", tracePath.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "panelsim: cannot open %s: %s\n", tracePath.c_str(),
+                     std::strerror(errno));
         return 1;
     }
     FpgaModel model([&trace](const std::string& line) { trace.append(line); });
@@ -80,7 +84,8 @@ int runDaemon(const DaemonOptions& options) {
         port = -1;
     }
     if (port < 0) {
-        std::fprintf(stderr, "panelsim: cannot listen on %s:%d\n", options.httpHost.c_str(), options.httpPort);
+        std::fprintf(stderr, "panelsim: cannot listen on %s:%d\n", options.httpHost.c_str(),
+                     options.httpPort);
         return 1;
     }
 

@@ -16,9 +16,9 @@ struct DaemonOptions {
     DefaultSources defaults;
 };
 
-// Sets up ROOT (with the default settings and font links when asked), listens on both sides, prints the ready line and serves until SIGTERM or
-// SIGINT. Returns the exit status: 0 after a signal, 1 when it could not start.
-// The caller must have blocked SIGTERM and SIGINT in every thread.
+// Sets up ROOT (with the default settings and font links when asked), listens on both sides, prints
+// the ready line and serves until SIGTERM or SIGINT. Returns the exit status: 0 after a signal, 1
+// when it could not start. The caller must have blocked SIGTERM and SIGINT in every thread.
 int runDaemon(const DaemonOptions& options);
 
 }  // namespace panelsim

@@ -22,15 +22,18 @@ constexpr size_t READ_CHUNK = 64 * 1024;
 bool fillAddress(const std::string& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) return false;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return true;
 }
 
 bool someoneListens(const sockaddr_un& address) {
     const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0) return false;
-    const bool listening = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (probe < 0)
+        return false;
+    const bool listening =
+        ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(probe);
     return listening;
 }
@@ -38,7 +41,8 @@ bool someoneListens(const sockaddr_un& address) {
 long peerPid(int fd) {
     ucred credentials{};
     socklen_t size = sizeof credentials;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return 0;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
+        return 0;
     return credentials.pid;
 }
 
@@ -47,13 +51,16 @@ long peerPid(int fd) {
 DeviceListener::DeviceListener(FpgaModel& model) : _model(model) {}
 
 DeviceListener::~DeviceListener() {
-    for (Client& client : _clients) drop(client);
+    for (Client& client : _clients)
+        drop(client);
     if (_listen_fd >= 0) {
         ::close(_listen_fd);
         ::unlink(_path.c_str());
     }
-    if (_wake_read >= 0) ::close(_wake_read);
-    if (_wake_write >= 0) ::close(_wake_write);
+    if (_wake_read >= 0)
+        ::close(_wake_read);
+    if (_wake_write >= 0)
+        ::close(_wake_write);
 }
 
 bool DeviceListener::listen(const std::string& path, std::string& error) {
@@ -82,10 +89,12 @@ bool DeviceListener::listen(const std::string& path, std::string& error) {
     _wake_read = pipeFds[0];
     _wake_write = pipeFds[1];
     _listen_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (_listen_fd < 0 || ::bind(_listen_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+    if (_listen_fd < 0 ||
+        ::bind(_listen_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(_listen_fd, 64) != 0) {
         error = path + ": " + std::strerror(errno);
-        if (_listen_fd >= 0) ::close(_listen_fd);
+        if (_listen_fd >= 0)
+            ::close(_listen_fd);
         _listen_fd = -1;
         return false;
     }
@@ -105,27 +114,34 @@ void DeviceListener::run() {
         fds.clear();
         fds.push_back({_wake_read, POLLIN, 0});
         fds.push_back({_listen_fd, POLLIN, 0});
-        for (const Client& client : _clients) fds.push_back({client.fd, POLLIN, 0});
+        for (const Client& client : _clients)
+            fds.push_back({client.fd, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return;
         }
-        if (fds[0].revents != 0) return;
+        if (fds[0].revents != 0)
+            return;
         // Serve the connections already known before accepting new ones, so that an
         // accepted client's first request is never read ahead of its OPEN line.
         for (size_t i = 0; i < _clients.size(); ++i) {
-            if (fds[i + 2].revents != 0 && !serve(_clients[i])) drop(_clients[i]);
+            if (fds[i + 2].revents != 0 && !serve(_clients[i]))
+                drop(_clients[i]);
         }
-        _clients.erase(std::remove_if(_clients.begin(), _clients.end(), [](const Client& c) { return c.fd < 0; }),
+        _clients.erase(std::remove_if(_clients.begin(), _clients.end(),
+                                      [](const Client& c) { return c.fd < 0; }),
                        _clients.end());
-        if (fds[1].revents & POLLIN) accept();
+        if (fds[1].revents & POLLIN)
+            accept();
     }
 }
 
 void DeviceListener::accept() {
     for (;;) {
         const int fd = ::accept4(_listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) return;
+        if (fd < 0)
+            return;
         Client client;
         client.fd = fd;
         client.connection = _model.openConnection(peerPid(fd));
@@ -139,10 +155,12 @@ bool DeviceListener::serve(Client& client) {
         const ssize_t got = ::recv(client.fd, chunk, sizeof chunk, 0);
         if (got > 0) {
             client.input.insert(client.input.end(), chunk, chunk + got);
-            if (!executeRequests(client)) return false;
+            if (!executeRequests(client))
+                return false;
             continue;
         }
-        if (got == 0) return false;  // closed, possibly in the middle of a request
+        if (got == 0)
+            return false;  // closed, possibly in the middle of a request
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     }
 }
@@ -153,9 +171,11 @@ bool DeviceListener::executeRequests(Client& client) {
     while (client.input.size() - used >= wire::REQUEST_HEADER_SIZE) {
         const uint8_t* start = client.input.data() + used;
         const wire::RequestHeader header = wire::decodeRequestHeader(start);
-        if (header.count > wire::MAX_WIRE_WORDS) return false;
+        if (header.count > wire::MAX_WIRE_WORDS)
+            return false;
         const size_t size = wire::REQUEST_HEADER_SIZE + wire::burstBytes(header.count);
-        if (client.input.size() - used < size) break;
+        if (client.input.size() - used < size)
+            break;
 
         RequestFields fields;
         fields.number = header.number;
@@ -176,17 +196,20 @@ bool DeviceListener::executeRequests(Client& client) {
         uint8_t bytes[wire::REPLY_SIZE];
         wire::encodeReply(reply, bytes);
         // A client waits for each reply; one that lets replies pile up is not served on.
-        if (::send(client.fd, bytes, sizeof bytes, MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(sizeof bytes)) {
+        if (::send(client.fd, bytes, sizeof bytes, MSG_NOSIGNAL | MSG_DONTWAIT) !=
+            static_cast<ssize_t>(sizeof bytes)) {
             return false;
         }
         used += size;
     }
-    client.input.erase(client.input.begin(), client.input.begin() + static_cast<std::ptrdiff_t>(used));
+    client.input.erase(client.input.begin(),
+                       client.input.begin() + static_cast<std::ptrdiff_t>(used));
     return true;
 }
 
 void DeviceListener::drop(Client& client) {
-    if (client.fd < 0) return;
+    if (client.fd < 0)
+        return;
     ::close(client.fd);
     client.fd = -1;
     _model.closeConnection(client.connection);

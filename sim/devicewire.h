@@ -47,9 +47,12 @@ inline void put16(uint8_t* out, uint16_t v) {
     out[1] = static_cast<uint8_t>(v >> 8);
 }
 inline void put32(uint8_t* out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<uint8_t>(v >> (8 * i));
 }
-inline uint16_t get16(const uint8_t* in) { return static_cast<uint16_t>(in[0] | in[1] << 8); }
+inline uint16_t get16(const uint8_t* in) {
+    return static_cast<uint16_t>(in[0] | in[1] << 8);
+}
 inline uint32_t get32(const uint8_t* in) {
     return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
            static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
@@ -66,7 +69,9 @@ inline RequestHeader decodeRequestHeader(const uint8_t in[REQUEST_HEADER_SIZE]) 
     return RequestHeader{get32(in), get32(in + 4), get32(in + 8), get16(in + 12)};
 }
 // Bytes of burst words that follow a header with this count.
-inline size_t burstBytes(uint32_t count) { return count > 1 ? size_t{count} * 2 : 0; }
+inline size_t burstBytes(uint32_t count) {
+    return count > 1 ? size_t{count} * 2 : 0;
+}
 
 inline void encodeReply(const Reply& r, uint8_t out[REPLY_SIZE]) {
     put32(out, static_cast<uint32_t>(r.result));

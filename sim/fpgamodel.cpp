@@ -16,15 +16,15 @@ namespace panelsim {
 namespace {
 
 // FPGA registers (16 bits each).
-constexpr uint32_t PANEL_CONTROL = 0x0800;   // high byte: reset, backlight
-constexpr uint32_t LED_COMMAND = 0x0900;     // high byte: kind, on, index
-constexpr uint32_t TFT_FIRST = 0x0A00;       // 0x0A00 + 2m index, 0x0A01 + 2m data, mask m
+constexpr uint32_t PANEL_CONTROL = 0x0800;  // high byte: reset, backlight
+constexpr uint32_t LED_COMMAND = 0x0900;    // high byte: kind, on, index
+constexpr uint32_t TFT_FIRST = 0x0A00;      // 0x0A00 + 2m index, 0x0A01 + 2m data, mask m
 constexpr uint32_t TFT_LAST = 0x0A0F;
-constexpr uint32_t STATUS_INPUTS = 0x1000;   // bits 1-0: the PSU inputs
-constexpr uint32_t TOGGLE_LEDS = 0x1003;     // bits 1-0: toggle LEDs, reads back
+constexpr uint32_t STATUS_INPUTS = 0x1000;  // bits 1-0: the PSU inputs
+constexpr uint32_t TOGGLE_LEDS = 0x1003;    // bits 1-0: toggle LEDs, reads back
 
-constexpr uint8_t PANEL_RUNNING = 0x80;      // bit 7 clear holds the controllers in reset
-constexpr uint8_t BACKLIGHT_MODE = 0xC0;     // bits 7-6 both set: bits 5-0 are the level
+constexpr uint8_t PANEL_RUNNING = 0x80;   // bit 7 clear holds the controllers in reset
+constexpr uint8_t BACKLIGHT_MODE = 0xC0;  // bits 7-6 both set: bits 5-0 are the level
 constexpr uint8_t LED_KIND_BUTTON = 1;
 constexpr uint8_t LED_KIND_STATUS = 2;
 constexpr uint8_t LED_ON = 0x20;
@@ -36,8 +36,10 @@ enum class AddressForm { Short, Long };
 
 std::optional<AddressForm> formOf(unsigned long number) {
     for (unsigned size : {16u, 24u}) {
-        if (number == _IOC(_IOC_READ | _IOC_WRITE, '$', SHORT_NUMBER, size)) return AddressForm::Short;
-        if (number == _IOC(_IOC_READ | _IOC_WRITE, '$', LONG_NUMBER, size)) return AddressForm::Long;
+        if (number == _IOC(_IOC_READ | _IOC_WRITE, '$', SHORT_NUMBER, size))
+            return AddressForm::Short;
+        if (number == _IOC(_IOC_READ | _IOC_WRITE, '$', LONG_NUMBER, size))
+            return AddressForm::Long;
     }
     return std::nullopt;
 }
@@ -51,10 +53,13 @@ struct Access {
 std::optional<Access> decodeAddress(AddressForm form, uint32_t word) {
     if (form == AddressForm::Short) {
         const auto shortWord = static_cast<uint16_t>(word);
-        if (!(shortWord & FPGA_SHORT_MARK) || (shortWord & 0x8000)) return std::nullopt;
-        return Access{static_cast<uint32_t>(shortWord & FPGA_SHORT_ADDRESS_MASK), (shortWord & FPGA_SHORT_READ) != 0};
+        if (!(shortWord & FPGA_SHORT_MARK) || (shortWord & 0x8000))
+            return std::nullopt;
+        return Access{static_cast<uint32_t>(shortWord & FPGA_SHORT_ADDRESS_MASK),
+                      (shortWord & FPGA_SHORT_READ) != 0};
     }
-    if (!(word & FPGA_LONG_MARK) || (word & 0x80000000u)) return std::nullopt;
+    if (!(word & FPGA_LONG_MARK) || (word & 0x80000000u))
+        return std::nullopt;
     return Access{word & FPGA_LONG_ADDRESS_MASK, (word & FPGA_LONG_READ) != 0};
 }
 
@@ -71,7 +76,8 @@ std::string formatLine(const char* format, ...) {
 uint32_t burstCrc(const uint16_t* words, uint32_t count) {
     uLong crc = crc32(0L, Z_NULL, 0);
     for (uint32_t i = 0; i < count; ++i) {
-        const Bytef bytes[2] = {static_cast<Bytef>(words[i] & 0xFF), static_cast<Bytef>(words[i] >> 8)};
+        const Bytef bytes[2] = {static_cast<Bytef>(words[i] & 0xFF),
+                                static_cast<Bytef>(words[i] >> 8)};
         crc = crc32(crc, bytes, 2);
     }
     return static_cast<uint32_t>(crc);
@@ -79,13 +85,16 @@ uint32_t burstCrc(const uint16_t* words, uint32_t count) {
 
 }  // namespace
 
-bool isFpgaRequestNumber(unsigned long number) { return formOf(number).has_value(); }
+bool isFpgaRequestNumber(unsigned long number) {
+    return formOf(number).has_value();
+}
 
 struct FpgaModel::Board {
     explicit Board(TraceSink traceSink) : sink(std::move(traceSink)) {}
 
     void trace(const std::string& line) {
-        if (sink) sink(line);
+        if (sink)
+            sink(line);
     }
     void writeRegister(uint32_t address, uint16_t value);
     uint16_t readRegister(uint32_t address) const;
@@ -137,7 +146,8 @@ void FpgaModel::Board::writePanelControl(uint8_t byte) {
     }
     controllersInReset = (byte & PANEL_RUNNING) == 0;
     if (controllersInReset) {
-        for (auto& controller : controllers) controller.reset();
+        for (auto& controller : controllers)
+            controller.reset();
     }
 }
 
@@ -154,12 +164,14 @@ void FpgaModel::Board::writeLedCommand(uint8_t byte) {
 }
 
 void FpgaModel::Board::writeTft(uint32_t address, uint16_t value) {
-    if (controllersInReset) return;
+    if (controllersInReset)
+        return;
     const uint32_t offset = address - TFT_FIRST;
     const unsigned mask = offset / 2;
     const bool data = (offset & 1) != 0;
     for (int screen = 0; screen < SCREEN_COUNT; ++screen) {
-        if (!(mask & (1u << screen))) continue;
+        if (!(mask & (1u << screen)))
+            continue;
         if (data) {
             controllers[screen].writeData(value);
         } else {
@@ -182,7 +194,8 @@ int FpgaModel::openConnection(long pid) {
 
 void FpgaModel::closeConnection(int connection) {
     std::lock_guard<std::mutex> lock(_board->mutex);
-    if (_board->connections.erase(connection) == 0) return;
+    if (_board->connections.erase(connection) == 0)
+        return;
     _board->trace(formatLine("%d CLOSE", connection));
 }
 
@@ -210,7 +223,8 @@ int FpgaModel::execute(int connection, unsigned long request, fpga_request* reco
         fields.words = record->data.words;
     }
     const int result = executeFields(connection, fields);
-    if (result == 0 && record->count == 1) record->data.value = fields.value;
+    if (result == 0 && record->count == 1)
+        record->data.value = fields.value;
     return result;
 }
 
@@ -236,14 +250,18 @@ int FpgaModel::executeFields(int connection, RequestFields& fields) {
     ++board.state.accesses;
     if (access->read) {
         fields.value = board.readRegister(access->address);
-        board.trace(formatLine("%d R %04" PRIX32 " %04X", connection, access->address, fields.value));
+        board.trace(
+            formatLine("%d R %04" PRIX32 " %04X", connection, access->address, fields.value));
     } else if (fields.count == 1) {
         board.writeRegister(access->address, fields.value);
-        board.trace(formatLine("%d W %04" PRIX32 " %04X", connection, access->address, fields.value));
+        board.trace(
+            formatLine("%d W %04" PRIX32 " %04X", connection, access->address, fields.value));
     } else {
-        for (uint32_t i = 0; i < fields.count; ++i) board.writeRegister(access->address, fields.words[i]);
-        board.trace(formatLine("%d B %04" PRIX32 " %" PRIu32 " %08" PRIX32, connection, access->address,
-                               fields.count, burstCrc(fields.words, fields.count)));
+        for (uint32_t i = 0; i < fields.count; ++i)
+            board.writeRegister(access->address, fields.words[i]);
+        board.trace(formatLine("%d B %04" PRIX32 " %" PRIu32 " %08" PRIX32, connection,
+                               access->address, fields.count,
+                               burstCrc(fields.words, fields.count)));
     }
     return 0;
 }
@@ -258,7 +276,8 @@ BoardState FpgaModel::state() const {
 }
 
 Picture FpgaModel::picture(int screen) const {
-    if (screen < 0 || screen >= SCREEN_COUNT) return Picture{};
+    if (screen < 0 || screen >= SCREEN_COUNT)
+        return Picture{};
     std::lock_guard<std::mutex> lock(_board->mutex);
     return _board->controllers[screen].picture();
 }

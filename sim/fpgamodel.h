@@ -31,21 +31,21 @@ using Picture = std::array<uint16_t, SCREEN_PIXELS>;  // row-major, top row firs
 struct BoardState {
     std::array<bool, 32> button_leds{};
     std::array<bool, 32> status_leds{};
-    std::array<bool, 2> toggle_leds{};  // toggle 0 is the PSU LED
-    std::optional<uint8_t> panel_control;   // last high byte written to 0x0800
-    std::optional<int> backlight_level;     // 0..63 when bits 7-6 of panel control are set
-    unsigned status_inputs = 0;             // the two PSU input bits
+    std::array<bool, 2> toggle_leds{};     // toggle 0 is the PSU LED
+    std::optional<uint8_t> panel_control;  // last high byte written to 0x0800
+    std::optional<int> backlight_level;    // 0..63 when bits 7-6 of panel control are set
+    unsigned status_inputs = 0;            // the two PSU input bits
     std::array<bool, SCREEN_COUNT> screens_on{};
-    uint64_t accesses = 0;                  // register accesses executed so far
+    uint64_t accesses = 0;  // register accesses executed so far
 };
 
 // The fields of one request record, taken out of whichever layout carried it, for records
 // that crossed a process boundary (the daemon's device connections).
 struct RequestFields {
-    unsigned long number = 0;     // ioctl request number, of a 16-byte or a 24-byte record
-    uint32_t address_word = 0;    // short form: only the low 16 bits count
-    uint32_t count = 0;           // number of 16-bit words
-    uint16_t value = 0;           // count == 1: the word written; a read stores its result here
+    unsigned long number = 0;         // ioctl request number, of a 16-byte or a 24-byte record
+    uint32_t address_word = 0;        // short form: only the low 16 bits count
+    uint32_t count = 0;               // number of 16-bit words
+    uint16_t value = 0;               // count == 1: the word written; a read stores its result here
     const uint16_t* words = nullptr;  // count > 1: the burst, count words (not owned)
 };
 

@@ -21,25 +21,30 @@ const char PLACEHOLDER_PAGE[] =
 
 void appendBools(std::ostringstream& out, const bool* values, size_t count) {
     out << '[';
-    for (size_t i = 0; i < count; ++i) out << (i ? "," : "") << (values[i] ? "true" : "false");
+    for (size_t i = 0; i < count; ++i)
+        out << (i ? "," : "") << (values[i] ? "true" : "false");
     out << ']';
 }
 
 // A decimal number without sign, spaces or leading junk; nothing for anything else.
 std::optional<unsigned long> parseDecimal(const std::string& text, unsigned long limit) {
-    if (text.empty() || text.size() > 9) return std::nullopt;
+    if (text.empty() || text.size() > 9)
+        return std::nullopt;
     unsigned long value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
+        if (c < '0' || c > '9')
+            return std::nullopt;
         value = value * 10 + static_cast<unsigned long>(c - '0');
     }
-    if (value > limit) return std::nullopt;
+    if (value > limit)
+        return std::nullopt;
     return value;
 }
 
 std::string trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
+    if (first == std::string::npos)
+        return {};
     const auto last = text.find_last_not_of(" \t\r\n");
     return text.substr(first, last - first + 1);
 }
@@ -60,12 +65,18 @@ std::string rgb565Bytes(const Picture& picture) {
 
 std::string defaultReason(int status) {
     switch (status) {
-    case 400: return "malformed request";
-    case 404: return "no such resource";
-    case 405: return "method not allowed";
-    case 413: return "request body too large";
-    case 414: return "request line too long";
-    default: return "request refused";
+    case 400:
+        return "malformed request";
+    case 404:
+        return "no such resource";
+    case 405:
+        return "method not allowed";
+    case 413:
+        return "request body too large";
+    case 414:
+        return "request line too long";
+    default:
+        return "request refused";
     }
 }
 
@@ -104,7 +115,8 @@ HttpApi::HttpApi(FpgaModel& model, TraceLog& trace, std::string pagePath)
 
 std::string HttpApi::page() const {
     std::ifstream file(_page_path, std::ios::binary);
-    if (!file) return PLACEHOLDER_PAGE;
+    if (!file)
+        return PLACEHOLDER_PAGE;
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
@@ -125,7 +137,8 @@ void HttpApi::install(httplib::Server& server) {
         res.set_content(stateJson(_model.state()), "application/json");
     });
 
-    server.Get(R"(/api/screen/([^/]*)\.(rgb565|png))", [this](const httplib::Request& req, httplib::Response& res) {
+    server.Get(R"(/api/screen/([^/]*)\.(rgb565|png))", [this](const httplib::Request& req,
+                                                              httplib::Response& res) {
         const std::string number = req.matches[1];
         const std::optional<unsigned long> screen = parseDecimal(number, SCREEN_COUNT - 1);
         if (!screen || number.size() != 1) {
@@ -159,9 +172,11 @@ void HttpApi::install(httplib::Server& server) {
     server.Get("/api/trace", [this](const httplib::Request& req, httplib::Response& res) {
         size_t count = TraceLog::KEPT_LINES;
         if (req.has_param("tail")) {
-            const std::optional<unsigned long> tail = parseDecimal(req.get_param_value("tail"), TraceLog::KEPT_LINES);
+            const std::optional<unsigned long> tail =
+                parseDecimal(req.get_param_value("tail"), TraceLog::KEPT_LINES);
             if (!tail) {
-                refuse(res, 400, "tail must be a decimal number 0.." + std::to_string(TraceLog::KEPT_LINES));
+                refuse(res, 400,
+                       "tail must be a decimal number 0.." + std::to_string(TraceLog::KEPT_LINES));
                 return;
             }
             count = *tail;
@@ -178,11 +193,11 @@ void HttpApi::install(httplib::Server& server) {
     server.Put("/api/status_inputs", postOnly);
 
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty()) refuse(res, res.status, defaultReason(res.status));
+        if (res.body.empty())
+            refuse(res, res.status, defaultReason(res.status));
     });
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        refuse(res, 500, "internal error");
-    });
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& res,
+                                    std::exception_ptr) { refuse(res, 500, "internal error"); });
 }
 
 }  // namespace panelsim

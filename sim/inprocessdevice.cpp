@@ -33,7 +33,8 @@ int openDevice(const char* path, int /*flags*/) {
     }
     // A real descriptor, so that its number is unique and closing it is harmless.
     const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     Active& a = active();
     std::lock_guard<std::mutex> lock(a.mutex);
     a.connections[fd] = a.model->openConnection(static_cast<long>(::getpid()));

@@ -17,17 +17,21 @@ int usage() {
 // HOST:PORT, [V6HOST]:PORT; the port decimal 0..65535.
 bool parseHostPort(const std::string& text, std::string& host, int& port) {
     const auto colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() || text.size() - colon > 6) {
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() ||
+        text.size() - colon > 6) {
         return false;
     }
     host = text.substr(0, colon);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
     long value = 0;
     for (char c : text.substr(colon + 1)) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
         value = value * 10 + (c - '0');
     }
-    if (value > 65535) return false;
+    if (value > 65535)
+        return false;
     port = static_cast<int>(value);
     return true;
 }
@@ -44,15 +48,18 @@ int main(int argc, char** argv) {
         if (arg == "--init") {
             options.layDefaults = true;
         } else if (arg == "--http") {
-            if (++i == argc || !parseHostPort(argv[i], options.httpHost, options.httpPort)) return usage();
+            if (++i == argc || !parseHostPort(argv[i], options.httpHost, options.httpPort))
+                return usage();
         } else if (!arg.empty() && arg[0] != '-' && options.root.empty()) {
             options.root = arg;
         } else {
             return usage();
         }
     }
-    if (options.root.empty()) return usage();
-    while (options.root.size() > 1 && options.root.back() == '/') options.root.pop_back();
+    if (options.root.empty())
+        return usage();
+    while (options.root.size() > 1 && options.root.back() == '/')
+        options.root.pop_back();
 
     // Every thread inherits this mask, so the stop signals reach only the waiting main thread.
     sigset_t stopSignals;

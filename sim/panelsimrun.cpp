@@ -35,7 +35,8 @@ std::string preloadLibrary() {
     if (length > 0) {
         std::string path(self, static_cast<size_t>(length));
         path = path.substr(0, path.rfind('/') + 1) + PRELOAD_NAME;
-        if (isFile(path)) return path;
+        if (isFile(path))
+            return path;
     }
     return PANELSIM_PRELOAD_BUILD_PATH;
 }
@@ -43,17 +44,21 @@ std::string preloadLibrary() {
 // The root as an absolute path, so that it still holds after the program changes folder.
 std::string absoluteRoot(const char* root) {
     char resolved[PATH_MAX];
-    if (::realpath(root, resolved) != nullptr) return resolved;
-    if (root[0] == '/') return root;
+    if (::realpath(root, resolved) != nullptr)
+        return resolved;
+    if (root[0] == '/')
+        return root;
     char cwd[PATH_MAX];
-    if (::getcwd(cwd, sizeof cwd) == nullptr) return root;
+    if (::getcwd(cwd, sizeof cwd) == nullptr)
+        return root;
     return std::string(cwd) + "/" + root;
 }
 
 void prependToList(const char* variable, const std::string& item, char separator) {
     const char* old = ::getenv(variable);
     std::string value = item;
-    if (old != nullptr && *old != '\0') value += separator + std::string(old);
+    if (old != nullptr && *old != '\0')
+        value += separator + std::string(old);
     ::setenv(variable, value.c_str(), 1);
 }
 
@@ -82,15 +87,18 @@ bool parseOptions(int argc, char** argv, Options& options) {
 // PROGRAM the way execvp finds it, for an emulator that does not search PATH itself;
 // empty when there is no such executable file.
 std::string findProgram(const char* program) {
-    if (std::strchr(program, '/') != nullptr) return ::access(program, X_OK) == 0 ? program : "";
+    if (std::strchr(program, '/') != nullptr)
+        return ::access(program, X_OK) == 0 ? program : "";
     const char* path = ::getenv("PATH");
     std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
     for (size_t start = 0; start <= folders.size();) {
         size_t end = folders.find(':', start);
-        if (end == std::string::npos) end = folders.size();
+        if (end == std::string::npos)
+            end = folders.size();
         const std::string folder = end > start ? folders.substr(start, end - start) : ".";
         const std::string candidate = folder + "/" + program;
-        if (isFile(candidate) && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+        if (isFile(candidate) && ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
         start = end + 1;
     }
     return "";
@@ -104,11 +112,14 @@ int cannotRun(const char* program, int error) {
 int runEmulated(const Options& options, const std::string& preload, char** argv) {
     const char* program = argv[options.first + 1];
     const std::string found = findProgram(program);
-    if (found.empty()) return cannotRun(program, ENOENT);
+    if (found.empty())
+        return cannotRun(program, ENOENT);
     const std::string variable = "LD_PRELOAD=" + preload;
     std::vector<char*> command{const_cast<char*>(options.emulator), const_cast<char*>("-E"),
-                               const_cast<char*>(variable.c_str()), const_cast<char*>(found.c_str())};
-    for (char** arg = argv + options.first + 2; *arg != nullptr; ++arg) command.push_back(*arg);
+                               const_cast<char*>(variable.c_str()),
+                               const_cast<char*>(found.c_str())};
+    for (char** arg = argv + options.first + 2; *arg != nullptr; ++arg)
+        command.push_back(*arg);
     command.push_back(nullptr);
     ::execvp(options.emulator, command.data());
     return cannotRun(options.emulator, errno);
@@ -120,17 +131,21 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        std::fputs("usage: panelsim-run [--emulator QEMU --preload LIBRARY] ROOT PROGRAM [ARGS...]\n", stderr);
+        std::fputs(
+            "usage: panelsim-run [--emulator QEMU --preload LIBRARY] ROOT PROGRAM [ARGS...]\n",
+            stderr);
         return 2;
     }
     const std::string preload = options.preload != nullptr ? options.preload : preloadLibrary();
     if (preload.find_first_of(" :") != std::string::npos) {
-        std::fprintf(stderr, "panelsim-run: the preload library's path may not hold spaces or colons: %s\n",
+        std::fprintf(stderr,
+                     "panelsim-run: the preload library's path may not hold spaces or colons: %s\n",
                      preload.c_str());
         return 2;
     }
     ::setenv("PANELSIM_ROOT", absoluteRoot(argv[options.first]).c_str(), 1);
-    if (options.emulator != nullptr) return runEmulated(options, preload, argv);
+    if (options.emulator != nullptr)
+        return runEmulated(options, preload, argv);
     prependToList("LD_PRELOAD", preload, ':');
 #ifdef PANELSIM_UNDER_ASAN
     // The preload library comes before the sanitizer runtime in the program's list of

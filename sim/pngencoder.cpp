@@ -32,7 +32,8 @@ std::vector<png_byte> rgb888(const Picture& picture) {
 
 // Kept apart from encodePng so that no object with a destructor lives across setjmp.
 bool writePng(png_structp png, png_infop info, png_bytepp rows, std::string& out) {
-    if (setjmp(png_jmpbuf(png))) return false;
+    if (setjmp(png_jmpbuf(png)))
+        return false;
     png_set_write_fn(png, &out, appendToString, flushNothing);
     png_set_IHDR(png, info, SCREEN_WIDTH, SCREEN_HEIGHT, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -46,10 +47,12 @@ bool writePng(png_structp png, png_infop info, png_bytepp rows, std::string& out
 std::string encodePng(const Picture& picture) {
     std::vector<png_byte> rgb = rgb888(picture);
     std::vector<png_bytep> rows(SCREEN_HEIGHT);
-    for (int y = 0; y < SCREEN_HEIGHT; ++y) rows[y] = rgb.data() + y * SCREEN_WIDTH * 3;
+    for (int y = 0; y < SCREEN_HEIGHT; ++y)
+        rows[y] = rgb.data() + y * SCREEN_WIDTH * 3;
     std::string out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (png == nullptr) return {};
+    if (png == nullptr)
+        return {};
     png_infop info = png_create_info_struct(png);
     const bool written = info != nullptr && writePng(png, info, rows.data(), out);
     png_destroy_write_struct(&png, &info);

@@ -26,7 +26,8 @@ std::string reason(const std::string& what, const std::string& path) {
 }
 
 bool copyWhereMissing(const std::string& from, const std::string& to, std::string& error) {
-    if (exists(to)) return true;
+    if (exists(to))
+        return true;
     std::ifstream in(from, std::ios::binary);
     if (!in) {
         error = reason("cannot read", from);
@@ -58,7 +59,8 @@ bool linkFonts(const std::string& fontDir, const std::string& linkDir, std::stri
     bool ok = true;
     while (const dirent* entry = ::readdir(folder)) {
         const std::string name = entry->d_name;
-        if (!isCellFont(name)) continue;
+        if (!isCellFont(name))
+            continue;
         ++fonts;
         const std::string link = linkDir + "/" + name;
         if (!exists(link) && ::symlink((fontDir + "/" + name).c_str(), link.c_str()) != 0) {
@@ -79,7 +81,9 @@ bool linkFonts(const std::string& fontDir, const std::string& linkDir, std::stri
 
 bool layDefaults(const std::string& root, const DefaultSources& sources, std::string& error) {
     for (const char* name : SETTINGS_FILES) {
-        if (!copyWhereMissing(sources.settingsDir + "/" + name, root + "/etc/tesserax/" + name, error)) return false;
+        if (!copyWhereMissing(sources.settingsDir + "/" + name, root + "/etc/tesserax/" + name,
+                              error))
+            return false;
     }
     return linkFonts(sources.fontDir, root + "/opt/tesserax/fonts", error);
 }

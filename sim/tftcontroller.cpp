@@ -16,12 +16,18 @@ constexpr uint16_t VERTICAL_WINDOW = 0x45;    // high byte last row, low byte fi
 constexpr unsigned FIRST_VISIBLE_COLUMN = 4;
 constexpr unsigned FIRST_VISIBLE_ROW = 1;
 
-uint8_t lowByte(uint16_t value) { return static_cast<uint8_t>(value & 0xFF); }
-uint8_t highByte(uint16_t value) { return static_cast<uint8_t>(value >> 8); }
+uint8_t lowByte(uint16_t value) {
+    return static_cast<uint8_t>(value & 0xFF);
+}
+uint8_t highByte(uint16_t value) {
+    return static_cast<uint8_t>(value >> 8);
+}
 
 }  // namespace
 
-TftController::TftController() { reset(); }
+TftController::TftController() {
+    reset();
+}
 
 void TftController::reset() {
     _index = 0;
@@ -48,7 +54,8 @@ void TftController::writeData(uint16_t word) {
 void TftController::setRegister(uint16_t number, uint16_t value) {
     switch (number) {
     case DISPLAY_CONTROL:
-        if (value == DISPLAY_ON_VALUE) _on = true;
+        if (value == DISPLAY_ON_VALUE)
+            _on = true;
         break;
     case ADDRESS_SET:
         moveToWindowStart();
@@ -77,7 +84,8 @@ void TftController::moveToWindowStart() {
 void TftController::storePixel(uint16_t pixel) {
     if (_column >= FIRST_VISIBLE_COLUMN && _column < FIRST_VISIBLE_COLUMN + SCREEN_WIDTH &&
         _row >= FIRST_VISIBLE_ROW && _row < FIRST_VISIBLE_ROW + SCREEN_HEIGHT) {
-        _picture[(_row - FIRST_VISIBLE_ROW) * SCREEN_WIDTH + (_column - FIRST_VISIBLE_COLUMN)] = pixel;
+        _picture[(_row - FIRST_VISIBLE_ROW) * SCREEN_WIDTH + (_column - FIRST_VISIBLE_COLUMN)] =
+            pixel;
     }
     // An inverted window (first above last) is taken as its first column or row alone.
     if (_column < _last_column) {

@@ -3,7 +3,8 @@
 namespace panelsim {
 
 TraceLog::~TraceLog() {
-    if (_file != nullptr) std::fclose(_file);
+    if (_file != nullptr)
+        std::fclose(_file);
 }
 
 bool TraceLog::open(const std::string& path) {
@@ -20,7 +21,8 @@ void TraceLog::append(const std::string& line) {
         std::fflush(_file);
     }
     _recent.push_back(line);
-    if (_recent.size() > KEPT_LINES) _recent.pop_front();
+    if (_recent.size() > KEPT_LINES)
+        _recent.pop_front();
 }
 
 std::string TraceLog::tail(size_t count) const {

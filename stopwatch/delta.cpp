@@ -11,14 +11,12 @@ namespace {
 const int TABLE_WIDTH = 88;
 }
 
-Delta::Delta(std::string name, std::string description, bool verbose, Clock &clock)
-    : Event(std::move(name), std::move(description), DeltaType, verbose, clock)
-{
+Delta::Delta(std::string name, std::string description, bool verbose, Clock& clock)
+    : Event(std::move(name), std::move(description), DeltaType, verbose, clock) {
     reset();
 }
 
-void Delta::start()
-{
+void Delta::start() {
     if (_running)
         return;
     if (_verbose)
@@ -30,8 +28,7 @@ void Delta::start()
         printTime("_startTime", _startTime);
 }
 
-void Delta::stop()
-{
+void Delta::stop() {
     if (!_running)
         return;
     if (_verbose)
@@ -54,8 +51,7 @@ void Delta::stop()
     }
 }
 
-void Delta::reset()
-{
+void Delta::reset() {
     _count = 0;
     _total = 0.0;
     _average = 0.0;
@@ -64,8 +60,7 @@ void Delta::reset()
     _running = false;
 }
 
-void Delta::printHeader(std::ostream &os)
-{
+void Delta::printHeader(std::ostream& os) {
     os << separator(TABLE_WIDTH) << std::endl
        << "Time Difference Data" << std::endl
        << leftAligned("Event Name", 15) << leftAligned("Description", 35) << leftAligned("Num", 14)
@@ -76,8 +71,7 @@ void Delta::printHeader(std::ostream &os)
        << std::endl;
 }
 
-void Delta::print(std::ostream &os)
-{
+void Delta::print(std::ostream& os) {
     if (_header_flag)
         printHeader(os);
     os << leftAligned(_name, 15) << leftAligned(_description, 35)
@@ -85,4 +79,4 @@ void Delta::print(std::ostream &os)
        << rightAligned(fixed3(_last), 12);
 }
 
-} // namespace stopwatch
+}  // namespace stopwatch

@@ -5,16 +5,15 @@
 namespace stopwatch {
 
 // Accumulates the durations of repeated start/stop intervals (milliseconds).
-class Delta : public Event
-{
+class Delta : public Event {
 public:
-    Delta(std::string name, std::string description, bool verbose, Clock &clock = systemClock());
+    Delta(std::string name, std::string description, bool verbose, Clock& clock = systemClock());
 
     void start() override;
     void stop() override;
     void reset() override;
-    void printHeader(std::ostream &os) override;
-    void print(std::ostream &os) override;
+    void printHeader(std::ostream& os) override;
+    void print(std::ostream& os) override;
 
     int count() const { return _count; }
     double total() const { return _total; }
@@ -29,4 +28,4 @@ private:
     TimeValue _startTime;
 };
 
-} // namespace stopwatch
+}  // namespace stopwatch

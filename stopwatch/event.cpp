@@ -5,21 +5,18 @@
 
 namespace stopwatch {
 
-Event::Event(std::string name, std::string description, int type, bool verbose, Clock &clock)
-    : _verbose(verbose)
-    , _name(std::move(name))
-    , _description(std::move(description))
-    , _type(type)
-    , _clock(clock)
-{
-}
+Event::Event(std::string name, std::string description, int type, bool verbose, Clock& clock)
+    : _verbose(verbose),
+      _name(std::move(name)),
+      _description(std::move(description)),
+      _type(type),
+      _clock(clock) {}
 
 Event::~Event() = default;
 
-void Event::printTime(const char *label, const TimeValue &time)
-{
+void Event::printTime(const char* label, const TimeValue& time) {
     std::cout << label << " = " << time.seconds << " seconds, " << time.microseconds << " usecs."
               << std::endl;
 }
 
-} // namespace stopwatch
+}  // namespace stopwatch

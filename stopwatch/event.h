@@ -12,8 +12,7 @@ enum EventType { DeltaType = 0, TimeStampType = 1 };
 
 // A named timing. Progress messages (when verbose) go to standard output, failures to
 // standard error. An event is idle until start(), running until a successful stop().
-class Event
-{
+class Event {
 public:
     virtual ~Event();
 
@@ -24,13 +23,13 @@ public:
     // Back to the state of a new event.
     virtual void reset() = 0;
     // Writes the header of this kind's table.
-    virtual void printHeader(std::ostream &os) = 0;
+    virtual void printHeader(std::ostream& os) = 0;
     // Writes this event's table row, without line end; the header first when the header flag
     // is set.
-    virtual void print(std::ostream &os) = 0;
+    virtual void print(std::ostream& os) = 0;
 
-    const std::string &name() const { return _name; }
-    const std::string &description() const { return _description; }
+    const std::string& name() const { return _name; }
+    const std::string& description() const { return _description; }
     int type() const { return _type; }
     bool isRunning() const { return _running; }
 
@@ -40,10 +39,10 @@ public:
     void setPrintOnStop(bool on) { _print_on_stop = on; }
 
 protected:
-    Event(std::string name, std::string description, int type, bool verbose, Clock &clock);
+    Event(std::string name, std::string description, int type, bool verbose, Clock& clock);
 
     // Writes "<label> = <s> seconds, <us> usecs." with a line end to standard output.
-    static void printTime(const char *label, const TimeValue &time);
+    static void printTime(const char* label, const TimeValue& time);
 
     bool _verbose;
     std::string _name;
@@ -52,7 +51,7 @@ protected:
     bool _header_flag = false;
     bool _print_on_stop = false;
     bool _running = false;
-    Clock &_clock;
+    Clock& _clock;
 };
 
-} // namespace stopwatch
+}  // namespace stopwatch

@@ -7,10 +7,9 @@
 
 namespace stopwatch {
 
-EventTableEntry::EventTableEntry(int type, const std::string &name, const std::string &description,
-                                 int mode, bool verbose, Clock &clock)
-    : _mode(mode)
-{
+EventTableEntry::EventTableEntry(int type, const std::string& name, const std::string& description,
+                                 int mode, bool verbose, Clock& clock)
+    : _mode(mode) {
     switch (type) {
     case DeltaType:
         _event = std::make_unique<Delta>(name, description, verbose, clock);
@@ -24,4 +23,4 @@ EventTableEntry::EventTableEntry(int type, const std::string &name, const std::s
     }
 }
 
-} // namespace stopwatch
+}  // namespace stopwatch

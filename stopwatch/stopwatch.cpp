@@ -4,32 +4,29 @@
 
 namespace stopwatch {
 
-StopWatch::StopWatch(int maximumEvents, const std::string &logFileName, bool verbose, Clock &clock)
-    : _verbose(verbose)
-    , _maximum_events(maximumEvents)
-    , _log_file_name(logFileName)
-    , _clock(clock)
-{
+StopWatch::StopWatch(int maximumEvents, const std::string& logFileName, bool verbose, Clock& clock)
+    : _verbose(verbose),
+      _maximum_events(maximumEvents),
+      _log_file_name(logFileName),
+      _clock(clock) {
     if (!_log_file_name.empty())
         _log.open(_log_file_name, std::ios::out | std::ios::trunc);
 }
 
-StopWatch::~StopWatch()
-{
+StopWatch::~StopWatch() {
     if (_report_on_destruction)
         report();
     if (!_log_file_name.empty())
         _log.close();
-    for (const std::unique_ptr<EventTableEntry> &entry : _table) {
+    for (const std::unique_ptr<EventTableEntry>& entry : _table) {
         if (_verbose && entry->event() != nullptr)
             std::cout << "Deleting event '" << entry->event()->name() << "' now." << std::endl;
     }
     _table.clear();
 }
 
-Event *StopWatch::addEvent(const std::string &name, const std::string &description, int type,
-                           int mode, bool verbose)
-{
+Event* StopWatch::addEvent(const std::string& name, const std::string& description, int type,
+                           int mode, bool verbose) {
     // Compared as int: a maximum of 0 or less means no room at all.
     if (static_cast<int>(_table.size()) >= _maximum_events) {
         if (_verbose) {
@@ -52,8 +49,7 @@ Event *StopWatch::addEvent(const std::string &name, const std::string &descripti
     return _table.back()->event();
 }
 
-bool StopWatch::setLogFile(const std::string &name)
-{
+bool StopWatch::setLogFile(const std::string& name) {
     if (name.empty()) {
         std::cerr << "Error: Log file name supplied is empty." << std::endl;
         return false;
@@ -65,8 +61,7 @@ bool StopWatch::setLogFile(const std::string &name)
     return _log.is_open();
 }
 
-bool StopWatch::setLogMode(const std::string &name, int mode)
-{
+bool StopWatch::setLogMode(const std::string& name, int mode) {
     if (_log_file_name.empty())
         return false;
     const int index = findEntry(name, nullptr);
@@ -76,8 +71,7 @@ bool StopWatch::setLogMode(const std::string &name, int mode)
     return true;
 }
 
-bool StopWatch::setLogMode(const Event *event, int mode)
-{
+bool StopWatch::setLogMode(const Event* event, int mode) {
     if (event == nullptr)
         return false;
     if (_log_file_name.empty() && (mode == ReportToLog || mode == ReportToBoth))
@@ -89,8 +83,7 @@ bool StopWatch::setLogMode(const Event *event, int mode)
     return true;
 }
 
-bool StopWatch::deleteEvent(const std::string &name)
-{
+bool StopWatch::deleteEvent(const std::string& name) {
     const int index = findEntry(name, nullptr);
     if (index < 0)
         return false;
@@ -98,8 +91,7 @@ bool StopWatch::deleteEvent(const std::string &name)
     return true;
 }
 
-bool StopWatch::deleteEvent(const Event *event)
-{
+bool StopWatch::deleteEvent(const Event* event) {
     if (event == nullptr)
         return false;
     // Copies: the event named by the caller may be the one destroyed.
@@ -112,32 +104,30 @@ bool StopWatch::deleteEvent(const Event *event)
     return true;
 }
 
-int StopWatch::findEntry(const std::string &name, const std::string *description) const
-{
+int StopWatch::findEntry(const std::string& name, const std::string* description) const {
     for (std::size_t i = 0; i < _table.size(); ++i) {
-        const Event *event = _table[i]->event();
+        const Event* event = _table[i]->event();
         if (event == nullptr) {
             std::cerr << "Warning: Event at index " << i << " is NULL" << std::endl;
             continue;
         }
-        if (event->name() == name && (description == nullptr || event->description() == *description))
+        if (event->name() == name &&
+            (description == nullptr || event->description() == *description))
             return static_cast<int>(i);
     }
     return -1;
 }
 
-void StopWatch::report()
-{
+void StopWatch::report() {
     reportPass(DeltaType);
     reportPass(TimeStampType);
 }
 
 // One table: the first reported row of the pass carries the header.
-void StopWatch::reportPass(int type)
-{
+void StopWatch::reportPass(int type) {
     bool first = true;
-    for (const std::unique_ptr<EventTableEntry> &entry : _table) {
-        Event *event = entry->event();
+    for (const std::unique_ptr<EventTableEntry>& entry : _table) {
+        Event* event = entry->event();
         if (event == nullptr || event->type() != type || entry->mode() == ReportNowhere)
             continue;
         event->setHeaderFlag(first);
@@ -145,7 +135,8 @@ void StopWatch::reportPass(int type)
             event->print(std::cout);
             std::cout << std::endl;
         }
-        if ((entry->mode() == ReportToLog || entry->mode() == ReportToBoth) && !_log_file_name.empty()) {
+        if ((entry->mode() == ReportToLog || entry->mode() == ReportToBoth) &&
+            !_log_file_name.empty()) {
             event->print(_log);
             _log << std::endl;
         }
@@ -155,4 +146,4 @@ void StopWatch::reportPass(int type)
     std::cout << std::endl;
 }
 
-} // namespace stopwatch
+}  // namespace stopwatch

@@ -21,37 +21,36 @@
 
 namespace stopwatch {
 
-class StopWatch
-{
+class StopWatch {
 public:
     // Holds up to maximumEvents events (none when it is 0 or less). A non-empty logFileName
     // is opened for writing with truncation; a failed open leaves the log silently unusable.
-    StopWatch(int maximumEvents, const std::string &logFileName, bool verbose,
-              Clock &clock = systemClock());
+    StopWatch(int maximumEvents, const std::string& logFileName, bool verbose,
+              Clock& clock = systemClock());
     // Reports when asked to (setReportOnDestruction), closes the log and deletes the events.
     ~StopWatch();
 
-    StopWatch(const StopWatch &) = delete;
-    StopWatch &operator=(const StopWatch &) = delete;
+    StopWatch(const StopWatch&) = delete;
+    StopWatch& operator=(const StopWatch&) = delete;
 
     // Adds a Delta (type 0) or TimeStamp (type 1) reported by mode. Returns the new event, or
     // null when the table is full or the type is unknown. Without a log file the mode
     // becomes 1 (standard output).
-    Event *addEvent(const std::string &name, const std::string &description, int type, int mode,
+    Event* addEvent(const std::string& name, const std::string& description, int type, int mode,
                     bool verbose);
     // Closes the current log file and opens name with truncation. False for an empty name
     // and when the file cannot be opened (the name is taken all the same).
-    bool setLogFile(const std::string &name);
+    bool setLogFile(const std::string& name);
     // Sets the mode of the first event called name. False without a log file or a match.
-    bool setLogMode(const std::string &name, int mode);
+    bool setLogMode(const std::string& name, int mode);
     // Sets the mode of the first event with event's name and description. Modes 2 and 3 need
     // a log file. False for a null event or no match.
-    bool setLogMode(const Event *event, int mode);
+    bool setLogMode(const Event* event, int mode);
     // Deletes the first event called name. False when there is none.
-    bool deleteEvent(const std::string &name);
+    bool deleteEvent(const std::string& name);
     // Deletes the first event with event's name and description. False for a null event or
     // no match; event must not be used afterwards when true.
-    bool deleteEvent(const Event *event);
+    bool deleteEvent(const Event* event);
 
     // Makes the destructor print the report.
     void setReportOnDestruction(bool on) { _report_on_destruction = on; }
@@ -60,7 +59,7 @@ private:
     void report();
     void reportPass(int type);
     // Index of the first entry whose event matches, warning about entries without event.
-    int findEntry(const std::string &name, const std::string *description) const;
+    int findEntry(const std::string& name, const std::string* description) const;
 
     bool _verbose;
     int _maximum_events;
@@ -68,7 +67,7 @@ private:
     std::ofstream _log;
     std::vector<std::unique_ptr<EventTableEntry>> _table;
     bool _report_on_destruction = false;
-    Clock &_clock;
+    Clock& _clock;
 };
 
-} // namespace stopwatch
+}  // namespace stopwatch

@@ -5,24 +5,21 @@
 
 namespace stopwatch {
 
-std::string leftAligned(const std::string &text, int width)
-{
+std::string leftAligned(const std::string& text, int width) {
     std::string cell = text;
     if (static_cast<int>(cell.size()) < width)
         cell.append(static_cast<std::size_t>(width) - cell.size(), ' ');
     return cell;
 }
 
-std::string rightAligned(const std::string &text, int width)
-{
+std::string rightAligned(const std::string& text, int width) {
     std::string cell;
     if (static_cast<int>(text.size()) < width)
         cell.append(static_cast<std::size_t>(width) - text.size(), ' ');
     return cell + text;
 }
 
-std::string fixed3(double value)
-{
+std::string fixed3(double value) {
     // Not printf's %f: that writes the decimal point of LC_NUMERIC, which a Qt program takes
     // from the environment (a comma in many locales). to_chars writes '.' whatever the locale.
     char text[std::numeric_limits<double>::max_exponent10 + 8];
@@ -31,9 +28,8 @@ std::string fixed3(double value)
     return std::string(text, written.ptr);
 }
 
-std::string separator(int width)
-{
+std::string separator(int width) {
     return std::string(static_cast<std::size_t>(width), '=');
 }
 
-} // namespace stopwatch
+}  // namespace stopwatch

@@ -13,14 +13,12 @@ namespace {
 const int TABLE_WIDTH = 76;
 }
 
-TimeStamp::TimeStamp(std::string name, std::string description, bool verbose, Clock &clock)
-    : Event(std::move(name), std::move(description), TimeStampType, verbose, clock)
-{
+TimeStamp::TimeStamp(std::string name, std::string description, bool verbose, Clock& clock)
+    : Event(std::move(name), std::move(description), TimeStampType, verbose, clock) {
     reset();
 }
 
-void TimeStamp::start()
-{
+void TimeStamp::start() {
     if (_running)
         return;
     if (_verbose)
@@ -32,8 +30,7 @@ void TimeStamp::start()
         printTime("_startTime", _startTime);
 }
 
-void TimeStamp::stop()
-{
+void TimeStamp::stop() {
     if (!_running)
         return;
     if (_verbose)
@@ -51,15 +48,13 @@ void TimeStamp::stop()
     _running = false;
 }
 
-void TimeStamp::reset()
-{
+void TimeStamp::reset() {
     _startTime = TimeValue();
     _endTime = TimeValue();
     _running = false;
 }
 
-void TimeStamp::printHeader(std::ostream &os)
-{
+void TimeStamp::printHeader(std::ostream& os) {
     os << separator(TABLE_WIDTH) << std::endl
        << "TimeStamp Data" << std::endl
        << leftAligned("Event Name", 15) << leftAligned("Description", 35)
@@ -70,16 +65,14 @@ void TimeStamp::printHeader(std::ostream &os)
        << std::endl;
 }
 
-void TimeStamp::print(std::ostream &os)
-{
+void TimeStamp::print(std::ostream& os) {
     if (_header_flag)
         printHeader(os);
     os << leftAligned(_name, 15) << leftAligned(_description, 35)
        << leftAligned(clockTimeText(_startTime), 13) << leftAligned(clockTimeText(_endTime), 13);
 }
 
-std::string clockTimeText(const TimeValue &time)
-{
+std::string clockTimeText(const TimeValue& time) {
     const std::time_t seconds = static_cast<std::time_t>(time.seconds);
     std::tm local = {};
     localtime_r(&seconds, &local);
@@ -89,4 +82,4 @@ std::string clockTimeText(const TimeValue &time)
     return text;
 }
 
-} // namespace stopwatch
+}  // namespace stopwatch

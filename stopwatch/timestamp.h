@@ -5,17 +5,16 @@
 namespace stopwatch {
 
 // Records the clock times of one start and one stop.
-class TimeStamp : public Event
-{
+class TimeStamp : public Event {
 public:
     TimeStamp(std::string name, std::string description, bool verbose,
-              Clock &clock = systemClock());
+              Clock& clock = systemClock());
 
     void start() override;
     void stop() override;
     void reset() override;
-    void printHeader(std::ostream &os) override;
-    void print(std::ostream &os) override;
+    void printHeader(std::ostream& os) override;
+    void print(std::ostream& os) override;
 
 private:
     TimeValue _startTime;
@@ -23,6 +22,6 @@ private:
 };
 
 // time as local clock time HH:MM:SS.mmm.
-std::string clockTimeText(const TimeValue &time);
+std::string clockTimeText(const TimeValue& time);
 
-} // namespace stopwatch
+}  // namespace stopwatch

@@ -79,13 +79,14 @@ int send_lines(const keylightsend::Options& options, const keylightsend::TextCel
     return status;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     keylightsend::Options options;
     std::string error;
-    if (!keylightsend::parse_options(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    if (!keylightsend::parse_options(std::vector<std::string>(argv + 1, argv + argc), options,
+                                     error)) {
         return fail(EXIT_BAD_INPUT, error);
     }
     if (options.help) {
@@ -93,7 +94,7 @@ int main(int argc, char** argv) {
         return EXIT_SENT;
     }
     // On the device (or under panelsim-run) keylight's own font settings bound the text lines.
-    const keylightsend::TextCell cell =
-        keylightsend::text_cell_from(keylightsend::DEVICE_SETTINGS_FILE, keylightsend::DEVICE_FONT_DIR);
+    const keylightsend::TextCell cell = keylightsend::text_cell_from(
+        keylightsend::DEVICE_SETTINGS_FILE, keylightsend::DEVICE_FONT_DIR);
     return options.read_stdin ? send_lines(options, cell) : send_arguments(options, cell);
 }

@@ -21,9 +21,9 @@ constexpr int32_t BUTTON_COUNT = 24;
 constexpr int32_t STATUS_INDICATOR_COUNT = 32;
 constexpr int32_t TOGGLE_INDICATOR_COUNT = 2;
 constexpr int32_t SCREEN_COUNT = 3;
-constexpr int32_t SCREEN_PIXELS = 128; // width and height of a screen
-constexpr int32_t ALL = -1;            // every button or every screen
-constexpr int32_t BLINK_STATE = -1;    // LED state that makes keylight blink a button
+constexpr int32_t SCREEN_PIXELS = 128;  // width and height of a screen
+constexpr int32_t ALL = -1;             // every button or every screen
+constexpr int32_t BLINK_STATE = -1;     // LED state that makes keylight blink a button
 
 // keylight ends the connection at a frame it would not take, and with it every message after.
 bool append_frame(Batch& batch, const std::vector<uint8_t>& record, std::string& error) {
@@ -60,7 +60,8 @@ bool parse_index_or_all(const std::string& text, int32_t count, const char* what
         return true;
     }
     if (!parse_number(text, 0, count - 1, what, value, error)) {
-        error = std::string(what) + " must be 0.." + std::to_string(count - 1) + " or all, not '" + text + "'";
+        error = std::string(what) + " must be 0.." + std::to_string(count - 1) + " or all, not '" +
+                text + "'";
         return false;
     }
     return true;
@@ -84,11 +85,13 @@ bool parse_colour(const std::string& text, uint32_t& value, std::string& error) 
     size_t digits_at = 0;
     if (text.size() == 7 && text[0] == '#') {
         digits_at = 1;
-    } else if (text.size() == 8 && (text.compare(0, 2, "0x") == 0 || text.compare(0, 2, "0X") == 0)) {
+    } else if (text.size() == 8 &&
+               (text.compare(0, 2, "0x") == 0 || text.compare(0, 2, "0X") == 0)) {
         digits_at = 2;
     }
     const std::string digits = digits_at ? text.substr(digits_at) : std::string();
-    if (digits.size() != 6 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    if (digits.size() != 6 ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
         error = "colour must be #RRGGBB or 0xRRGGBB, not '" + text + "'";
         return false;
     }
@@ -143,26 +146,30 @@ std::string cell_size(const TextCell& cell) {
 // A line or cell number below count, where count is what the screen has room for in the font's
 // cells. keylight keeps only the low 8 bits of a window register, so a line past the screen
 // would land on the top lines and cells past the edge would scramble.
-bool parse_text_position(const std::string& text, int32_t count, const char* what, const TextCell& cell,
-                         int32_t& value, std::string& error) {
+bool parse_text_position(const std::string& text, int32_t count, const char* what,
+                         const TextCell& cell, int32_t& value, std::string& error) {
     if (parse_number(text, 0, count - 1, what, value, error)) {
         return true;
     }
     if (cell.known()) {
-        error = std::string(what) + " must be 0.." + std::to_string(count - 1) + " with the font's " +
-                cell_size(cell) + " cells, not '" + text + "'";
+        error = std::string(what) + " must be 0.." + std::to_string(count - 1) +
+                " with the font's " + cell_size(cell) + " cells, not '" + text + "'";
     }
     return false;
 }
 
-int32_t lines_on_screen(const TextCell& cell) { return cell.known() ? SCREEN_PIXELS / cell.rows : SCREEN_PIXELS; }
+int32_t lines_on_screen(const TextCell& cell) {
+    return cell.known() ? SCREEN_PIXELS / cell.rows : SCREEN_PIXELS;
+}
 
-int32_t cells_in_line(const TextCell& cell) { return cell.known() ? SCREEN_PIXELS / cell.width : SCREEN_PIXELS; }
+int32_t cells_in_line(const TextCell& cell) {
+    return cell.known() ? SCREEN_PIXELS / cell.width : SCREEN_PIXELS;
+}
 
 // keylight draws pictures as 24-bit BMP files with a 40-byte header, sent whole: a picture
 // running past the screen's edge would wrap around inside its window.
-bool read_screen_bmp(const std::string& path, int32_t x, int32_t y, std::vector<uint8_t>& bmp, Batch& batch,
-                     std::string& error) {
+bool read_screen_bmp(const std::string& path, int32_t x, int32_t y, std::vector<uint8_t>& bmp,
+                     Batch& batch, std::string& error) {
     std::vector<uint8_t> file;
     ScreenPicture picture;
     if (!read_file(path, PICTURE_FILE_MAX, file, error) ||
@@ -171,9 +178,10 @@ bool read_screen_bmp(const std::string& path, int32_t x, int32_t y, std::vector<
         return false;
     }
     if (picture.width < picture.file_width || picture.height < picture.file_height) {
-        batch.notes.push_back("image: " + path + " is " + std::to_string(picture.file_width) + " x " +
-                              std::to_string(picture.file_height) + " pixels; at " + std::to_string(x) + "," +
-                              std::to_string(y) + " only its top-left " + std::to_string(picture.width) + " x " +
+        batch.notes.push_back("image: " + path + " is " + std::to_string(picture.file_width) +
+                              " x " + std::to_string(picture.file_height) + " pixels; at " +
+                              std::to_string(x) + "," + std::to_string(y) + " only its top-left " +
+                              std::to_string(picture.width) + " x " +
                               std::to_string(picture.height) + " show");
     }
     bmp = bmp24_of(picture);
@@ -184,7 +192,8 @@ bool append_led(const std::vector<std::string>& args, const TextCell&, Batch& ba
                 std::string& error) {
     int32_t button = 0;
     int32_t state = 0;
-    if (!parse_index_or_all(args[0], BUTTON_COUNT, "button", button, error) || !parse_on_off(args[1], state, error)) {
+    if (!parse_index_or_all(args[0], BUTTON_COUNT, "button", button, error) ||
+        !parse_on_off(args[1], state, error)) {
         return false;
     }
     return append_frame(batch, klm_record_of<KLM_SetLEDButtonState>(button, state, 0), error);
@@ -195,7 +204,8 @@ bool append_blink(const std::vector<std::string>& args, const TextCell&, Batch& 
     int32_t button = 0;
     int32_t time_ms = 0;
     if (!parse_index_or_all(args[0], BUTTON_COUNT, "button", button, error) ||
-        !parse_number(args[1], 1, std::numeric_limits<int32_t>::max(), "blink time in ms", time_ms, error)) {
+        !parse_number(args[1], 1, std::numeric_limits<int32_t>::max(), "blink time in ms", time_ms,
+                      error)) {
         return false;
     }
     return append_frame(batch, klm_record_of<KLM_SetLEDButtonState>(button, BLINK_STATE, time_ms),
@@ -257,15 +267,18 @@ bool append_subtext(const std::vector<std::string>& args, const TextCell& cell, 
     if (!parse_index_or_all(args[0], SCREEN_COUNT, "screen", screen, error) ||
         !parse_text_position(args[1], lines_on_screen(cell), "line", cell, line, error) ||
         !parse_text_position(args[2], cells_in_line(cell), "offset", cell, offset, error) ||
-        !check_ascii(args[3], error) || (args.size() > 4 && !parse_colour(args[4], text_colour, error)) ||
+        !check_ascii(args[3], error) ||
+        (args.size() > 4 && !parse_colour(args[4], text_colour, error)) ||
         (args.size() > 5 && !parse_colour(args[5], back_colour, error))) {
         return false;
     }
     const std::string& text = args[3];
-    if (cell.known() && static_cast<size_t>(offset) + text.size() > static_cast<size_t>(cells_in_line(cell))) {
+    if (cell.known() &&
+        static_cast<size_t>(offset) + text.size() > static_cast<size_t>(cells_in_line(cell))) {
         error = "'" + text + "' needs cells " + std::to_string(offset) + ".." +
-                std::to_string(static_cast<size_t>(offset) + text.size() - 1) + " and a line has cells 0.." +
-                std::to_string(cells_in_line(cell) - 1) + " with the font's " + cell_size(cell) + " cells";
+                std::to_string(static_cast<size_t>(offset) + text.size() - 1) +
+                " and a line has cells 0.." + std::to_string(cells_in_line(cell) - 1) +
+                " with the font's " + cell_size(cell) + " cells";
         return false;
     }
     // keylight renders exactly this many characters, so it must not count past the text.
@@ -313,7 +326,8 @@ bool append_reconfigure(const std::vector<std::string>&, const TextCell&, Batch&
     return append_frame(batch, klm_record_of<KLM_Reconfigure>(0), error);
 }
 
-bool append_upload(const std::vector<std::string>& args, const TextCell&, Batch& batch, std::string& error) {
+bool append_upload(const std::vector<std::string>& args, const TextCell&, Batch& batch,
+                   std::string& error) {
     KLM_UploadImage record{};
     int32_t image = 0;
     if (!parse_number(args[0], 0, std::numeric_limits<int32_t>::max(), "image id", image, error)) {
@@ -327,8 +341,8 @@ bool append_upload(const std::vector<std::string>& args, const TextCell&, Batch&
         return false;
     }
     if (data.size() != KLM_UPLOAD_IMAGE_BYTES) {
-        error = args[1] + " holds " + std::to_string(data.size()) + " bytes; an uploaded image is " +
-                std::to_string(KLM_UPLOAD_IMAGE_BYTES) + " bytes";
+        error = args[1] + " holds " + std::to_string(data.size()) +
+                " bytes; an uploaded image is " + std::to_string(KLM_UPLOAD_IMAGE_BYTES) + " bytes";
         return false;
     }
     record._type = TYPE_UPLOAD_IMAGE;
@@ -356,32 +370,37 @@ const Command* find_command(const std::string& name) {
 
 std::string argument_count_error(const Command& command, size_t given) {
     return std::string(command.name) + " takes " +
-           (command.arguments[0] ? std::string(command.arguments) : std::string("no arguments")) + " (" +
-           std::to_string(given) + " argument" + (given == 1 ? "" : "s") + " given)";
+           (command.arguments[0] ? std::string(command.arguments) : std::string("no arguments")) +
+           " (" + std::to_string(given) + " argument" + (given == 1 ? "" : "s") + " given)";
 }
 
-} // namespace
+}  // namespace
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
-        {"led", "BUTTON|all on|off", "button LED steady on or off (buttons 0..23)", "3 on", 2, 2, append_led},
-        {"blink", "BUTTON|all MS", "button LED blinking, MS milliseconds dark then MS lit", "3 500", 2, 2,
-         append_blink},
+        {"led", "BUTTON|all on|off", "button LED steady on or off (buttons 0..23)", "3 on", 2, 2,
+         append_led},
+        {"blink", "BUTTON|all MS", "button LED blinking, MS milliseconds dark then MS lit", "3 500",
+         2, 2, append_blink},
         {"status", "INDEX on|off", "status indicator LED (0..31)", "4 on", 2, 2, append_status},
-        {"toggle", "INDEX on|off", "toggle indicator LED (0..1; 0 is the PSU LED)", "1 off", 2, 2, append_toggle},
+        {"toggle", "INDEX on|off", "toggle indicator LED (0..1; 0 is the PSU LED)", "1 off", 2, 2,
+         append_toggle},
         {"text", "SCREEN|all LINE TEXT [inverted]",
-         "text line across a screen (0..2), black on white or white on black", "0 1 'Hello'", 3, 4, append_text},
+         "text line across a screen (0..2), black on white or white on black", "0 1 'Hello'", 3, 4,
+         append_text},
         {"subtext", "SCREEN|all LINE OFFSET TEXT [FG [BG]]",
-         "text into the cells from OFFSET of a line, colours #RRGGBB (white on black)", "0 2 4 'OK' '#00FF00'", 4, 6,
-         append_subtext},
-        {"image", "SCREEN|all FILE [X Y]", "PNG or BMP picture with its top-left corner at X,Y, cut at the edges",
-         "1 logo.png 0 0", 2, 4, append_image},
+         "text into the cells from OFFSET of a line, colours #RRGGBB (white on black)",
+         "0 2 4 'OK' '#00FF00'", 4, 6, append_subtext},
+        {"image", "SCREEN|all FILE [X Y]",
+         "PNG or BMP picture with its top-left corner at X,Y, cut at the edges", "1 logo.png 0 0",
+         2, 4, append_image},
         {"blackout", "SCREEN|all", "clear a screen to black", "all", 1, 1, append_blackout},
         {"reconfigure", "", "reload the brightness levels from /etc/tesserax/buttonlevel", "", 0, 0,
          append_reconfigure},
-        {"upload", "ID FILE", "store a 120-byte button image under ID", "30 arrow.img", 2, 2, append_upload},
-        {"query", "", "ask keylight whether it is alive; fails without an answer within --timeout", "", 0, 0,
-         append_query},
+        {"upload", "ID FILE", "store a 120-byte button image under ID", "30 arrow.img", 2, 2,
+         append_upload},
+        {"query", "", "ask keylight whether it is alive; fails without an answer within --timeout",
+         "", 0, 0, append_query},
     };
     return table;
 }
@@ -422,7 +441,8 @@ bool append_commands(const std::vector<std::string>& words, const TextCell& cell
             continue;
         }
         if (command.empty()) {
-            error = words.empty() ? "no command given" : std::string("empty command around '") + COMMAND_SEPARATOR + "'";
+            error = words.empty() ? "no command given"
+                                  : std::string("empty command around '") + COMMAND_SEPARATOR + "'";
             return false;
         }
         if (!append_command(command, cell, batch, error)) {
@@ -470,7 +490,8 @@ bool split_line(const std::string& line, std::vector<std::string>& words, std::s
                 if (line[i] == '"') {
                     break;
                 }
-                if (line[i] == '\\' && i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\')) {
+                if (line[i] == '\\' && i + 1 < line.size() &&
+                    (line[i + 1] == '"' || line[i + 1] == '\\')) {
                     ++i;
                 }
                 word += line[i];
@@ -535,7 +556,8 @@ bool parse_options(const std::vector<std::string>& args, Options& options, std::
     }
     options.words.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
     if (options.read_stdin && !options.words.empty()) {
-        error = "--stdin reads the commands from standard input; '" + options.words[0] + "' is one too many";
+        error = "--stdin reads the commands from standard input; '" + options.words[0] +
+                "' is one too many";
         return false;
     }
     if (!options.read_stdin && options.words.empty()) {
@@ -563,10 +585,11 @@ std::string usage() {
         "\n"
         "Commands:\n";
     for (const Command& command : commands()) {
-        text += "  " + std::string(command.name) + (command.arguments[0] ? " " : "") + command.arguments + "\n";
+        text += "  " + std::string(command.name) + (command.arguments[0] ? " " : "") +
+                command.arguments + "\n";
         text += "      " + std::string(command.summary) + "\n";
-        text += "      e.g. keylight-send " + std::string(command.name) + (command.example[0] ? " " : "") +
-                command.example + "\n";
+        text += "      e.g. keylight-send " + std::string(command.name) +
+                (command.example[0] ? " " : "") + command.example + "\n";
     }
     text +=
         "\n"
@@ -577,4 +600,4 @@ std::string usage() {
     return text;
 }
 
-} // namespace keylightsend
+}  // namespace keylightsend

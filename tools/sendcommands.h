@@ -16,20 +16,21 @@ namespace keylightsend {
 
 // Frames to send in one write, and how many query answers they ask for.
 struct Batch {
-    std::vector<uint8_t> bytes; // length-prefixed records in network order, back to back
+    std::vector<uint8_t> bytes;  // length-prefixed records in network order, back to back
     int queries = 0;
-    std::vector<std::string> notes; // one line each for standard error: what was changed to fit
+    std::vector<std::string> notes;  // one line each for standard error: what was changed to fit
 };
 
 // One subcommand: its name, what it takes and the function that appends its frame.
 struct Command {
     const char* name;
-    const char* arguments; // as shown by --help
+    const char* arguments;  // as shown by --help
     const char* summary;
-    const char* example;   // arguments only, after the name
+    const char* example;  // arguments only, after the name
     size_t min_args;
     size_t max_args;
-    bool (*append)(const std::vector<std::string>& args, const TextCell& cell, Batch& batch, std::string& error);
+    bool (*append)(const std::vector<std::string>& args, const TextCell& cell, Batch& batch,
+                   std::string& error);
 };
 
 // The subcommands in the order --help lists them.
@@ -66,7 +67,7 @@ struct Options {
     int timeout_ms = 1000;
     bool read_stdin = false;
     bool help = false;
-    std::vector<std::string> words; // the commands, still unparsed
+    std::vector<std::string> words;  // the commands, still unparsed
 };
 
 // Reads the options (--host H, --port P, --timeout MS, --stdin, --help) from args (program name
@@ -77,4 +78,4 @@ bool parse_options(const std::vector<std::string>& args, Options& options, std::
 // The --help text: usage, options, and every subcommand with an example.
 std::string usage();
 
-} // namespace keylightsend
+}  // namespace keylightsend

@@ -27,7 +27,7 @@ constexpr size_t AT_PLANES = 26;
 constexpr size_t AT_BITS = 28;
 constexpr size_t AT_COMPRESSION = 30;
 constexpr size_t AT_COLOURS_USED = 46;
-constexpr size_t AT_MASKS = 54;       // red, green, blue: in the header or right after a 40-byte one
+constexpr size_t AT_MASKS = 54;  // red, green, blue: in the header or right after a 40-byte one
 constexpr size_t AT_ALPHA_MASK = 66;  // only in headers of 56 bytes and more
 
 // A format by the bytes its files begin with, so that a refusal can say what the file is.
@@ -57,7 +57,7 @@ struct BmpKind {
     uint32_t compression;
 };
 const BmpKind BMP_KINDS[] = {
-    {1, BI_RGB}, {4, BI_RGB}, {8, BI_RGB}, {8, BI_RLE8}, {16, BI_RGB},
+    {1, BI_RGB},        {4, BI_RGB},  {8, BI_RGB},  {8, BI_RLE8},       {16, BI_RGB},
     {16, BI_BITFIELDS}, {24, BI_RGB}, {32, BI_RGB}, {32, BI_BITFIELDS},
 };
 
@@ -79,11 +79,13 @@ const char* format_of(const std::vector<uint8_t>& file) {
     return nullptr;
 }
 
-uint32_t le16(const uint8_t* at) { return static_cast<uint32_t>(at[0] | (at[1] << 8)); }
+uint32_t le16(const uint8_t* at) {
+    return static_cast<uint32_t>(at[0] | (at[1] << 8));
+}
 
 uint32_t le32(const uint8_t* at) {
-    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
-           static_cast<uint32_t>(at[3]) << 24;
+    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
+           static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
 bool check_dimensions(const std::string& name, int64_t width, int64_t height, std::string& error) {
@@ -93,16 +95,16 @@ bool check_dimensions(const std::string& name, int64_t width, int64_t height, st
     }
     if (width > PICTURE_SIDE_MAX || height > PICTURE_SIDE_MAX) {
         error = name + " is " + std::to_string(width) + " x " + std::to_string(height) +
-                " pixels; keylight-send takes pictures of at most " + std::to_string(PICTURE_SIDE_MAX) + " x " +
-                std::to_string(PICTURE_SIDE_MAX);
+                " pixels; keylight-send takes pictures of at most " +
+                std::to_string(PICTURE_SIDE_MAX) + " x " + std::to_string(PICTURE_SIDE_MAX);
         return false;
     }
     return true;
 }
 
 // Sizes the picture to what shows of a file_width x file_height picture; every pixel black.
-void fit_to_room(ScreenPicture& picture, uint32_t file_width, uint32_t file_height, uint32_t room_width,
-                 uint32_t room_height) {
+void fit_to_room(ScreenPicture& picture, uint32_t file_width, uint32_t file_height,
+                 uint32_t room_width, uint32_t room_height) {
     picture.file_width = file_width;
     picture.file_height = file_height;
     picture.width = std::min(file_width, room_width);
@@ -111,8 +113,8 @@ void fit_to_room(ScreenPicture& picture, uint32_t file_width, uint32_t file_heig
 }
 
 // Sets a pixel, weighting the colour by its opacity: what a transparent pixel leaves is black.
-void put_pixel(ScreenPicture& picture, uint32_t x, uint32_t y, uint32_t red, uint32_t green, uint32_t blue,
-               uint32_t alpha) {
+void put_pixel(ScreenPicture& picture, uint32_t x, uint32_t y, uint32_t red, uint32_t green,
+               uint32_t blue, uint32_t alpha) {
     uint8_t* at = &picture.rgb[(static_cast<size_t>(y) * picture.width + x) * 3];
     at[0] = static_cast<uint8_t>((red * alpha + 127) / 255);
     at[1] = static_cast<uint8_t>((green * alpha + 127) / 255);
@@ -129,7 +131,8 @@ uint32_t channel(uint32_t value, uint32_t mask) {
         ++shift;
     }
     const uint64_t top = mask >> shift;
-    return static_cast<uint32_t>((static_cast<uint64_t>((value & mask) >> shift) * 255 + top / 2) / top);
+    return static_cast<uint32_t>((static_cast<uint64_t>((value & mask) >> shift) * 255 + top / 2) /
+                                 top);
 }
 
 // ---- BMP --------------------------------------------------------------------------------
@@ -141,7 +144,7 @@ struct BmpLayout {
     uint32_t width = 0;
     uint32_t height = 0;
     bool top_down = false;
-    uint32_t masks[4] = {}; // red, green, blue, alpha
+    uint32_t masks[4] = {};  // red, green, blue, alpha
     const uint8_t* palette = nullptr;
     uint32_t palette_count = 0;
 };
@@ -150,7 +153,8 @@ std::string cut_short(const std::string& name, size_t size) {
     return name + " is cut short (" + std::to_string(size) + " bytes)";
 }
 
-bool check_bmp_kind(const std::string& name, uint32_t bits, uint32_t compression, std::string& error) {
+bool check_bmp_kind(const std::string& name, uint32_t bits, uint32_t compression,
+                    std::string& error) {
     for (const BmpKind& kind : BMP_KINDS) {
         if (kind.bits == bits && kind.compression == compression) {
             return true;
@@ -178,7 +182,8 @@ bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, 
         return false;
     }
     const uint32_t header_size = le32(bytes + AT_HEADER_SIZE);
-    if (std::find(std::begin(BMP_HEADER_SIZES), std::end(BMP_HEADER_SIZES), header_size) == std::end(BMP_HEADER_SIZES)) {
+    if (std::find(std::begin(BMP_HEADER_SIZES), std::end(BMP_HEADER_SIZES), header_size) ==
+        std::end(BMP_HEADER_SIZES)) {
         error = name + " is a BMP with a " + std::to_string(header_size) +
                 "-byte header, which keylight-send cannot read";
         return false;
@@ -191,7 +196,8 @@ bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, 
     layout.bits = le16(bytes + AT_BITS);
     layout.compression = le32(bytes + AT_COMPRESSION);
     if (planes != 1) {
-        error = name + " is a BMP with " + std::to_string(planes) + " colour planes, which keylight-send cannot read";
+        error = name + " is a BMP with " + std::to_string(planes) +
+                " colour planes, which keylight-send cannot read";
         return false;
     }
     if (!check_bmp_kind(name, layout.bits, layout.compression, error)) {
@@ -199,7 +205,8 @@ bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, 
     }
     const auto width = static_cast<int32_t>(le32(bytes + AT_WIDTH));
     const auto height = static_cast<int32_t>(le32(bytes + AT_HEIGHT));
-    // A negative height means the rows are stored top row first; INT32_MIN has no opposite in 32 bits.
+    // A negative height means the rows are stored top row first; INT32_MIN has no opposite in 32
+    // bits.
     layout.top_down = height < 0;
     const int64_t rows = layout.top_down ? -static_cast<int64_t>(height) : height;
     if (!check_dimensions(name, width, rows, error)) {
@@ -217,7 +224,8 @@ bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, 
         for (size_t i = 0; i < 3; ++i) {
             layout.masks[i] = le32(bytes + AT_MASKS + 4 * i);
         }
-        layout.masks[3] = header_size >= AT_ALPHA_MASK + 4 - FILE_HEADER_BYTES ? le32(bytes + AT_ALPHA_MASK) : 0;
+        layout.masks[3] =
+            header_size >= AT_ALPHA_MASK + 4 - FILE_HEADER_BYTES ? le32(bytes + AT_ALPHA_MASK) : 0;
     } else if (layout.bits == 16) {
         const uint32_t rgb555[4] = {0x7C00, 0x03E0, 0x001F, 0};
         std::copy(std::begin(rgb555), std::end(rgb555), layout.masks);
@@ -240,7 +248,8 @@ bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, 
 
     if (layout.compression != BI_RLE8) {
         const uint64_t stride = (static_cast<uint64_t>(layout.bits) * layout.width + 31) / 32 * 4;
-        if (layout.pixel_offset > file.size() || stride * layout.height > file.size() - layout.pixel_offset) {
+        if (layout.pixel_offset > file.size() ||
+            stride * layout.height > file.size() - layout.pixel_offset) {
             error = cut_short(name, file.size());
             return false;
         }
@@ -251,48 +260,54 @@ bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, 
     return true;
 }
 
-void put_palette_pixel(ScreenPicture& picture, const BmpLayout& layout, uint32_t x, uint32_t y, uint32_t index) {
+void put_palette_pixel(ScreenPicture& picture, const BmpLayout& layout, uint32_t x, uint32_t y,
+                       uint32_t index) {
     if (index < layout.palette_count) {
-        const uint8_t* entry = layout.palette + 4 * index; // blue, green, red, unused
+        const uint8_t* entry = layout.palette + 4 * index;  // blue, green, red, unused
         put_pixel(picture, x, y, entry[2], entry[1], entry[0], 255);
     }
 }
 
 // Row y of the picture (0 the top) in the file's row order.
-uint64_t stored_row(const BmpLayout& layout, uint64_t y) { return layout.top_down ? y : layout.height - 1 - y; }
+uint64_t stored_row(const BmpLayout& layout, uint64_t y) {
+    return layout.top_down ? y : layout.height - 1 - y;
+}
 
-void decode_bmp_rows(const std::vector<uint8_t>& file, const BmpLayout& layout, ScreenPicture& picture) {
+void decode_bmp_rows(const std::vector<uint8_t>& file, const BmpLayout& layout,
+                     ScreenPicture& picture) {
     const uint64_t stride = (static_cast<uint64_t>(layout.bits) * layout.width + 31) / 32 * 4;
     for (uint32_t y = 0; y < picture.height; ++y) {
         const uint8_t* row = file.data() + layout.pixel_offset + stored_row(layout, y) * stride;
         for (uint32_t x = 0; x < picture.width; ++x) {
             if (layout.bits <= 8) {
                 const uint32_t bit = x * layout.bits;
-                const uint32_t index = (row[bit / 8] >> (8 - layout.bits - bit % 8)) & ((1u << layout.bits) - 1);
+                const uint32_t index =
+                    (row[bit / 8] >> (8 - layout.bits - bit % 8)) & ((1u << layout.bits) - 1);
                 put_palette_pixel(picture, layout, x, y, index);
             } else if (layout.bits == 24) {
-                const uint8_t* pixel = row + 3 * x; // blue, green, red
+                const uint8_t* pixel = row + 3 * x;  // blue, green, red
                 put_pixel(picture, x, y, pixel[2], pixel[1], pixel[0], 255);
             } else {
                 const uint32_t value = layout.bits == 16 ? le16(row + 2 * x) : le32(row + 4 * x);
                 const uint32_t alpha = layout.masks[3] ? channel(value, layout.masks[3]) : 255;
-                put_pixel(picture, x, y, channel(value, layout.masks[0]), channel(value, layout.masks[1]),
-                          channel(value, layout.masks[2]), alpha);
+                put_pixel(picture, x, y, channel(value, layout.masks[0]),
+                          channel(value, layout.masks[1]), channel(value, layout.masks[2]), alpha);
             }
         }
     }
 }
 
 // Runs of one palette index, literal runs, line ends and jumps; pixels the stream skips stay black.
-bool decode_bmp_rle8(const std::string& name, const std::vector<uint8_t>& file, const BmpLayout& layout,
-                     ScreenPicture& picture, std::string& error) {
+bool decode_bmp_rle8(const std::string& name, const std::vector<uint8_t>& file,
+                     const BmpLayout& layout, ScreenPicture& picture, std::string& error) {
     uint64_t x = 0;
-    uint64_t row = 0; // in the file's order
+    uint64_t row = 0;  // in the file's order
     auto put = [&](uint32_t index) {
         if (x < picture.width && row < layout.height) {
             const uint64_t y = stored_row(layout, row);
             if (y < picture.height) {
-                put_palette_pixel(picture, layout, static_cast<uint32_t>(x), static_cast<uint32_t>(y), index);
+                put_palette_pixel(picture, layout, static_cast<uint32_t>(x),
+                                  static_cast<uint32_t>(y), index);
             }
         }
         ++x;
@@ -309,12 +324,12 @@ bool decode_bmp_rle8(const std::string& name, const std::vector<uint8_t>& file, 
             for (uint32_t i = 0; i < count; ++i) {
                 put(value);
             }
-        } else if (value == 0) { // end of line
+        } else if (value == 0) {  // end of line
             x = 0;
             ++row;
-        } else if (value == 1) { // end of bitmap
+        } else if (value == 1) {  // end of bitmap
             break;
-        } else if (value == 2) { // jump right and up
+        } else if (value == 2) {  // jump right and up
             if (file.size() - at < 2) {
                 error = cut_short(name, file.size());
                 return false;
@@ -322,7 +337,7 @@ bool decode_bmp_rle8(const std::string& name, const std::vector<uint8_t>& file, 
             x += file[at];
             row += file[at + 1];
             at += 2;
-        } else { // value literal indices, padded to an even count
+        } else {  // value literal indices, padded to an even count
             const size_t padded = value + (value & 1);
             if (file.size() - at < padded) {
                 error = cut_short(name, file.size());
@@ -337,8 +352,8 @@ bool decode_bmp_rle8(const std::string& name, const std::vector<uint8_t>& file, 
     return true;
 }
 
-bool read_bmp(const std::string& name, const std::vector<uint8_t>& file, uint32_t room_width, uint32_t room_height,
-              ScreenPicture& picture, std::string& error) {
+bool read_bmp(const std::string& name, const std::vector<uint8_t>& file, uint32_t room_width,
+              uint32_t room_height, ScreenPicture& picture, std::string& error) {
     BmpLayout layout;
     if (!read_bmp_layout(name, file, layout, error)) {
         return false;
@@ -367,7 +382,7 @@ struct PngSource {
 // Everything read_png_rows fills lives in read_png's frame, which a jump out of libpng returns to.
 struct PngBuffers {
     PngSource source;
-    std::vector<uint8_t> rows; // the rows that show, 4 bytes red, green, blue, alpha per pixel
+    std::vector<uint8_t> rows;  // the rows that show, 4 bytes red, green, blue, alpha per pixel
     std::vector<uint8_t> scratch;
     size_t row_bytes = 0;
 };
@@ -416,17 +431,20 @@ bool read_png_rows(png_structp png, png_infop info, const std::string& name, uin
     // An interlaced picture comes in passes over every row; a plain one can stop after what shows.
     for (int pass = 0; pass < passes; ++pass) {
         for (uint32_t y = 0; y < (passes == 1 ? shown : height); ++y) {
-            png_read_row(png, y < shown ? &buffers.rows[buffers.row_bytes * y] : buffers.scratch.data(), nullptr);
+            png_read_row(png,
+                         y < shown ? &buffers.rows[buffers.row_bytes * y] : buffers.scratch.data(),
+                         nullptr);
         }
     }
     return true;
 }
 
-bool read_png(const std::string& name, const std::vector<uint8_t>& file, uint32_t room_width, uint32_t room_height,
-              ScreenPicture& picture, std::string& error) {
+bool read_png(const std::string& name, const std::vector<uint8_t>& file, uint32_t room_width,
+              uint32_t room_height, ScreenPicture& picture, std::string& error) {
     PngFailure failure;
     PngBuffers buffers{{&file, 0}, {}, {}, 0};
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, on_png_error, ignore_png_warning);
+    png_structp png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, on_png_error, ignore_png_warning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_read_struct(&png, nullptr, nullptr);
@@ -466,7 +484,7 @@ void append_le32(std::vector<uint8_t>& bytes, uint32_t value) {
     append_le16(bytes, value >> 16);
 }
 
-} // namespace
+}  // namespace
 
 bool read_picture(const std::string& name, const std::vector<uint8_t>& file, uint32_t room_width,
                   uint32_t room_height, ScreenPicture& picture, std::string& error) {
@@ -492,16 +510,16 @@ std::vector<uint8_t> bmp24_of(const ScreenPicture& picture) {
     bmp.push_back('B');
     bmp.push_back('M');
     append_le32(bmp, offset + pixel_bytes);
-    append_le32(bmp, 0); // two reserved words
+    append_le32(bmp, 0);  // two reserved words
     append_le32(bmp, offset);
     append_le32(bmp, KEYLIGHT_INFO_HEADER_BYTES);
     append_le32(bmp, picture.width);
-    append_le32(bmp, picture.height); // positive: bottom row first
-    append_le16(bmp, 1);              // colour planes
+    append_le32(bmp, picture.height);  // positive: bottom row first
+    append_le16(bmp, 1);               // colour planes
     append_le16(bmp, KEYLIGHT_BITS_PER_PIXEL);
     append_le32(bmp, BI_RGB);
     append_le32(bmp, pixel_bytes);
-    for (int unused = 0; unused < 4; ++unused) { // resolutions, colours used, important colours
+    for (int unused = 0; unused < 4; ++unused) {  // resolutions, colours used, important colours
         append_le32(bmp, 0);
     }
     for (uint32_t y = picture.height; y-- > 0;) {
@@ -516,4 +534,4 @@ std::vector<uint8_t> bmp24_of(const ScreenPicture& picture) {
     return bmp;
 }
 
-} // namespace keylightsend
+}  // namespace keylightsend

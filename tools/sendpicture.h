@@ -19,9 +19,9 @@ constexpr size_t PICTURE_FILE_MAX = 14 + 124 + 4 * size_t{PICTURE_SIDE_MAX} * PI
 
 // The part of a picture that shows, top row first, three bytes red, green, blue per pixel.
 struct ScreenPicture {
-    uint32_t file_width = 0; // the whole picture, as its file has it
+    uint32_t file_width = 0;  // the whole picture, as its file has it
     uint32_t file_height = 0;
-    uint32_t width = 0; // the part that shows: at most the room the position leaves
+    uint32_t width = 0;  // the part that shows: at most the room the position leaves
     uint32_t height = 0;
     std::vector<uint8_t> rgb;
 };
@@ -36,4 +36,4 @@ bool read_picture(const std::string& name, const std::vector<uint8_t>& file, uin
 // The picture as a 24-bit bottom-up BMP file with a 40-byte information header.
 std::vector<uint8_t> bmp24_of(const ScreenPicture& picture);
 
-} // namespace keylightsend
+}  // namespace keylightsend

@@ -5,10 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 
 namespace keylightsend {
 namespace {
@@ -19,11 +19,13 @@ using Clock = std::chrono::steady_clock;
 constexpr uint8_t QUERY_ANSWER[8] = {0, 0, 0, 4, 0, 0, 0, 1};
 
 std::string endpoint(const std::string& host, uint16_t port) {
-    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+           std::to_string(port);
 }
 
 int milliseconds_left(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -53,7 +55,7 @@ int connect_within(int fd, const addrinfo& address, Clock::time_point deadline) 
     return result;
 }
 
-} // namespace
+}  // namespace
 
 int connect_to(const std::string& host, uint16_t port, int timeout_ms, std::string& error) {
     addrinfo hints{};
@@ -119,7 +121,8 @@ bool await_answers(int fd, int count, int timeout_ms, std::string& error) {
             return false;
         }
         uint8_t buffer[64];
-        const size_t wanted = expected - received < sizeof(buffer) ? expected - received : sizeof(buffer);
+        const size_t wanted =
+            expected - received < sizeof(buffer) ? expected - received : sizeof(buffer);
         const ssize_t got = recv(fd, buffer, wanted, 0);
         if (got < 0 && errno == EINTR) {
             continue;
@@ -139,4 +142,4 @@ bool await_answers(int fd, int count, int timeout_ms, std::string& error) {
     return true;
 }
 
-} // namespace keylightsend
+}  // namespace keylightsend

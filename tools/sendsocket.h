@@ -21,4 +21,4 @@ bool send_all(int fd, const std::vector<uint8_t>& bytes, std::string& error);
 // timeout_ms in all. Refuses anything else on the stream, an end of stream or the deadline.
 bool await_answers(int fd, int count, int timeout_ms, std::string& error);
 
-} // namespace keylightsend
+}  // namespace keylightsend

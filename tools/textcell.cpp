@@ -27,7 +27,9 @@ int integer_value(std::string value) {
     }
     char* end = nullptr;
     const long parsed = std::strtol(value.c_str(), &end, 10);
-    return value.empty() || *end != '\0' || parsed < 0 || parsed > SCREEN_PIXELS ? 0 : static_cast<int>(parsed);
+    return value.empty() || *end != '\0' || parsed < 0 || parsed > SCREEN_PIXELS
+               ? 0
+               : static_cast<int>(parsed);
 }
 
 // [font] width and height of an INI file; false when it cannot be read.
@@ -62,7 +64,7 @@ bool read_font_size(const std::string& settings_path, int& width, int& height) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
 TextCell text_cell_from(const std::string& settings_path, const std::string& font_dir) {
     int width = 0;
@@ -70,13 +72,15 @@ TextCell text_cell_from(const std::string& settings_path, const std::string& fon
     if (!read_font_size(settings_path, width, height) || width == 0 || height == 0) {
         return TextCell();
     }
-    const std::string font = font_dir + "/" + std::to_string(width) + "x" + std::to_string(height) + ".pcf.gz";
+    const std::string font =
+        font_dir + "/" + std::to_string(width) + "x" + std::to_string(height) + ".pcf.gz";
     TextCell cell;
-    if (access(font.c_str(), R_OK) != 0 || font_file_cell_size(font.c_str(), &cell.width, &cell.rows) != 0 ||
+    if (access(font.c_str(), R_OK) != 0 ||
+        font_file_cell_size(font.c_str(), &cell.width, &cell.rows) != 0 ||
         cell.width > SCREEN_PIXELS || cell.rows > SCREEN_PIXELS) {
         return TextCell();
     }
     return cell;
 }
 
-} // namespace keylightsend
+}  // namespace keylightsend

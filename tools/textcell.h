@@ -23,4 +23,4 @@ constexpr const char* DEVICE_FONT_DIR = "/opt/tesserax/fonts";
 // size is not set, or the cell is larger than the screen.
 TextCell text_cell_from(const std::string& settings_path, const std::string& font_dir);
 
-} // namespace keylightsend
+}  // namespace keylightsend

@@ -4,12 +4,12 @@
 #include <QSocketNotifier>
 #include <QtGlobal>
 
+#include <sys/socket.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <initializer_list>
 #include <map>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace unixsignalhandler {
 
@@ -22,27 +22,24 @@ std::map<int, Handler> handlers;
 
 // Numbers as Linux on ARM has them. A number missing here gets an empty name on first use.
 std::map<int, QByteArray> signalNames = {
-    {1, "SIGHUP"},    {2, "SIGINT"},     {3, "SIGQUIT"},    {4, "SIGILL"},
-    {5, "SIGTRAP"},   {6, "SIGABRT"},    {7, "SIGBUS"},     {8, "SIGFPE"},
-    {9, "SIGKILL"},   {10, "SIGUSR1"},   {11, "SIGSEGV"},   {12, "SIGUSR2"},
-    {13, "SIGPIPE"},  {14, "SIGALRM"},   {15, "SIGTERM"},   {16, "SIGSTKFLT"},
-    {17, "SIGCHLD"},  {18, "SIGCONT"},   {19, "SIGSTOP"},   {20, "SIGTSTP"},
-    {21, "SIGTTIN"},  {22, "SIGTTOU"},   {23, "SIGURG"},    {24, "SIGXCPU"},
-    {25, "SIGXFSZ"},  {26, "SIGVTALRM"}, {27, "SIGPROF"},   {28, "SIGWINCH"},
-    {29, "SIGIO"},    {30, "SIGPWR"},    {31, "SIGSYS"},
+    {1, "SIGHUP"},     {2, "SIGINT"},   {3, "SIGQUIT"},   {4, "SIGILL"},   {5, "SIGTRAP"},
+    {6, "SIGABRT"},    {7, "SIGBUS"},   {8, "SIGFPE"},    {9, "SIGKILL"},  {10, "SIGUSR1"},
+    {11, "SIGSEGV"},   {12, "SIGUSR2"}, {13, "SIGPIPE"},  {14, "SIGALRM"}, {15, "SIGTERM"},
+    {16, "SIGSTKFLT"}, {17, "SIGCHLD"}, {18, "SIGCONT"},  {19, "SIGSTOP"}, {20, "SIGTSTP"},
+    {21, "SIGTTIN"},   {22, "SIGTTOU"}, {23, "SIGURG"},   {24, "SIGXCPU"}, {25, "SIGXFSZ"},
+    {26, "SIGVTALRM"}, {27, "SIGPROF"}, {28, "SIGWINCH"}, {29, "SIGIO"},   {30, "SIGPWR"},
+    {31, "SIGSYS"},
 };
 
-const QByteArray &signalName(int signum)
-{
+const QByteArray& signalName(int signum) {
     return signalNames[signum];
 }
 
 // Each piece is followed by one space, so pieces that already end in a space come out doubled;
 // the log readers know the lines in exactly this shape.
-void debugMessage(std::initializer_list<QByteArray> pieces)
-{
+void debugMessage(std::initializer_list<QByteArray> pieces) {
     QByteArray text;
-    for (const QByteArray &piece : pieces) {
+    for (const QByteArray& piece : pieces) {
         text += piece;
         text += ' ';
     }
@@ -51,15 +48,13 @@ void debugMessage(std::initializer_list<QByteArray> pieces)
 
 // Runs in signal context: one write and nothing else that is not async-signal-safe. errno is
 // put back so that the interrupted code does not see the write's result.
-void writeSignalNumber(int signum)
-{
+void writeSignalNumber(int signum) {
     const int savedErrno = errno;
     [[maybe_unused]] const ssize_t written = ::write(signalsFd[0], &signum, sizeof signum);
     errno = savedErrno;
 }
 
-int setDisposition(int signum, void (*disposition)(int))
-{
+int setDisposition(int signum, void (*disposition)(int)) {
     struct sigaction action = {};
     action.sa_handler = disposition;
     sigemptyset(&action.sa_mask);
@@ -67,11 +62,9 @@ int setDisposition(int signum, void (*disposition)(int))
     return sigaction(signum, &action, nullptr);
 }
 
-} // namespace
+}  // namespace
 
-UnixSignalHandler::UnixSignalHandler(QObject *parent)
-    : QObject(parent)
-{
+UnixSignalHandler::UnixSignalHandler(QObject* parent) : QObject(parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalsFd) != 0)
         qFatal("Couldn't create signalsFd socketpair");
     _notifier = new QSocketNotifier(signalsFd[1], QSocketNotifier::Read, this);
@@ -79,14 +72,12 @@ UnixSignalHandler::UnixSignalHandler(QObject *parent)
     handlers.clear();
 }
 
-UnixSignalHandler::~UnixSignalHandler()
-{
+UnixSignalHandler::~UnixSignalHandler() {
     delete _notifier;
     handlers.clear();
 }
 
-bool UnixSignalHandler::installHandler(int signum, Handler handler)
-{
+bool UnixSignalHandler::installHandler(int signum, Handler handler) {
     if (signum == SIGKILL || signum == SIGSTOP) {
         debugMessage({"ERROR: ", signalName(signum), " cannot be caught.", " Not adding handler."});
         return false;
@@ -104,8 +95,7 @@ bool UnixSignalHandler::installHandler(int signum, Handler handler)
     return true;
 }
 
-bool UnixSignalHandler::removeHandler(int signum)
-{
+bool UnixSignalHandler::removeHandler(int signum) {
     if (handlers.count(signum) == 0)
         return false;
 
@@ -119,8 +109,7 @@ bool UnixSignalHandler::removeHandler(int signum)
     return true;
 }
 
-void UnixSignalHandler::callSignalHandlers()
-{
+void UnixSignalHandler::callSignalHandlers() {
     _notifier->setEnabled(false);
     // One number per activation; numbers still waiting make the notifier fire again. A short
     // or failed read carries no number, so nothing is called for it.
@@ -135,4 +124,4 @@ void UnixSignalHandler::callSignalHandlers()
     _notifier->setEnabled(true);
 }
 
-} // namespace unixsignalhandler
+}  // namespace unixsignalhandler

@@ -18,14 +18,13 @@ namespace unixsignalhandler {
 // A registered function; it is not told which signal arrived (one function per signal).
 using Handler = void (*)();
 
-class UnixSignalHandler : public QObject
-{
+class UnixSignalHandler : public QObject {
     Q_OBJECT
 
 public:
     // Creates the socket pair (ends the process with a fatal message when that fails), the
     // notifier on its read end, and empties the handler registry.
-    explicit UnixSignalHandler(QObject *parent = nullptr);
+    explicit UnixSignalHandler(QObject* parent = nullptr);
     // Deletes the notifier and empties the registry. Dispositions stay as installed and the
     // socket pair stays open: a caught signal arriving later is read by nobody.
     ~UnixSignalHandler() override;
@@ -43,7 +42,7 @@ public slots:
     void callSignalHandlers();
 
 private:
-    QSocketNotifier *_notifier;
+    QSocketNotifier* _notifier;
 };
 
-} // namespace unixsignalhandler
+}  // namespace unixsignalhandler

@@ -9,8 +9,7 @@ using namespace buttonimage;
 namespace {
 
 // The image as 24 lines of 36 characters, '#' for a lit pixel.
-std::string picture(const ButtonImageBytes &image)
-{
+std::string picture(const ButtonImageBytes& image) {
     std::string text;
     for (int y = 0; y < IMAGE_HEIGHT; ++y) {
         for (int x = 0; x < IMAGE_WIDTH; ++x) {
@@ -22,16 +21,14 @@ std::string picture(const ButtonImageBytes &image)
     return text;
 }
 
-std::string rendered(const QString &text, int flags)
-{
+std::string rendered(const QString& text, int flags) {
     ButtonImageBytes image{};
     renderTextImage(image, text, flags);
     return picture(image);
 }
 
-TEST(RenderTextImageTest, centres_a_single_line_at_row_6)
-{
-    const char *expected =
+TEST(RenderTextImageTest, centres_a_single_line_at_row_6) {
+    const char* expected =
         "....................................\n"
         "....................................\n"
         "....................................\n"
@@ -59,9 +56,8 @@ TEST(RenderTextImageTest, centres_a_single_line_at_row_6)
     EXPECT_EQ(rendered("AB", 0), expected);
 }
 
-TEST(RenderTextImageTest, puts_two_lines_at_rows_0_and_12_inverting_the_second_by_flag_bit_2)
-{
-    const char *expected =
+TEST(RenderTextImageTest, puts_two_lines_at_rows_0_and_12_inverting_the_second_by_flag_bit_2) {
+    const char* expected =
         "....................................\n"
         "...............##...#..#............\n"
         "..............#..#..#.#.............\n"
@@ -89,9 +85,8 @@ TEST(RenderTextImageTest, puts_two_lines_at_rows_0_and_12_inverting_the_second_b
     EXPECT_EQ(rendered("OK\nGO", InvertLine2), expected);
 }
 
-TEST(RenderTextImageTest, puts_three_lines_at_rows_0_8_and_16_each_inverted_by_its_own_flag)
-{
-    const char *expected =
+TEST(RenderTextImageTest, puts_three_lines_at_rows_0_8_and_16_each_inverted_by_its_own_flag) {
+    const char* expected =
         "...............########.............\n"
         "...............###..###.............\n"
         "...............##.##.##.............\n"
@@ -119,9 +114,9 @@ TEST(RenderTextImageTest, puts_three_lines_at_rows_0_8_and_16_each_inverted_by_i
     EXPECT_EQ(rendered("A\nB\nC", InvertLine1 | InvertLine3), expected);
 }
 
-TEST(RenderTextImageTest, an_inverted_line_is_a_band_from_x_to_x_plus_6n_plus_1_with_the_glyphs_cut_out)
-{
-    const char *expected =
+TEST(RenderTextImageTest,
+     an_inverted_line_is_a_band_from_x_to_x_plus_6n_plus_1_with_the_glyphs_cut_out) {
+    const char* expected =
         "....................................\n"
         "....................................\n"
         "....................................\n"
@@ -149,9 +144,8 @@ TEST(RenderTextImageTest, an_inverted_line_is_a_band_from_x_to_x_plus_6n_plus_1_
     EXPECT_EQ(rendered("AB", InvertLine1), expected);
 }
 
-TEST(RenderTextImageTest, a_line_of_seven_characters_starts_three_pixels_left_of_the_image)
-{
-    const char *expected =
+TEST(RenderTextImageTest, a_line_of_seven_characters_starts_three_pixels_left_of_the_image) {
+    const char* expected =
         "....................................\n"
         "....................................\n"
         "....................................\n"
@@ -179,8 +173,7 @@ TEST(RenderTextImageTest, a_line_of_seven_characters_starts_three_pixels_left_of
     EXPECT_EQ(rendered("ABCDEFG", 0), expected);
 }
 
-TEST(RenderTextImageTest, four_lines_draw_nothing_and_flag_bit_0_only_inverts)
-{
+TEST(RenderTextImageTest, four_lines_draw_nothing_and_flag_bit_0_only_inverts) {
     ButtonImageBytes image{};
     renderTextImage(image, "A\nB\nC\nD", InvertLine1 | InvertLine2);
     EXPECT_EQ(image, ButtonImageBytes{});
@@ -191,10 +184,9 @@ TEST(RenderTextImageTest, four_lines_draw_nothing_and_flag_bit_0_only_inverts)
     EXPECT_EQ(image, lit);
 }
 
-TEST(RenderTextImageTest, flag_bit_0_inverts_the_drawn_image_and_what_was_there_before)
-{
+TEST(RenderTextImageTest, flag_bit_0_inverts_the_drawn_image_and_what_was_there_before) {
     ButtonImageBytes image{};
-    image[119] = 0x0F; // pixels 36 to 39 of the last row, outside the picture
+    image[119] = 0x0F;  // pixels 36 to 39 of the last row, outside the picture
     renderTextImage(image, "AB", InvertImage);
     ButtonImageBytes expected{};
     renderTextImage(expected, "AB", 0);
@@ -204,16 +196,12 @@ TEST(RenderTextImageTest, flag_bit_0_inverts_the_drawn_image_and_what_was_there_
     EXPECT_EQ(image[119], 0xF0);
 }
 
-TEST(RenderTextImageTest, characters_without_a_glyph_keep_their_place)
-{
-    EXPECT_EQ(rendered(QString("A") + QChar(0x00E9) + "B", 0),
-              rendered("A B", 0));
-    EXPECT_EQ(rendered(QString("A") + QChar(0x20AC) + "B", 0),
-              rendered("A B", 0));
+TEST(RenderTextImageTest, characters_without_a_glyph_keep_their_place) {
+    EXPECT_EQ(rendered(QString("A") + QChar(0x00E9) + "B", 0), rendered("A B", 0));
+    EXPECT_EQ(rendered(QString("A") + QChar(0x20AC) + "B", 0), rendered("A B", 0));
 }
 
-TEST(DrawPixelRowTest, sets_only_pixels_inside_the_image_and_never_clears)
-{
+TEST(DrawPixelRowTest, sets_only_pixels_inside_the_image_and_never_clears) {
     ButtonImageBytes image{};
     drawPixelRow(image, 0, -1, 0xFF);
     drawPixelRow(image, 0, 24, 0xFF);
@@ -232,4 +220,4 @@ TEST(DrawPixelRowTest, sets_only_pixels_inside_the_image_and_never_clears)
     EXPECT_EQ(image[9], 0x70) << "bits 36 to 39 of a row stay clear";
 }
 
-} // namespace
+}  // namespace

@@ -43,7 +43,8 @@ bool decode(const uint8_t* bmp, size_t length, Decoded& out) {
 
 bool fits(const Decoded& picture, int screen, int x, int y) {
     return screen >= 0 && x >= 0 && y >= 0 && picture.height > 0 &&
-           x + picture.width <= panelsim::SCREEN_WIDTH && y + picture.height <= panelsim::SCREEN_HEIGHT;
+           x + picture.width <= panelsim::SCREEN_WIDTH &&
+           y + picture.height <= panelsim::SCREEN_HEIGHT;
 }
 
 void checkShown(const Board& board, const Decoded& picture, int screen, int x, int y) {

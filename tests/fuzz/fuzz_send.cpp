@@ -21,10 +21,10 @@
 namespace {
 
 // A 2 x 1 24-bit BMP: 54 header bytes, then one row of two pixels and its 2 padding bytes.
-const uint8_t PICTURE[] = {
-    'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0,
-    24,  0,   0,  0, 0, 0, 8, 0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
+const uint8_t PICTURE[] = {'B', 'M', 62, 0, 0, 0, 0,    0,    0,    0,    54,   0,    0,  0, 40, 0,
+                           0,   0,   2,  0, 0, 0, 1,    0,    0,    0,    1,    0,    24, 0, 0,  0,
+                           0,   0,   8,  0, 0, 0, 0,    0,    0,    0,    0,    0,    0,  0, 0,  0,
+                           0,   0,   0,  0, 0, 0, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0,  0};
 static_assert(sizeof PICTURE == 62, "header, one row and its padding");
 
 struct Files {

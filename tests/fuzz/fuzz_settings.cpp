@@ -15,8 +15,8 @@ struct Harness {
     panelsim::FpgaModel model;
     panelsim::InProcessDevice device{model};
     // Never deleted, like the FPGA object of keylight's start-up; its worker runs to the end.
-    keylight::FPGA* fpga = new keylight::FPGA(fuzzsupport::writeFontSettings(),
-                                              QStringLiteral(PANEL_X11_FONT_DIR));
+    keylight::FPGA* fpga =
+        new keylight::FPGA(fuzzsupport::writeFontSettings(), QStringLiteral(PANEL_X11_FONT_DIR));
     unsigned long long inputs = 0;
 };
 

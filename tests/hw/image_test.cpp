@@ -10,17 +10,23 @@
 namespace {
 
 std::vector<uint8_t> pattern_bmp(int width, int height) {
-    return file_bytes(test_data("pattern_" + std::to_string(width) + "x" + std::to_string(height) + ".bmp"));
+    return file_bytes(
+        test_data("pattern_" + std::to_string(width) + "x" + std::to_string(height) + ".bmp"));
 }
 
 void put32(std::vector<uint8_t>& bmp, size_t at, int32_t value) {
     const uint32_t v = static_cast<uint32_t>(value);
-    for (int i = 0; i < 4; ++i) bmp[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        bmp[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-uint16_t pixel(const panelsim::Picture& p, int x, int y) { return p[static_cast<size_t>(y * 128 + x)]; }
+uint16_t pixel(const panelsim::Picture& p, int x, int y) {
+    return p[static_cast<size_t>(y * 128 + x)];
+}
 
-bool is_burst(const std::string& line) { return line[0] == 'B'; }
+bool is_burst(const std::string& line) {
+    return line[0] == 'B';
+}
 
 using Images = PanelTest;
 
@@ -59,7 +65,8 @@ TEST(BmpDecode, rows_come_out_top_first_whatever_the_row_padding) {
         const std::vector<uint8_t> bmp = pattern_bmp(width, height);
         ASSERT_FALSE(bmp.empty()) << width;
         // 3 * width bytes of pixels, then (width AND 3) padding bytes per row.
-        EXPECT_EQ(bmp.size(), 54u + static_cast<size_t>(height * (3 * width + (width & 3)))) << width;
+        EXPECT_EQ(bmp.size(), 54u + static_cast<size_t>(height * (3 * width + (width & 3))))
+            << width;
         int w = 0;
         int h = 0;
         uint16_t* pixels = nullptr;
@@ -68,7 +75,8 @@ TEST(BmpDecode, rows_come_out_top_first_whatever_the_row_padding) {
         EXPECT_EQ(h, height);
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                EXPECT_EQ(pixels[y * width + x], pattern_565(x, y)) << width << ": " << x << "," << y;
+                EXPECT_EQ(pixels[y * width + x], pattern_565(x, y))
+                    << width << ": " << x << "," << y;
             }
         }
         free(pixels);
@@ -100,15 +108,16 @@ TEST_F(Images, full_screen_picture_at_the_origin_fills_the_screen) {
     ASSERT_EQ(tft_draw_bmp(0, 0, 0, bmp.data(), bmp.size()), 0);
     const auto lines = accesses();
     ASSERT_EQ(lines.size(), 3u * 3 + 2 + 1 + 6);
-    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 11),
-              (controller_row(1, 0x45, 0x8001) + controller_row(1, 0x44, 0x8304) +
-                  controller_row(1, 0x21, 0) +
-                  std::vector<std::string>{"W 0A02 0000", "W 0A02 2200"}));
+    EXPECT_EQ(
+        std::vector<std::string>(lines.begin(), lines.begin() + 11),
+        (controller_row(1, 0x45, 0x8001) + controller_row(1, 0x44, 0x8304) +
+         controller_row(1, 0x21, 0) + std::vector<std::string>{"W 0A02 0000", "W 0A02 2200"}));
     EXPECT_EQ(lines[11].substr(0, 12), "B 0A03 16384");
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 12, lines.end()), full_window_rows());
     const auto p = picture(0);
     for (int y = 0; y < 128; ++y) {
-        for (int x = 0; x < 128; ++x) ASSERT_EQ(pixel(p, x, y), pattern_565(x, y)) << x << "," << y;
+        for (int x = 0; x < 128; ++x)
+            ASSERT_EQ(pixel(p, x, y), pattern_565(x, y)) << x << "," << y;
     }
 }
 
@@ -229,7 +238,8 @@ TEST_F(BrokenImages, pixel_data_offset_outside_the_data) {
     put32(bmp, 10, 1000);
     expect_refused(bmp, "BMP pixel data offset 1000 lies outside the 90 bytes of data. Exiting.\n");
     put32(bmp, 10, -1);
-    expect_refused(bmp, "BMP pixel data offset 4294967295 lies outside the 90 bytes of data. Exiting.\n");
+    expect_refused(
+        bmp, "BMP pixel data offset 4294967295 lies outside the 90 bytes of data. Exiting.\n");
 }
 
 TEST_F(BrokenImages, top_down_pictures_are_not_supported) {
@@ -269,9 +279,10 @@ TEST_F(Images, blackout_fills_the_screens_with_black_in_one_burst) {
     ASSERT_EQ(lines.size(), 6u + 3 + 2 + 1);
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 11),
               (full_window_rows() + controller_row(7, 0x21, 0) +
-                  std::vector<std::string>{"W 0A0E 0000", "W 0A0E 2200"}));
+               std::vector<std::string>{"W 0A0E 0000", "W 0A0E 2200"}));
     EXPECT_EQ(lines[11].substr(0, 12), "B 0A0F 16384");
-    for (int s = 0; s < 3; ++s) EXPECT_EQ(picture(s), panelsim::Picture{}) << s;
+    for (int s = 0; s < 3; ++s)
+        EXPECT_EQ(picture(s), panelsim::Picture{}) << s;
     EXPECT_EQ(printed([] { tft_blackout(3); }), "Invalid screen ID 3.\n");
     EXPECT_TRUE(accesses().empty());
 }

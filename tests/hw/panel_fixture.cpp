@@ -68,9 +68,13 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
     return a;
 }
 
-std::string x11_font(const std::string& name) { return std::string(PANEL_X11_FONT_DIR) + "/" + name; }
+std::string x11_font(const std::string& name) {
+    return std::string(PANEL_X11_FONT_DIR) + "/" + name;
+}
 
-std::string test_data(const std::string& name) { return std::string(HW_TEST_DATA) + "/" + name; }
+std::string test_data(const std::string& name) {
+    return std::string(HW_TEST_DATA) + "/" + name;
+}
 
 std::vector<uint8_t> file_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

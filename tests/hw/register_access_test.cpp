@@ -14,7 +14,9 @@ struct recorded_request {
 };
 std::vector<recorded_request> recorded;
 
-int recording_open(const char*, int) { return 42; }
+int recording_open(const char*, int) {
+    return 42;
+}
 int recording_ioctl(int, unsigned long request, fpga_request* record) {
     recorded.push_back({request, *record});
     return 0;

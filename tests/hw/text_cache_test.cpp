@@ -19,9 +19,11 @@ struct run_result {
 // Lines in several fonts, switching the face in between, through both line kinds.
 void draw_sample_lines(const std::vector<std::string>& fonts) {
     std::string ascii;
-    for (int c = 32; c < 127; ++c) ascii += static_cast<char>(c);
+    for (int c = 32; c < 127; ++c)
+        ascii += static_cast<char>(c);
     std::string latin1;
-    for (int c = 0xA0; c < 0x100; ++c) latin1 += static_cast<char>(c);
+    for (int c = 0xA0; c < 0x100; ++c)
+        latin1 += static_cast<char>(c);
     for (const std::string& font : fonts) {
         tft_load_font(font.c_str());
         for (int line = 0; line < 6; ++line) {
@@ -49,7 +51,8 @@ protected:
         run_result result;
         result.output = printed([&] { draw_sample_lines(fonts); });
         result.accesses = accesses();
-        for (int s = 0; s < 3; ++s) result.pictures[static_cast<size_t>(s)] = picture(s);
+        for (int s = 0; s < 3; ++s)
+            result.pictures[static_cast<size_t>(s)] = picture(s);
         return result;
     }
 
@@ -58,7 +61,8 @@ protected:
         const run_result cached = run(glyph_source::cached, fonts);
         EXPECT_EQ(cached.output, from_file.output);
         EXPECT_EQ(cached.accesses, from_file.accesses);
-        for (size_t s = 0; s < 3; ++s) EXPECT_EQ(cached.pictures[s], from_file.pictures[s]) << s;
+        for (size_t s = 0; s < 3; ++s)
+            EXPECT_EQ(cached.pictures[s], from_file.pictures[s]) << s;
     }
 };
 
@@ -72,7 +76,8 @@ public:
         std::vector<uint8_t> bytes = file_bytes(source);
         bytes.resize(std::min(keep, bytes.size()));
         std::ofstream(_path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
     }
     ~TruncatedFont() {
         std::remove(_path.c_str());
@@ -95,8 +100,8 @@ TEST_F(GlyphSources, x11_fonts_give_the_same_lines_on_both_paths) {
 }
 
 TEST_F(GlyphSources, uncompressed_and_unusual_fonts_give_the_same_lines_on_both_paths) {
-    expect_same_on_both_paths({test_data("cells.pcf"), test_data("tall.pcf"),
-                               test_data("wide.pcf"), test_data("cells.pcf")});
+    expect_same_on_both_paths({test_data("cells.pcf"), test_data("tall.pcf"), test_data("wide.pcf"),
+                               test_data("cells.pcf")});
 }
 
 TEST_F(GlyphSources, fonts_that_fail_give_the_same_messages_on_both_paths) {

@@ -17,13 +17,18 @@ constexpr uint16_t RED = 0xF800;
 
 bool cells_pixel(char c, int x, int r) {
     switch (c) {
-    case 'A': return x == r % 8;
-    case 'B': return r % 2 == 0 ? x < 4 : x >= 4;
-    default: return false;
+    case 'A':
+        return x == r % 8;
+    case 'B':
+        return r % 2 == 0 ? x < 4 : x >= 4;
+    default:
+        return false;
     }
 }
 
-uint16_t pixel(const panelsim::Picture& p, int x, int y) { return p[static_cast<size_t>(y * 128 + x)]; }
+uint16_t pixel(const panelsim::Picture& p, int x, int y) {
+    return p[static_cast<size_t>(y * 128 + x)];
+}
 
 // Checks rows first_row .. first_row+12, columns from x0, against text in the cells font.
 void expect_cells_text(const panelsim::Picture& p, int first_row, int x0, const std::string& text,
@@ -39,7 +44,9 @@ void expect_cells_text(const panelsim::Picture& p, int first_row, int x0, const 
     }
 }
 
-bool starts_with(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+bool starts_with(const std::string& s, const std::string& prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 class Text : public PanelTest {
 protected:
@@ -74,7 +81,7 @@ TEST_F(Text, line_2_of_an_8x13_font_covers_rows_27_to_40) {
     ASSERT_EQ(lines.size(), 3u + 3u + 2u + 1u + 6u);
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 8),
               (controller_row(1, 0x45, 0x281B) + controller_row(1, 0x21, 0) +
-                  std::vector<std::string>{"W 0A02 0000", "W 0A02 2200"}));
+               std::vector<std::string>{"W 0A02 0000", "W 0A02 2200"}));
     EXPECT_TRUE(starts_with(lines[8], "B 0A03 1664 ")) << lines[8];
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 9, lines.end()), full_window_rows());
 }
@@ -84,10 +91,10 @@ TEST_F(Text, sub_text_of_3_cells_at_offset_5_sets_columns_44_to_67) {
     tft_sub_text_line(1, 2, 5, "abcdef", 3, 0xFFFFFF, 0x000000);
     const auto lines = accesses();
     ASSERT_EQ(lines.size(), 3u * 3 + 2 + 1 + 6);
-    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 11),
-              (controller_row(2, 0x44, 0x432C) + controller_row(2, 0x45, 0x281B) +
-                  controller_row(2, 0x21, 0) +
-                  std::vector<std::string>{"W 0A04 0000", "W 0A04 2200"}));
+    EXPECT_EQ(
+        std::vector<std::string>(lines.begin(), lines.begin() + 11),
+        (controller_row(2, 0x44, 0x432C) + controller_row(2, 0x45, 0x281B) +
+         controller_row(2, 0x21, 0) + std::vector<std::string>{"W 0A04 0000", "W 0A04 2200"}));
     EXPECT_TRUE(starts_with(lines[11], "B 0A05 312 ")) << lines[11];
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 12, lines.end()), full_window_rows());
 }
@@ -116,7 +123,8 @@ TEST_F(Text, plain_line_is_black_on_white_and_restores_the_window_twice) {
     const auto p = picture(0);
     expect_cells_text(p, 0, 0, "AB", BLACK, WHITE);
     for (int y = 0; y < 13; ++y) {
-        for (int x = 16; x < 128; ++x) ASSERT_EQ(pixel(p, x, y), WHITE);
+        for (int x = 16; x < 128; ++x)
+            ASSERT_EQ(pixel(p, x, y), WHITE);
     }
     // Rows below the line stay as they were.
     EXPECT_EQ(pixel(p, 0, 13), BLACK);
@@ -132,7 +140,8 @@ TEST_F(Text, colours_are_converted_to_rgb565) {
     const auto p = picture(0);
     expect_cells_text(p, 13, 0, "A", RED, BLACK);
     for (int y = 13; y < 26; ++y) {
-        for (int x = 8; x < 128; ++x) ASSERT_EQ(pixel(p, x, y), BLACK);
+        for (int x = 8; x < 128; ++x)
+            ASSERT_EQ(pixel(p, x, y), BLACK);
     }
     EXPECT_EQ(rgb24_to_565(0xFFFFFF), 0xFFFF);
     EXPECT_EQ(rgb24_to_565(0x00FF00), 0x07E0);
@@ -174,13 +183,14 @@ TEST_F(Text, sub_text_of_no_characters_sends_no_pixels) {
 TEST_F(Text, screen_minus_1_draws_on_all_screens_with_one_burst) {
     tft_text_line(-1, 0, "AB", 0xFFFFFF, 0x000000);
     const auto lines = accesses();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& l) { return l[0] == 'B'; }),
-              1);
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l[0] == 'B'; }),
+        1);
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return starts_with(l, "B 0A0F 1664 "); }),
               1);
-    for (int screen = 0; screen < 3; ++screen) expect_cells_text(picture(screen), 0, 0, "AB", WHITE, BLACK);
+    for (int screen = 0; screen < 3; ++screen)
+        expect_cells_text(picture(screen), 0, 0, "AB", WHITE, BLACK);
 }
 
 TEST_F(Text, invalid_screen_id_is_refused_and_nothing_is_written) {
@@ -211,9 +221,9 @@ TEST_F(Text, font_freetype_rejects_leaves_no_face) {
     EXPECT_EQ(printed([] { tft_text_line(0, 0, "A", 0xFFFFFF, 0); }),
               "Error generating line bitmap using FreeType.\n");
     // No cell to measure: no row window, no pixels, and the window is restored.
-    EXPECT_EQ(accesses(), (controller_row(1, 0x21, 0) +
-                              std::vector<std::string>{"W 0A02 0000", "W 0A02 2200"} +
-                              full_window_rows()));
+    EXPECT_EQ(accesses(),
+              (controller_row(1, 0x21, 0) + std::vector<std::string>{"W 0A02 0000", "W 0A02 2200"} +
+               full_window_rows()));
     EXPECT_EQ(tft_load_font(nullptr), -1);
 }
 
@@ -222,14 +232,16 @@ TEST_F(Text, null_text_is_a_rendering_failure) {
               "Error generating line bitmap using FreeType.\n");
     EXPECT_EQ(printed([] { tft_sub_text_line(0, 0, 0, nullptr, 2, 0, 0); }),
               "Error generating line bitmap using FreeType.\n");
-    for (const std::string& line : accesses()) EXPECT_NE(line[0], 'B') << line;
+    for (const std::string& line : accesses())
+        EXPECT_NE(line[0], 'B') << line;
 }
 
 TEST_F(Text, glyph_rows_wider_than_one_word_are_refused) {
     ASSERT_EQ(tft_load_font(test_data("wide.pcf").c_str()), 0);
     EXPECT_EQ(printed([] { tft_text_line(0, 0, "A", 0xFFFFFF, 0); }),
               "Error generating line bitmap using FreeType.\n");
-    for (const std::string& line : accesses()) EXPECT_NE(line[0], 'B') << line;
+    for (const std::string& line : accesses())
+        EXPECT_NE(line[0], 'B') << line;
 }
 
 TEST_F(Text, sub_text_wider_than_the_screen_is_clipped_to_128_pixels) {

@@ -156,16 +156,15 @@ TEST(ClientKeylight, delivers_buffered_frames_when_its_connection_ends) {
 
     RecordingSetter setter;
     QtLog::clear();
-    const int descriptor =
-        (new keylight::ClientKeylight(nullptr, accepted, &setter))->descriptor();
+    const int descriptor = (new keylight::ClientKeylight(nullptr, accepted, &setter))->descriptor();
     peer.socket.disconnectFromHost();
     ASSERT_TRUE(processUntil([&] { return QtLog::lines().size() >= 2; }));
 
     ASSERT_EQ(setter.batches.size(), 1u);
     EXPECT_EQ(setter.batches[0].messages, std::vector<QByteArray>{"buffered"});
     EXPECT_EQ(QtLog::lines(),
-              (QStringList{"batch of 1", QStringLiteral("keylight: client disconnected  %1")
-                                             .arg(descriptor)}));
+              (QStringList{"batch of 1",
+                           QStringLiteral("keylight: client disconnected  %1").arg(descriptor)}));
     servertest::deliverDeferredDeletes();
 }
 
@@ -176,15 +175,16 @@ TEST_F(Framing, a_frame_over_1_MiB_closes_only_that_connection) {
     oversized[1] = 0x10;
     oversized[3] = 0x01;  // 0x00100001 bytes: one more than 1 MiB
     greedy->send(frame("before") + oversized + QByteArray(64, 'x'));
-    ASSERT_TRUE(processUntil(
-        [&] { return greedy->socket.state() == QAbstractSocket::UnconnectedState; }));
+    ASSERT_TRUE(
+        processUntil([&] { return greedy->socket.state() == QAbstractSocket::UnconnectedState; }));
 
     ASSERT_EQ(setter.nonEmpty().size(), 1u);
     EXPECT_EQ(setter.nonEmpty()[0].messages, std::vector<QByteArray>{"before"});
     int refusals = 0;
     for (const QString& line : QtLog::lines()) {
         if (line.startsWith("keylight: client ") &&
-            line.endsWith(" announced a frame of 1048577 bytes, more than 1048576: connection closed")) {
+            line.endsWith(
+                " announced a frame of 1048577 bytes, more than 1048576: connection closed")) {
             ++refusals;
         }
     }

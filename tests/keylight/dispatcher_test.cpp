@@ -33,8 +33,8 @@ protected:
         setter = std::make_unique<keylight::ButtonSetterImpl>(panel.path("buttonlevel"));
         setter->setButtons(map);
         setter->setFPGA(panel.fpga.get());
-        connector = std::make_unique<keylight::Connector>(QStringLiteral("127.0.0.1"), 0,
-                                                          setter.get());
+        connector =
+            std::make_unique<keylight::Connector>(QStringLiteral("127.0.0.1"), 0, setter.get());
         EXPECT_TRUE(connector->listen());
         client = connect();
         QtLog::clear();
@@ -92,10 +92,11 @@ TEST_F(Dispatch, a_batch_of_17_12_99_posts_the_led_then_replies_then_logs_the_un
     panel.drain();
 
     EXPECT_TRUE(panel.model.state().button_leds[3]);
-    EXPECT_EQ(QtLog::lines(),
-              (QStringList{"keylight: opcode =  17 , size =  16", "Button  3  set to state  1",
-                           "keylight: opcode =  12 , size =  4", "keylight: opcode =  99 , size =  4",
-                           "ButtonSetterImpl::process_messages, unhandled switch case 99"}));
+    EXPECT_EQ(
+        QtLog::lines(),
+        (QStringList{"keylight: opcode =  17 , size =  16", "Button  3  set to state  1",
+                     "keylight: opcode =  12 , size =  4", "keylight: opcode =  99 , size =  4",
+                     "ButtonSetterImpl::process_messages, unhandled switch case 99"}));
 }
 
 TEST_F(Dispatch, the_reply_goes_to_the_asking_connection_only) {
@@ -131,8 +132,9 @@ TEST_F(Dispatch, an_image_is_drawn_from_its_own_copy_at_its_position) {
     const QByteArray bmp = solidBmp(2, 2, 0x00FF00);
     sendAndSettle(frame(drawImageRecord(2, 10, 20, bmp)));
 
-    EXPECT_EQ(out.finish(),
-              "keylight(DRAW_TFT_IMAGE): _screen_id = 2, _xoffset =10, _yoffset = 20, _size = 70.\n");
+    EXPECT_EQ(
+        out.finish(),
+        "keylight(DRAW_TFT_IMAGE): _screen_id = 2, _xoffset =10, _yoffset = 20, _size = 70.\n");
     const panelsim::Picture picture = panel.model.picture(2);
     for (int y = 20; y < 22; ++y) {
         for (int x = 10; x < 12; ++x) {
@@ -184,7 +186,7 @@ TEST_F(Dispatch, shared_image_ids_are_stored_as_given_and_higher_ids_in_the_conn
     sendAndSettle(frame(uploadImageRecord(5, 120, 0xA5)) + frame(uploadImageRecord(30, 120, 0x5A)));
 
     EXPECT_EQ(out.finish(), "keylight:image uploaded 5\nkeylight:image uploaded " +
-                              std::to_string(tag + 30) + "\n");
+                                std::to_string(tag + 30) + "\n");
     ASSERT_TRUE(setter->storedImage(5).has_value());
     EXPECT_EQ(setter->storedImage(5)->bytes()[0], 0xA5);
     ASSERT_TRUE(setter->storedImage(tag + 30).has_value());
@@ -214,7 +216,8 @@ TEST_F(Dispatch, an_upload_of_the_wrong_size_is_refused_and_stores_nothing) {
 TEST_F(Dispatch, an_upload_whose_key_would_not_fit_32_bits_is_refused) {
     StdoutCapture out;
     sendAndSettle(frame(uploadImageRecord(INT_MAX - 10, 120, 1)));
-    EXPECT_EQ(out.finish(), "keylight:failed to upload image " + std::to_string(INT_MAX - 10) + "\n");
+    EXPECT_EQ(out.finish(),
+              "keylight:failed to upload image " + std::to_string(INT_MAX - 10) + "\n");
 }
 
 TEST_F(Dispatch, opcodes_without_an_action_are_only_logged) {
@@ -223,8 +226,8 @@ TEST_F(Dispatch, opcodes_without_an_action_are_only_logged) {
                   frame(typeOnlyRecord(0x80000000u)));
     EXPECT_TRUE(QtLog::contains("ButtonSetterImpl::process_messages, unhandled switch case 7"));
     EXPECT_TRUE(QtLog::contains("ButtonSetterImpl::process_messages, unhandled switch case 11"));
-    EXPECT_TRUE(QtLog::contains(
-        "ButtonSetterImpl::process_messages, unhandled switch case -2147483648"));
+    EXPECT_TRUE(
+        QtLog::contains("ButtonSetterImpl::process_messages, unhandled switch case -2147483648"));
     EXPECT_TRUE(panel.takeButtonLedWrites().empty());
 }
 
@@ -238,21 +241,24 @@ TEST_F(Dispatch, messages_that_do_not_carry_their_record_are_refused_and_the_nex
     QByteArray imageTooLong = drawImageRecord(0, 0, 0, solidBmp(2, 2, 0xFFFFFF));
     qToBigEndian<uint32_t>(80, imageTooLong.data() + 16);
 
-    sendAndSettle(frame(QByteArray("\x00\x00\x11", 3)) + frame(ledButtonStateRecord(3, 1, 0).left(12)) +
-                  frame(textLineRecord(0, 0, false, "").left(19)) + frame(textTooLong) +
-                  frame(textWithoutZero) + frame(subTextWithoutZero) + frame(imageTooLong) +
-                  frame(uploadImageRecord(5, 120, 1).left(131)) + frame(ledButtonStateRecord(4, 1, 0)));
+    sendAndSettle(
+        frame(QByteArray("\x00\x00\x11", 3)) + frame(ledButtonStateRecord(3, 1, 0).left(12)) +
+        frame(textLineRecord(0, 0, false, "").left(19)) + frame(textTooLong) +
+        frame(textWithoutZero) + frame(subTextWithoutZero) + frame(imageTooLong) +
+        frame(uploadImageRecord(5, 120, 1).left(131)) + frame(ledButtonStateRecord(4, 1, 0)));
 
     const QStringList refusals = QtLog::lines().filter("refused");
-    EXPECT_EQ(refusals,
-              (QStringList{"keylight: refused message of 3 bytes: too short for an opcode",
-                           "keylight: refused opcode 17 message of 12 bytes: shorter than its 16-byte record",
-                           "keylight: refused opcode 15 message of 19 bytes: shorter than its 20-byte record",
-                           "keylight: refused opcode 15 message of 25 bytes: its length field claims 10 bytes",
-                           "keylight: refused opcode 15 message of 25 bytes: its text has no zero byte",
-                           "keylight: refused opcode 18 message of 34 bytes: its text has no zero byte",
-                           "keylight: refused opcode 19 message of 90 bytes: its length field claims 80 bytes",
-                           "keylight: refused opcode 6 message of 131 bytes: shorter than its 132-byte record"}));
+    EXPECT_EQ(
+        refusals,
+        (QStringList{
+            "keylight: refused message of 3 bytes: too short for an opcode",
+            "keylight: refused opcode 17 message of 12 bytes: shorter than its 16-byte record",
+            "keylight: refused opcode 15 message of 19 bytes: shorter than its 20-byte record",
+            "keylight: refused opcode 15 message of 25 bytes: its length field claims 10 bytes",
+            "keylight: refused opcode 15 message of 25 bytes: its text has no zero byte",
+            "keylight: refused opcode 18 message of 34 bytes: its text has no zero byte",
+            "keylight: refused opcode 19 message of 90 bytes: its length field claims 80 bytes",
+            "keylight: refused opcode 6 message of 131 bytes: shorter than its 132-byte record"}));
     EXPECT_EQ(panel.takeButtonLedWrites(), std::vector<std::string>{"L4"});
     EXPECT_EQ(countPixels(panel.model.picture(0), 0, 128, 0xFFFF), 0);
 }

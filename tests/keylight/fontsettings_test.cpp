@@ -23,9 +23,7 @@ constexpr char ROWS_8X16[] = "trace: W 0A03 2111";
 
 class FontSettings : public ::testing::Test {
 protected:
-    void start() {
-        fpga = std::make_unique<keylight::FPGA>(tree.settingsPath(), tree.fontDir());
-    }
+    void start() { fpga = std::make_unique<keylight::FPGA>(tree.settingsPath(), tree.fontDir()); }
 
     std::string changeLine() const {
         return "File change in " + quoted(tree.settingsPath().toStdString()) + "  occurred.";
@@ -156,8 +154,7 @@ TEST_F(FontSettings, an_unreadable_settings_file_changes_nothing) {
         file.write("[font\nwidth=8\nheight=16\n");
     }
     ASSERT_TRUE(Record::instance().waitFor(
-        "Error accessing ' " + quoted(tree.settingsPath().toStdString()) + " ' for reading",
-        true));
+        "Error accessing ' " + quoted(tree.settingsPath().toStdString()) + " ' for reading", true));
     EXPECT_LT(Record::instance().findPrefix("keylight: Loading font"), 0);
     EXPECT_TRUE(lineDrawnWith(ROWS_8X13));
 }

@@ -32,7 +32,9 @@ Record& Record::instance() {
     return record;
 }
 
-void Record::installMessageHandler() { qInstallMessageHandler(recordMessage); }
+void Record::installMessageHandler() {
+    qInstallMessageHandler(recordMessage);
+}
 
 void Record::add(const std::string& line) {
     {
@@ -50,7 +52,8 @@ std::vector<std::string> Record::lines() const {
 int Record::find(const std::string& text, int from) const {
     std::lock_guard<std::mutex> locker(mutex);
     for (size_t i = static_cast<size_t>(from); i < entries.size(); ++i) {
-        if (entries[i] == text) return static_cast<int>(i);
+        if (entries[i] == text)
+            return static_cast<int>(i);
     }
     return -1;
 }
@@ -58,7 +61,8 @@ int Record::find(const std::string& text, int from) const {
 int Record::findPrefix(const std::string& prefix, int from) const {
     std::lock_guard<std::mutex> locker(mutex);
     for (size_t i = static_cast<size_t>(from); i < entries.size(); ++i) {
-        if (entries[i].compare(0, prefix.size(), prefix) == 0) return static_cast<int>(i);
+        if (entries[i].compare(0, prefix.size(), prefix) == 0)
+            return static_cast<int>(i);
     }
     return -1;
 }
@@ -70,7 +74,8 @@ bool Record::waitFor(const std::string& text, bool spin) const {
     std::unique_lock<std::mutex> locker(mutex);
     return changed.wait_for(locker, BOUND, [&] {
         for (const std::string& entry : entries) {
-            if (entry == text) return true;
+            if (entry == text)
+                return true;
         }
         return false;
     });
@@ -81,12 +86,13 @@ void Record::clear() {
     entries.clear();
 }
 
-Board::Board()
-    : model([this](const std::string& line) { traced(line); }), device(model) {
+Board::Board() : model([this](const std::string& line) { traced(line); }), device(model) {
     Record::instance().clear();
 }
 
-Board::~Board() { release(); }
+Board::~Board() {
+    release();
+}
 
 void Board::traced(const std::string& line) {
     const std::string access = line.substr(line.find(' ') + 1);
@@ -130,9 +136,15 @@ Tree::Tree() {
     }
 }
 
-QString Tree::settingsPath() const { return dir.filePath(QStringLiteral("launcher.cfg")); }
-QString Tree::levelPath() const { return dir.filePath(QStringLiteral("buttonlevel")); }
-QString Tree::fontDir() const { return dir.filePath(QStringLiteral("fonts")); }
+QString Tree::settingsPath() const {
+    return dir.filePath(QStringLiteral("launcher.cfg"));
+}
+QString Tree::levelPath() const {
+    return dir.filePath(QStringLiteral("buttonlevel"));
+}
+QString Tree::fontDir() const {
+    return dir.filePath(QStringLiteral("fonts"));
+}
 
 std::string Tree::fontPath(int width, int height) const {
     return fontDir().toStdString() + "/" + std::to_string(width) + "x" + std::to_string(height) +
@@ -151,7 +163,9 @@ void Tree::writeLevels(const std::string& text) const {
     std::ofstream(levelPath().toStdString()) << text;
 }
 
-pid_t currentThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+pid_t currentThreadId() {
+    return static_cast<pid_t>(syscall(SYS_gettid));
+}
 
 bool waitUntilSleeping(pid_t tid) {
     const std::string statPath = "/proc/self/task/" + std::to_string(tid) + "/stat";
@@ -175,13 +189,16 @@ bool spinUntil(const std::function<bool()>& done) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
-        if (clock.elapsed() > BOUND_MS) return false;
+        if (clock.elapsed() > BOUND_MS)
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         QThread::msleep(2);
     }
     return true;
 }
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
 
 }  // namespace fpgatest

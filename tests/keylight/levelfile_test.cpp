@@ -40,7 +40,8 @@ protected:
     std::vector<std::string> intensityWrites() const {
         std::vector<std::string> writes;
         for (const std::string& line : Record::instance().lines()) {
-            if (line.compare(0, 14, "trace: W 0800 ") == 0) writes.push_back(line.substr(14));
+            if (line.compare(0, 14, "trace: W 0800 ") == 0)
+                writes.push_back(line.substr(14));
         }
         return writes;
     }

@@ -46,8 +46,8 @@ int clientCount(const keylight::Connector& connector) {
 
 int linesStartingWith(const QString& start) {
     const QStringList lines = QtLog::lines();
-    return static_cast<int>(
-        std::count_if(lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(start); }));
+    return static_cast<int>(std::count_if(
+        lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(start); }));
 }
 
 // The descriptor of this process's socket listening on port of the loopback address.
@@ -57,7 +57,8 @@ int listeningDescriptor(quint16 port) {
         socklen_t length = sizeof accepting;
         sockaddr_in address{};
         socklen_t addressLength = sizeof address;
-        if (getsockopt(descriptor, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &length) == 0 && accepting != 0 &&
+        if (getsockopt(descriptor, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &length) == 0 &&
+            accepting != 0 &&
             getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &addressLength) == 0 &&
             address.sin_family == AF_INET && ntohs(address.sin_port) == port) {
             return descriptor;
@@ -108,13 +109,14 @@ private:
     std::vector<int> _copies;
 };
 
-TEST(Listening, logs_the_port_the_system_picked_and_queues_as_many_connections_as_the_system_allows) {
+TEST(Listening,
+     logs_the_port_the_system_picked_and_queues_as_many_connections_as_the_system_allows) {
     CountingSetter setter;
     keylight::Connector connector(QStringLiteral("127.0.0.1"), 0, &setter);
     QtLog::clear();
     ASSERT_TRUE(connector.listen());
-    EXPECT_EQ(QtLog::lines(),
-              QStringList{QStringLiteral("keylight: listening on 127.0.0.1 port %1").arg(connector.serverPort())});
+    EXPECT_EQ(QtLog::lines(), QStringList{QStringLiteral("keylight: listening on 127.0.0.1 port %1")
+                                              .arg(connector.serverPort())});
 
     const int descriptor = listeningDescriptor(connector.serverPort());
     ASSERT_GE(descriptor, 0);
@@ -129,10 +131,12 @@ TEST(Listening, logs_the_port_the_system_picked_and_queues_as_many_connections_a
     QFile limit(QStringLiteral("/proc/sys/net/core/somaxconn"));
     ASSERT_TRUE(limit.open(QIODevice::ReadOnly));
     const unsigned systemLimit = limit.readAll().trimmed().toUInt();
-    EXPECT_EQ(info.tcpi_sacked, std::min<unsigned>(SOMAXCONN, systemLimit)) << "for a listening socket: its queue length";
+    EXPECT_EQ(info.tcpi_sacked, std::min<unsigned>(SOMAXCONN, systemLimit))
+        << "for a listening socket: its queue length";
 }
 
-TEST(Listening, a_port_that_is_taken_is_logged_once_with_its_reason_and_listened_on_once_it_is_free) {
+TEST(Listening,
+     a_port_that_is_taken_is_logged_once_with_its_reason_and_listened_on_once_it_is_free) {
     auto squatter = std::make_unique<QTcpServer>();
     ASSERT_TRUE(squatter->listen(QHostAddress::LocalHost, 0));
     const quint16 port = squatter->serverPort();
@@ -140,9 +144,10 @@ TEST(Listening, a_port_that_is_taken_is_logged_once_with_its_reason_and_listened
     keylight::Connector connector(QStringLiteral("127.0.0.1"), port, &setter);
     QtLog::clear();
     EXPECT_FALSE(connector.listen());
-    EXPECT_EQ(QtLog::lines(), QStringList{QStringLiteral("keylight: cannot listen on 127.0.0.1 port %1: The bound "
-                                                         "address is already in use; trying again every 2 s")
-                                              .arg(port)});
+    EXPECT_EQ(QtLog::lines(),
+              QStringList{QStringLiteral("keylight: cannot listen on 127.0.0.1 port %1: The bound "
+                                         "address is already in use; trying again every 2 s")
+                              .arg(port)});
     EXPECT_EQ(connector.serverPort(), 0);
 
     squatter.reset();
@@ -155,7 +160,8 @@ TEST(Listening, a_port_that_is_taken_is_logged_once_with_its_reason_and_listened
     EXPECT_EQ(linesStartingWith(QStringLiteral("keylight: listening")), 1);
 }
 
-TEST(Accepting, out_of_descriptors_it_pauses_without_spinning_serves_its_clients_and_accepts_again) {
+TEST(Accepting,
+     out_of_descriptors_it_pauses_without_spinning_serves_its_clients_and_accepts_again) {
     CountingSetter setter;
     keylight::Connector connector(QStringLiteral("127.0.0.1"), 0, &setter);
     ASSERT_TRUE(connector.listen());
@@ -169,8 +175,8 @@ TEST(Accepting, out_of_descriptors_it_pauses_without_spinning_serves_its_clients
     QtLog::clear();
     DescriptorsUsedUp usedUp;
 
-    const QString paused =
-        QStringLiteral("keylight: cannot accept connections: Too many open files; trying again every 250 ms");
+    const QString paused = QStringLiteral(
+        "keylight: cannot accept connections: Too many open files; trying again every 250 ms");
     ASSERT_TRUE(processUntil([&] { return QtLog::contains(paused); }));
     served.send(frame("still served"));
     EXPECT_TRUE(processUntil([&] { return setter.received == 1; }));
@@ -180,7 +186,8 @@ TEST(Accepting, out_of_descriptors_it_pauses_without_spinning_serves_its_clients
 
     usedUp.release();
     EXPECT_TRUE(processUntil([&] { return clientCount(connector) == 6; }));
-    EXPECT_EQ(linesStartingWith(QStringLiteral("keylight: cannot accept")), 1) << "one line for the episode";
+    EXPECT_EQ(linesStartingWith(QStringLiteral("keylight: cannot accept")), 1)
+        << "one line for the episode";
 }
 
 }  // namespace

@@ -143,8 +143,8 @@ public:
 private:
     bool sendAll(const QByteArray& bytes) {
         for (int at = 0; at < bytes.size();) {
-            const ssize_t n = send(_fd, bytes.constData() + at, static_cast<size_t>(bytes.size() - at),
-                                   MSG_NOSIGNAL);
+            const ssize_t n = send(_fd, bytes.constData() + at,
+                                   static_cast<size_t>(bytes.size() - at), MSG_NOSIGNAL);
             if (n <= 0) {
                 return false;
             }
@@ -166,7 +166,8 @@ private:
 
 // Status indicator i % 31 (31 is the harness's drain marker), lit in every other round.
 QByteArray numberedIndicator(size_t i) {
-    return frame(statusIndicatorRecord(static_cast<int32_t>(i % 31), static_cast<int32_t>(i / 31 % 2)));
+    return frame(
+        statusIndicatorRecord(static_cast<int32_t>(i % 31), static_cast<int32_t>(i / 31 % 2)));
 }
 
 std::string numberedIndicatorTrace(size_t i) {
@@ -176,7 +177,9 @@ std::string numberedIndicatorTrace(size_t i) {
     return line;
 }
 
-bool isLedCommand(const std::string& line) { return line.rfind("W 0900 ", 0) == 0; }
+bool isLedCommand(const std::string& line) {
+    return line.rfind("W 0900 ", 0) == 0;
+}
 
 // The server's objects as start-up builds them, the work of each connection posted as its own.
 class Load : public testing::Test {
@@ -277,8 +280,8 @@ TEST_F(Load, another_connection_and_blinking_reach_the_panel_while_one_floods_te
         quiet->send(frame(ledButtonStateRecord(3, lit ? 1 : 0, 0)));
         ASSERT_TRUE(processUntil([&] {
             const std::vector<std::string> commands = newLedCommands();
-            return std::find(commands.begin(), commands.end(), lit ? "W 0900 6300" : "W 0900 4300") !=
-                   commands.end();
+            return std::find(commands.begin(), commands.end(),
+                             lit ? "W 0900 6300" : "W 0900 4300") != commands.end();
         }));
         slowest = std::max(slowest, delay.elapsed());
     }

@@ -11,12 +11,12 @@
 #include <QMutexLocker>
 #include <QtEndian>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "klm.h"
 
@@ -64,7 +64,9 @@ void appendLittle(QByteArray& out, uint32_t value, int bytes) {
 
 }  // namespace
 
-void QtLog::install() { qInstallMessageHandler(recordMessage); }
+void QtLog::install() {
+    qInstallMessageHandler(recordMessage);
+}
 
 void QtLog::clear() {
     QMutexLocker locker(&logMutex);
@@ -81,7 +83,9 @@ int QtLog::indexOf(const QString& text, int from) {
     return static_cast<int>(logLines.indexOf(text, from));
 }
 
-bool QtLog::contains(const QString& text) { return indexOf(text) >= 0; }
+bool QtLog::contains(const QString& text) {
+    return indexOf(text) >= 0;
+}
 
 StdoutCapture::StdoutCapture() {
     char name[] = "/tmp/keylight-stdout-XXXXXX";
@@ -135,7 +139,8 @@ size_t TraceLog::count(const std::string& line) const {
 
 std::vector<std::string> TraceLog::linesAfter(size_t& seen) const {
     std::lock_guard<std::mutex> lock(_mutex);
-    std::vector<std::string> after(_lines.begin() + static_cast<std::ptrdiff_t>(seen), _lines.end());
+    std::vector<std::string> after(_lines.begin() + static_cast<std::ptrdiff_t>(seen),
+                                   _lines.end());
     seen = _lines.size();
     return after;
 }
@@ -182,7 +187,9 @@ Panel::Panel(const QString& launcherCfg)
                                             QStringLiteral(PANEL_X11_FONT_DIR));
 }
 
-Panel::~Panel() { fpga.reset(); }
+Panel::~Panel() {
+    fpga.reset();
+}
 
 void Panel::drain() {
     fpga->setLEDStatusIndicator(31, 0);
@@ -193,9 +200,13 @@ void Panel::drain() {
     }
 }
 
-void Panel::holdWorker() { gate.close(); }
+void Panel::holdWorker() {
+    gate.close();
+}
 
-void Panel::releaseWorker() { gate.open(); }
+void Panel::releaseWorker() {
+    gate.open();
+}
 
 std::vector<std::string> Panel::takeButtonLedWrites() {
     const std::vector<std::string> all = trace.lines();
@@ -212,7 +223,9 @@ std::vector<std::string> Panel::takeButtonLedWrites() {
     return writes;
 }
 
-QString Panel::path(const QString& name) const { return dir.filePath(name); }
+QString Panel::path(const QString& name) const {
+    return dir.filePath(name);
+}
 
 void Panel::writeFile(const QString& name, const QByteArray& content) const {
     QFile file(path(name));
@@ -254,7 +267,9 @@ QByteArray typeOnlyRecord(uint32_t type) {
     return out;
 }
 
-QByteArray queryRecord() { return typeOnlyRecord(TYPE_QUERY); }
+QByteArray queryRecord() {
+    return typeOnlyRecord(TYPE_QUERY);
+}
 
 QByteArray nullRecord(const QByteArray& payload) {
     return typeOnlyRecord(TYPE_NULL_MESSAGE) + payload;
@@ -275,18 +290,18 @@ QByteArray textLineRecord(int32_t screenId, int32_t lineId, bool inverted, const
 QByteArray subTextLineRecord(int32_t screenId, int32_t lineId, int32_t offset, int32_t numChars,
                              uint32_t textColour, uint32_t backColour, const QByteArray& text) {
     const QByteArray tail = text + '\0';
-    return variableRecord<KLM_SubTextLine>(
-        offsetof(KLM_SubTextLine, _text), tail, [&](KLM_SubTextLine* r) {
-            r->_type = TYPE_TFT_SUB_TEXT_LINE;
-            r->_screen_id = static_cast<uint32_t>(screenId);
-            r->_line_id = static_cast<uint32_t>(lineId);
-            r->_offset = static_cast<uint32_t>(offset);
-            r->_num_chars = static_cast<uint32_t>(numChars);
-            r->_text_colour = textColour;
-            r->_back_colour = backColour;
-            r->_text_len = static_cast<uint32_t>(tail.size());
-            hton_KLM_SubTextLine(r, r);
-        });
+    return variableRecord<KLM_SubTextLine>(offsetof(KLM_SubTextLine, _text), tail,
+                                           [&](KLM_SubTextLine* r) {
+                                               r->_type = TYPE_TFT_SUB_TEXT_LINE;
+                                               r->_screen_id = static_cast<uint32_t>(screenId);
+                                               r->_line_id = static_cast<uint32_t>(lineId);
+                                               r->_offset = static_cast<uint32_t>(offset);
+                                               r->_num_chars = static_cast<uint32_t>(numChars);
+                                               r->_text_colour = textColour;
+                                               r->_back_colour = backColour;
+                                               r->_text_len = static_cast<uint32_t>(tail.size());
+                                               hton_KLM_SubTextLine(r, r);
+                                           });
 }
 
 QByteArray blackoutScreenRecord(int32_t screenId) {
@@ -296,15 +311,15 @@ QByteArray blackoutScreenRecord(int32_t screenId) {
 }
 
 QByteArray drawImageRecord(int32_t screenId, int32_t x, int32_t y, const QByteArray& bmp) {
-    return variableRecord<KLM_DrawTFTImage>(
-        offsetof(KLM_DrawTFTImage, _data), bmp, [&](KLM_DrawTFTImage* r) {
-            r->_type = TYPE_DRAW_TFT_IMAGE;
-            r->_screen_id = static_cast<uint32_t>(screenId);
-            r->_xoffset = static_cast<uint32_t>(x);
-            r->_yoffset = static_cast<uint32_t>(y);
-            r->_size = static_cast<uint32_t>(bmp.size());
-            hton_KLM_DrawTFTImage(r, r);
-        });
+    return variableRecord<KLM_DrawTFTImage>(offsetof(KLM_DrawTFTImage, _data), bmp,
+                                            [&](KLM_DrawTFTImage* r) {
+                                                r->_type = TYPE_DRAW_TFT_IMAGE;
+                                                r->_screen_id = static_cast<uint32_t>(screenId);
+                                                r->_xoffset = static_cast<uint32_t>(x);
+                                                r->_yoffset = static_cast<uint32_t>(y);
+                                                r->_size = static_cast<uint32_t>(bmp.size());
+                                                hton_KLM_DrawTFTImage(r, r);
+                                            });
 }
 
 QByteArray uploadImageRecord(int32_t imageId, int32_t size, uint8_t fill) {

@@ -36,9 +36,7 @@ class FileFaults : public ::testing::Test {
 protected:
     FileFaults() { Record::instance().clear(); }
 
-    void start() {
-        fpga = std::make_unique<keylight::FPGA>(tree.settingsPath(), tree.fontDir());
-    }
+    void start() { fpga = std::make_unique<keylight::FPGA>(tree.settingsPath(), tree.fontDir()); }
     std::string settings() const { return tree.settingsPath().toStdString(); }
 
     Tree tree;

@@ -96,8 +96,8 @@ TEST(Startup, a_port_that_is_taken_is_reported_and_the_server_keeps_running) {
     ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));
     keylight::Server server(board.paths());
     StdoutCapture out;
-    ASSERT_TRUE(server.start(
-        {"keylight", "map", "127.0.0.1", QString::number(squatter.serverPort())}));
+    ASSERT_TRUE(
+        server.start({"keylight", "map", "127.0.0.1", QString::number(squatter.serverPort())}));
     EXPECT_EQ(out.finish(), "keylight:reconfig \nkeylight:failed to start server\n");
 }
 
@@ -142,9 +142,7 @@ protected:
         ASSERT_GT(_pid, 0) << "fork failed";
     }
 
-    bool finished() {
-        return _exited || (_exited = waitpid(_pid, &_status, WNOHANG) == _pid);
-    }
+    bool finished() { return _exited || (_exited = waitpid(_pid, &_status, WNOHANG) == _pid); }
 
     // Polls until condition holds; false when it still does not after 20 s.
     static bool waitFor(const std::function<bool()>& condition) {
@@ -193,7 +191,8 @@ TEST_F(Program, without_arguments_prints_the_critical_message_and_exits_with_1) 
     ASSERT_TRUE(waitForFinished());
     EXPECT_TRUE(exitedNormally());
     EXPECT_EQ(exitCode(), 1);
-    EXPECT_TRUE(standardError().contains("keylight:map file must be specified as first argument!!!\n"));
+    EXPECT_TRUE(
+        standardError().contains("keylight:map file must be specified as first argument!!!\n"));
 }
 
 TEST_F(Program, with_help_prints_its_usage_line_and_exits_with_0) {

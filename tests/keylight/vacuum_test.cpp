@@ -1,6 +1,6 @@
+#include "vacuum.h"
 #include "mappedregisterwindow.h"
 #include "recordingregisterwindow.h"
-#include "vacuum.h"
 #include "vacuumwriter.h"
 
 #include <gtest/gtest.h>
@@ -18,31 +18,27 @@ namespace {
 
 constexpr std::uint32_t dataRegister = 0x8054;
 constexpr std::size_t storesPerCharacter = 4;
-constexpr std::size_t charactersPerFrame = 41; // restart command and 40 characters
+constexpr std::size_t charactersPerFrame = 41;  // restart command and 40 characters
 // Only keeps a broken build from hanging; nothing is asserted about time.
 constexpr std::chrono::milliseconds guard(20000);
 
 // What a display saw: its number and the characters clocked into it.
-struct Written
-{
+struct Written {
     int display;
     std::string characters;
-    bool operator==(const Written &other) const
-    {
+    bool operator==(const Written& other) const {
         return display == other.display && characters == other.characters;
     }
 };
 
-void PrintTo(const Written &written, std::ostream *os)
-{
+void PrintTo(const Written& written, std::ostream* os) {
     *os << "display " << written.display << " \"" << written.characters << "\"";
 }
 
 // Reads the stores back as a display would: a character is latched by the falling strobe of
 // exactly one display, with the other display's strobe idle throughout. Consecutive characters
 // for the same display are joined. A store sequence of any other shape fails the test.
-std::vector<Written> decode(const std::vector<Store> &stores)
-{
+std::vector<Written> decode(const std::vector<Store>& stores) {
     std::vector<Written> result;
     EXPECT_EQ(stores.size() % storesPerCharacter, 0u);
     for (std::size_t i = 0; i + storesPerCharacter <= stores.size(); i += storesPerCharacter) {
@@ -66,20 +62,17 @@ std::vector<Written> decode(const std::vector<Store> &stores)
     return result;
 }
 
-std::string frame(const std::string &line1, const std::string &line2)
-{
+std::string frame(const std::string& line1, const std::string& line2) {
     return "\v" + line1 + std::string(20 - line1.size(), ' ') + line2 +
            std::string(20 - line2.size(), ' ');
 }
 
-std::vector<Store> waitForFrames(const RecordingRegisterWindow &window, std::size_t frames)
-{
+std::vector<Store> waitForFrames(const RecordingRegisterWindow& window, std::size_t frames) {
     EXPECT_TRUE(window.waitForStores(frames * charactersPerFrame * storesPerCharacter, guard));
     return window.stores();
 }
 
-TEST(VacuumWriterTest, presents_each_character_then_strobes_display_0_low_for_two_stores)
-{
+TEST(VacuumWriterTest, presents_each_character_then_strobes_display_0_low_for_two_stores) {
     RecordingRegisterWindow window;
     VacuumWriter writer(&window);
     writer.text(0, "Az");
@@ -95,8 +88,7 @@ TEST(VacuumWriterTest, presents_each_character_then_strobes_display_0_low_for_tw
                                }));
 }
 
-TEST(VacuumWriterTest, drives_display_1_on_the_upper_half_for_any_index_with_low_bits_set)
-{
+TEST(VacuumWriterTest, drives_display_1_on_the_upper_half_for_any_index_with_low_bits_set) {
     RecordingRegisterWindow window;
     VacuumWriter writer(&window);
     writer.text(1, "A");
@@ -115,8 +107,7 @@ TEST(VacuumWriterTest, drives_display_1_on_the_upper_half_for_any_index_with_low
     EXPECT_EQ(decode(others.stores()), (std::vector<Written>{{1, "B"}, {0, "C"}, {1, "D"}}));
 }
 
-TEST(VacuumWriterTest, sends_latin1_codes_and_code_0_for_characters_beyond_latin1)
-{
+TEST(VacuumWriterTest, sends_latin1_codes_and_code_0_for_characters_beyond_latin1) {
     RecordingRegisterWindow window;
     VacuumWriter writer(&window);
     writer.text(0, QString(QChar(0x00E9)) + QChar(0x20AC) + QChar(0x00FF));
@@ -127,27 +118,25 @@ TEST(VacuumWriterTest, sends_latin1_codes_and_code_0_for_characters_beyond_latin
     EXPECT_EQ(stores[8].value, 0x010001FFu);
 }
 
-TEST(VacuumWriterTest, stores_into_the_data_register_word_of_a_mapped_window)
-{
+TEST(VacuumWriterTest, stores_into_the_data_register_word_of_a_mapped_window) {
     std::vector<std::uint32_t> registers(dataRegister / 4 + 2, 0);
     MappedRegisterWindow window(registers.data());
     VacuumWriter writer(&window);
     writer.text(1, "Q");
     EXPECT_EQ(registers[dataRegister / 4], 0x01510100u);
     registers[dataRegister / 4] = 0;
-    EXPECT_EQ(registers, std::vector<std::uint32_t>(registers.size(), 0)) << "no other word touched";
+    EXPECT_EQ(registers, std::vector<std::uint32_t>(registers.size(), 0))
+        << "no other word touched";
 }
 
-TEST(VacuumTest, shows_a_short_text_as_a_restart_and_a_frame_of_40_characters)
-{
+TEST(VacuumTest, shows_a_short_text_as_a_restart_and_a_frame_of_40_characters) {
     RecordingRegisterWindow window;
     Vacuum vacuum(nullptr, &window);
     vacuum.showText(0, "AB");
     EXPECT_EQ(decode(waitForFrames(window, 1)), (std::vector<Written>{{0, frame("AB", "")}}));
 }
 
-TEST(VacuumTest, cuts_lines_to_20_characters_and_ignores_a_third_line)
-{
+TEST(VacuumTest, cuts_lines_to_20_characters_and_ignores_a_third_line) {
     RecordingRegisterWindow window;
     Vacuum vacuum(nullptr, &window);
     vacuum.showText(1, "abcdefghijklmnopqrstuvwxy\nline two\nline three");
@@ -155,16 +144,14 @@ TEST(VacuumTest, cuts_lines_to_20_characters_and_ignores_a_third_line)
               (std::vector<Written>{{1, frame("abcdefghijklmnopqrst", "line two")}}));
 }
 
-TEST(VacuumTest, a_leading_line_feed_leaves_line_1_blank)
-{
+TEST(VacuumTest, a_leading_line_feed_leaves_line_1_blank) {
     RecordingRegisterWindow window;
     Vacuum vacuum(nullptr, &window);
     vacuum.showText(0, "\nsecond");
     EXPECT_EQ(decode(waitForFrames(window, 1)), (std::vector<Written>{{0, frame("", "second")}}));
 }
 
-TEST(VacuumTest, a_repeated_frame_is_written_once_whichever_display_it_is_meant_for)
-{
+TEST(VacuumTest, a_repeated_frame_is_written_once_whichever_display_it_is_meant_for) {
     RecordingRegisterWindow window;
     Vacuum vacuum(nullptr, &window);
     vacuum.showText(0, "same");
@@ -178,8 +165,7 @@ TEST(VacuumTest, a_repeated_frame_is_written_once_whichever_display_it_is_meant_
               (std::vector<Written>{{0, frame("same", "")}, {1, frame("next", "")}}));
 }
 
-TEST(VacuumTest, changed_frames_follow_each_other_on_both_displays)
-{
+TEST(VacuumTest, changed_frames_follow_each_other_on_both_displays) {
     RecordingRegisterWindow window;
     Vacuum vacuum(nullptr, &window);
     vacuum.showText(0, "left");
@@ -191,4 +177,4 @@ TEST(VacuumTest, changed_frames_follow_each_other_on_both_displays)
                                     {0, frame("left", "")}}));
 }
 
-} // namespace
+}  // namespace

@@ -24,13 +24,16 @@ namespace {
 // Status LED 31 lit: executed last, it shows that every task posted before it has run.
 constexpr char MARKER[] = "trace: W 0900 BF00";
 
-void postMarker(keylight::FPGA& fpga) { fpga.setLEDStatusIndicator(31, 1); }
+void postMarker(keylight::FPGA& fpga) {
+    fpga.setLEDStatusIndicator(31, 1);
+}
 
 // A 24-bit BMP file of 2 x 2 pixels, every pixel the colour (blue, green, red).
 std::vector<uint8_t> bmpOf2x2(uint8_t blue, uint8_t green, uint8_t red) {
     std::vector<uint8_t> bmp(54, 0);
     auto put32 = [&bmp](size_t at, uint32_t value) {
-        for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<uint8_t>(value >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            bmp[at + i] = static_cast<uint8_t>(value >> (8 * i));
     };
     bmp[0] = 'B';
     bmp[1] = 'M';
@@ -42,7 +45,8 @@ std::vector<uint8_t> bmpOf2x2(uint8_t blue, uint8_t green, uint8_t red) {
     bmp[26] = 1;    // planes
     bmp[28] = 24;   // bits per pixel
     for (int row = 0; row < 2; ++row) {
-        for (int x = 0; x < 2; ++x) bmp.insert(bmp.end(), {blue, green, red});
+        for (int x = 0; x < 2; ++x)
+            bmp.insert(bmp.end(), {blue, green, red});
         bmp.insert(bmp.end(), {0, 0});  // rows pad to a multiple of 4 bytes
     }
     return bmp;
@@ -52,7 +56,8 @@ std::vector<uint8_t> bmpOf2x2(uint8_t blue, uint8_t green, uint8_t red) {
 long peakResidentKiB() {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
     }
     return -1;
 }
@@ -83,12 +88,12 @@ TEST_F(Worker, blanks_all_screens_first_once_the_first_font_has_loaded) {
     ASSERT_TRUE(Record::instance().waitFor("trace: W 0900 6300"));
 
     Record& record = Record::instance();
-    const int loaded = record.find("keylight: Successfully changed to font " +
-                                   quoted(tree.fontPath(8, 13)));
+    const int loaded =
+        record.find("keylight: Successfully changed to font " + quoted(tree.fontPath(8, 13)));
     ASSERT_GE(loaded, 0);
-    EXPECT_EQ(record.find("Files being watched: (" + quoted(tree.settingsPath().toStdString()) +
-                          ")"),
-              loaded + 1);
+    EXPECT_EQ(
+        record.find("Files being watched: (" + quoted(tree.settingsPath().toStdString()) + ")"),
+        loaded + 1);
     // The first register access of all is the blackout's full window on mask 7, and its
     // 16384 black pixels go out before anything a client or button asked for.
     const int first = record.findPrefix("trace: W ");
@@ -98,7 +103,8 @@ TEST_F(Worker, blanks_all_screens_first_once_the_first_font_has_loaded) {
     EXPECT_GT(blackout, first);
     EXPECT_LT(blackout, record.find("trace: W 0900 6300"));
     for (int screen = 0; screen < panelsim::SCREEN_COUNT; ++screen) {
-        for (uint16_t pixel : board.fpgaModel().picture(screen)) ASSERT_EQ(pixel, 0x0000);
+        for (uint16_t pixel : board.fpgaModel().picture(screen))
+            ASSERT_EQ(pixel, 0x0000);
     }
 }
 
@@ -155,7 +161,8 @@ TEST_F(Worker, draws_inverted_text_white_on_black_and_plain_text_black_on_white)
             const uint16_t pixel = picture[static_cast<size_t>(i)];
             ASSERT_TRUE(pixel == expected.text || pixel == expected.background)
                 << "screen " << expected.screen << " pixel " << i << " is " << pixel;
-            if (pixel == expected.text) ++textPixels;
+            if (pixel == expected.text)
+                ++textPixels;
         }
         EXPECT_GT(textPixels, 10) << "screen " << expected.screen;
         EXPECT_LT(textPixels, 2 * 8 * 13) << "screen " << expected.screen;
@@ -192,7 +199,8 @@ TEST_F(Worker, teardown_finishes_the_task_in_progress_and_drops_the_queued_ones)
     board.holdAt("W 0900 6000");
     fpga->setLEDButtonState(0, 1);
     ASSERT_TRUE(board.waitUntilHeld());
-    for (int led = 1; led <= 5; ++led) fpga->setLEDButtonState(led, 1);
+    for (int led = 1; led <= 5; ++led)
+        fpga->setLEDButtonState(led, 1);
     fpga->textLine(0, 0, "queued", true);
 
     // Let the held task go only once teardown is waiting for the worker.
@@ -211,7 +219,8 @@ TEST_F(Worker, teardown_finishes_the_task_in_progress_and_drops_the_queued_ones)
     EXPECT_LT(record.findPrefix("trace: B 0A03 "), 0);
     const panelsim::BoardState state = board.fpgaModel().state();
     EXPECT_TRUE(state.button_leds[0]);
-    for (int led = 1; led <= 5; ++led) EXPECT_FALSE(state.button_leds[led]) << "LED " << led;
+    for (int led = 1; led <= 5; ++led)
+        EXPECT_FALSE(state.button_leds[led]) << "LED " << led;
 }
 
 TEST_F(Worker, font_change_waits_for_the_text_line_being_drawn) {
@@ -269,7 +278,8 @@ TEST_F(Worker, a_sub_text_line_keeps_no_more_characters_than_the_line_has_cells)
 
     const Drawn none = draw(0);
     EXPECT_EQ(none.columns, "trace: W 0A03 0304");
-    for (uint16_t pixel : none.picture) ASSERT_EQ(pixel, 0x0000);
+    for (uint16_t pixel : none.picture)
+        ASSERT_EQ(pixel, 0x0000);
 
     const Drawn full = draw(16);
     EXPECT_EQ(full.columns, "trace: W 0A03 8304");

@@ -1,7 +1,7 @@
 // The monitor with status bits the test sets, against a server of the test's own that
 // stands in for keylight: the frames it receives and the lines the monitor logs.
-#include "arguments.h"
 #include "monitor.h"
+#include "arguments.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,14 +27,12 @@ constexpr int NO_TIMER_POLLS = 3600000;  // the test polls by hand
 
 std::vector<std::string> logged;
 
-void keepDebugLine(QtMsgType, const QMessageLogContext&, const QString& message)
-{
+void keepDebugLine(QtMsgType, const QMessageLogContext&, const QString& message) {
     logged.push_back(message.toStdString());
 }
 
 // The lines about reaching keylight, each cut after its first `length` characters.
-std::vector<std::string> linkLines(const std::vector<std::string>& lines, size_t length)
-{
+std::vector<std::string> linkLines(const std::vector<std::string>& lines, size_t length) {
     std::vector<std::string> kept;
     for (const std::string& line : lines)
         if (line.rfind("lampwatch: ", 0) == 0)
@@ -42,23 +40,20 @@ std::vector<std::string> linkLines(const std::vector<std::string>& lines, size_t
     return kept;
 }
 
-std::vector<std::string> takeLog()
-{
+std::vector<std::string> takeLog() {
     std::vector<std::string> lines;
     lines.swap(logged);
     return lines;
 }
 
-QByteArray toggle(int indicator, int state)
-{
+QByteArray toggle(int indicator, int state) {
     return keylight::makeSetLEDToggleIndicator(indicator, state);
 }
 
 // Stands in for keylight: accepts every connection and cuts the frames they carry.
 class FrameSink : public QObject {
 public:
-    explicit FrameSink(quint16 port = 0)
-    {
+    explicit FrameSink(quint16 port = 0) {
         _server.listen(QHostAddress::LocalHost, port);
         connect(&_server, &QTcpServer::newConnection, this, &FrameSink::takeConnections);
     }
@@ -67,8 +62,7 @@ public:
     bool listening() const { return _server.isListening(); }
 
     // Runs the event loop until `count` records have arrived in all, or the wait is over.
-    std::vector<QByteArray> waitForRecords(size_t count)
-    {
+    std::vector<QByteArray> waitForRecords(size_t count) {
         QElapsedTimer waited;
         waited.start();
         while (_records.size() < count && waited.elapsed() < WAIT_MS)
@@ -77,15 +71,13 @@ public:
     }
 
     // Closes every connection, as keylight does when it stops.
-    void dropConnections()
-    {
+    void dropConnections() {
         for (QTcpSocket* peer : _peers)
             peer->close();
     }
 
 private:
-    void takeConnections()
-    {
+    void takeConnections() {
         while (QTcpSocket* peer = _server.nextPendingConnection()) {
             _peers.push_back(peer);
             auto buffer = std::make_shared<QByteArray>();
@@ -96,8 +88,7 @@ private:
         }
     }
 
-    void cutFrames(QByteArray& buffer)
-    {
+    void cutFrames(QByteArray& buffer) {
         while (buffer.size() >= 4) {
             const auto* head = reinterpret_cast<const uchar*>(buffer.constData());
             const int length = head[0] << 24 | head[1] << 16 | head[2] << 8 | head[3];
@@ -114,8 +105,7 @@ private:
 };
 
 // A port on which nothing listens at the moment.
-quint16 unusedPort()
-{
+quint16 unusedPort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
@@ -123,8 +113,7 @@ quint16 unusedPort()
 
 class MonitorTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         qInstallMessageHandler(keepDebugLine);
         logged.clear();
         ASSERT_TRUE(dir.isValid());
@@ -132,8 +121,7 @@ protected:
     void TearDown() override { qInstallMessageHandler(nullptr); }
 
     // A settings file holding `contents`.
-    QString settings(const char* contents)
-    {
+    QString settings(const char* contents) {
         const QString path = dir.filePath(QStringLiteral("launcher.cfg"));
         QFile file(path);
         file.open(QIODevice::WriteOnly);
@@ -141,13 +129,12 @@ protected:
         return path;
     }
 
-    lampwatch::StatusSource source()
-    {
+    lampwatch::StatusSource source() {
         return lampwatch::StatusSource{[this] { ++opens; }, [this] { return bits; }};
     }
 
-    std::unique_ptr<Monitor> start(const QString& settings_path, quint16 port, int interval = NO_TIMER_POLLS)
-    {
+    std::unique_ptr<Monitor> start(const QString& settings_path, quint16 port,
+                                   int interval = NO_TIMER_POLLS) {
         return std::make_unique<Monitor>(interval, source(), settings_path, port);
     }
 
@@ -156,20 +143,19 @@ protected:
     int opens = 0;
 };
 
-} // namespace
+}  // namespace
 
-TEST_F(MonitorTest, starts_by_logging_its_settings_and_switching_indicator_1_on)
-{
+TEST_F(MonitorTest, starts_by_logging_its_settings_and_switching_indicator_1_on) {
     FrameSink sink;
     auto monitor = start(settings("[psu]\nredundant=false\n"), sink.port(), 2000);
     EXPECT_EQ(opens, 1);
-    EXPECT_EQ(takeLog(), (std::vector<std::string>{"Creating Monitor instance... ", "Redundant PSU's?  False ",
-                                                   "Setting poll interval to  2000  msecs "}));
+    EXPECT_EQ(takeLog(),
+              (std::vector<std::string>{"Creating Monitor instance... ", "Redundant PSU's?  False ",
+                                        "Setting poll interval to  2000  msecs "}));
     EXPECT_EQ(sink.waitForRecords(1), (std::vector<QByteArray>{toggle(1, 1)}));
 }
 
-TEST_F(MonitorTest, a_first_poll_that_reads_0_sends_and_logs_nothing)
-{
+TEST_F(MonitorTest, a_first_poll_that_reads_0_sends_and_logs_nothing) {
     FrameSink sink;
     auto monitor = start(settings(""), sink.port());
     takeLog();
@@ -180,15 +166,15 @@ TEST_F(MonitorTest, a_first_poll_that_reads_0_sends_and_logs_nothing)
     EXPECT_EQ(sink.waitForRecords(2), (std::vector<QByteArray>{toggle(1, 1), toggle(0, 1)}));
 }
 
-TEST_F(MonitorTest, single_supply_mode_lights_the_led_for_any_bit_and_logs_each_change)
-{
+TEST_F(MonitorTest, single_supply_mode_lights_the_led_for_any_bit_and_logs_each_change) {
     FrameSink sink;
     bits = 1;
     auto monitor = start(settings("[psu]\nredundant=false\n"), sink.port());
     EXPECT_EQ(takeLog(), (std::vector<std::string>{
                              "Creating Monitor instance... ", "Redundant PSU's?  False ",
-                             "Setting poll interval to  3600000  msecs ", "new_psu_status =  1 ", "_psu_status =  0 ",
-                             "PSU status has changed from  0  to  1 ", "Setting PSU LED to state  1 "}));
+                             "Setting poll interval to  3600000  msecs ", "new_psu_status =  1 ",
+                             "_psu_status =  0 ", "PSU status has changed from  0  to  1 ",
+                             "Setting PSU LED to state  1 "}));
     bits = 3;
     monitor->update();
     EXPECT_EQ(takeLog(), (std::vector<std::string>{"new_psu_status =  3 ", "_psu_status =  1 ",
@@ -200,13 +186,13 @@ TEST_F(MonitorTest, single_supply_mode_lights_the_led_for_any_bit_and_logs_each_
     monitor->update();
     EXPECT_EQ(takeLog(), (std::vector<std::string>{"new_psu_status =  0 ", "_psu_status =  3 ",
                                                    "PSU status has changed from  3  to  0 ",
-                                                   "Error: no bits are set!! ", "Setting PSU LED to state  0 "}));
+                                                   "Error: no bits are set!! ",
+                                                   "Setting PSU LED to state  0 "}));
     EXPECT_EQ(sink.waitForRecords(4),
               (std::vector<QByteArray>{toggle(1, 1), toggle(0, 1), toggle(0, 1), toggle(0, 0)}));
 }
 
-TEST_F(MonitorTest, redundant_mode_lights_the_led_only_with_both_supplies)
-{
+TEST_F(MonitorTest, redundant_mode_lights_the_led_only_with_both_supplies) {
     FrameSink sink;
     bits = 3;
     auto monitor = start(settings("[psu]\nredundant=true\n"), sink.port());
@@ -216,10 +202,11 @@ TEST_F(MonitorTest, redundant_mode_lights_the_led_only_with_both_supplies)
     EXPECT_EQ(start_lines.at(6), "Both bits are set ");
     bits = 1;
     monitor->update();
-    EXPECT_EQ(takeLog(), (std::vector<std::string>{"new_psu_status =  1 ", "_psu_status =  3 ",
-                                                   "PSU status has changed from  3  to  1 ",
-                                                   "Dual mode error: both PSU's are not plugged in. ",
-                                                   "Setting PSU LED to state  0 "}));
+    EXPECT_EQ(
+        takeLog(),
+        (std::vector<std::string>{
+            "new_psu_status =  1 ", "_psu_status =  3 ", "PSU status has changed from  3  to  1 ",
+            "Dual mode error: both PSU's are not plugged in. ", "Setting PSU LED to state  0 "}));
     bits = 3;
     monitor->update();
     EXPECT_EQ(takeLog().at(3), "Both bits are set ");
@@ -227,8 +214,7 @@ TEST_F(MonitorTest, redundant_mode_lights_the_led_only_with_both_supplies)
               (std::vector<QByteArray>{toggle(1, 1), toggle(0, 1), toggle(0, 0), toggle(0, 1)}));
 }
 
-TEST_F(MonitorTest, runs_in_single_supply_mode_without_the_setting_or_without_the_file)
-{
+TEST_F(MonitorTest, runs_in_single_supply_mode_without_the_setting_or_without_the_file) {
     FrameSink sink;
     {
         auto monitor = start(settings("[font]\nwidth=6\n"), sink.port());
@@ -238,8 +224,7 @@ TEST_F(MonitorTest, runs_in_single_supply_mode_without_the_setting_or_without_th
     EXPECT_EQ(takeLog().at(1), "Redundant PSU's?  False ");
 }
 
-TEST_F(MonitorTest, logs_a_settings_file_it_cannot_read_and_runs_in_single_supply_mode)
-{
+TEST_F(MonitorTest, logs_a_settings_file_it_cannot_read_and_runs_in_single_supply_mode) {
     FrameSink sink;
     const QString unreadable = dir.filePath(QStringLiteral("a-folder"));
     ASSERT_TRUE(QDir().mkpath(unreadable));
@@ -250,8 +235,7 @@ TEST_F(MonitorTest, logs_a_settings_file_it_cannot_read_and_runs_in_single_suppl
     EXPECT_EQ(lines[2], "Redundant PSU's?  False ");
 }
 
-TEST_F(MonitorTest, polls_at_its_interval)
-{
+TEST_F(MonitorTest, polls_at_its_interval) {
     FrameSink sink;
     auto monitor = start(settings(""), sink.port(), 10);
     ASSERT_EQ(sink.waitForRecords(1).size(), 1u);
@@ -259,8 +243,7 @@ TEST_F(MonitorTest, polls_at_its_interval)
     EXPECT_EQ(sink.waitForRecords(2), (std::vector<QByteArray>{toggle(1, 1), toggle(0, 1)}));
 }
 
-TEST_F(MonitorTest, keylight_coming_up_after_the_monitor_gets_both_indicators_at_the_next_poll)
-{
+TEST_F(MonitorTest, keylight_coming_up_after_the_monitor_gets_both_indicators_at_the_next_poll) {
     const quint16 port = unusedPort();
     bits = 1;
     auto monitor = start(settings(""), port);
@@ -272,11 +255,11 @@ TEST_F(MonitorTest, keylight_coming_up_after_the_monitor_gets_both_indicators_at
     monitor->update();
     bits = 0;
     monitor->update();
-    EXPECT_EQ(sink.waitForRecords(3), (std::vector<QByteArray>{toggle(0, 1), toggle(1, 1), toggle(0, 0)}));
+    EXPECT_EQ(sink.waitForRecords(3),
+              (std::vector<QByteArray>{toggle(0, 1), toggle(1, 1), toggle(0, 0)}));
 }
 
-TEST_F(MonitorTest, keylight_coming_up_before_any_bit_was_seen_gets_indicator_1_only)
-{
+TEST_F(MonitorTest, keylight_coming_up_before_any_bit_was_seen_gets_indicator_1_only) {
     const quint16 port = unusedPort();
     auto monitor = start(settings(""), port);
     FrameSink sink(port);
@@ -287,8 +270,8 @@ TEST_F(MonitorTest, keylight_coming_up_before_any_bit_was_seen_gets_indicator_1_
     EXPECT_EQ(sink.waitForRecords(2), (std::vector<QByteArray>{toggle(1, 1), toggle(0, 1)}));
 }
 
-TEST_F(MonitorTest, a_change_keylight_missed_is_sent_once_it_is_back_and_the_outage_is_logged_once)
-{
+TEST_F(MonitorTest,
+       a_change_keylight_missed_is_sent_once_it_is_back_and_the_outage_is_logged_once) {
     FrameSink* sink = new FrameSink;
     const quint16 port = sink->port();
     bits = 1;
@@ -317,8 +300,7 @@ TEST_F(MonitorTest, a_change_keylight_missed_is_sent_once_it_is_back_and_the_out
               (std::vector<std::string>{outage, "lampwatch: " + where + " is back"}));
 }
 
-TEST_F(MonitorTest, a_restarted_keylight_gets_both_indicator_states_again_with_no_change_of_bits)
-{
+TEST_F(MonitorTest, a_restarted_keylight_gets_both_indicator_states_again_with_no_change_of_bits) {
     const quint16 port = unusedPort();
     auto first = std::make_unique<FrameSink>(port);
     ASSERT_TRUE(first->listening());
@@ -341,38 +323,39 @@ TEST_F(MonitorTest, a_restarted_keylight_gets_both_indicator_states_again_with_n
     EXPECT_TRUE(takeLog().empty());
     bits = 1;
     monitor->update();
-    EXPECT_EQ(second.waitForRecords(3), (std::vector<QByteArray>{toggle(0, 1), toggle(1, 1), toggle(0, 1)}));
+    EXPECT_EQ(second.waitForRecords(3),
+              (std::vector<QByteArray>{toggle(0, 1), toggle(1, 1), toggle(0, 1)}));
 }
 
-TEST(LampwatchArguments, one_argument_is_logged_and_read_as_the_interval)
-{
+TEST(LampwatchArguments, one_argument_is_logged_and_read_as_the_interval) {
     logged.clear();
     qInstallMessageHandler(keepDebugLine);
     EXPECT_EQ(lampwatch::pollInterval({QStringLiteral("lampwatch"), QStringLiteral("2000")}), 2000);
     EXPECT_EQ(lampwatch::pollInterval({QStringLiteral("lampwatch"), QStringLiteral("-5")}), 5000);
     qInstallMessageHandler(nullptr);
-    EXPECT_EQ(takeLog(), (std::vector<std::string>{"Arguments provided: (\"lampwatch\", \"2000\") ",
-                                                   "Arguments provided: (\"lampwatch\", \"-5\") "}));
+    EXPECT_EQ(takeLog(),
+              (std::vector<std::string>{"Arguments provided: (\"lampwatch\", \"2000\") ",
+                                        "Arguments provided: (\"lampwatch\", \"-5\") "}));
 }
 
-TEST(LampwatchArguments, an_interval_that_is_no_number_or_0_is_refused_without_a_line)
-{
+TEST(LampwatchArguments, an_interval_that_is_no_number_or_0_is_refused_without_a_line) {
     logged.clear();
     qInstallMessageHandler(keepDebugLine);
     for (const char* argument : {"fast", "0", "--help", "", "1.5"})
-        EXPECT_EQ(lampwatch::pollInterval({QStringLiteral("lampwatch"), QString::fromLatin1(argument)}),
-                  std::nullopt)
+        EXPECT_EQ(
+            lampwatch::pollInterval({QStringLiteral("lampwatch"), QString::fromLatin1(argument)}),
+            std::nullopt)
             << argument;
     qInstallMessageHandler(nullptr);
     EXPECT_TRUE(takeLog().empty());
 }
 
-TEST(LampwatchArguments, no_argument_or_more_than_one_give_5000_without_a_line)
-{
+TEST(LampwatchArguments, no_argument_or_more_than_one_give_5000_without_a_line) {
     logged.clear();
     qInstallMessageHandler(keepDebugLine);
     EXPECT_EQ(lampwatch::pollInterval({QStringLiteral("lampwatch")}), 5000);
-    EXPECT_EQ(lampwatch::pollInterval({QStringLiteral("lampwatch"), QStringLiteral("2000"), QStringLiteral("extra")}),
+    EXPECT_EQ(lampwatch::pollInterval(
+                  {QStringLiteral("lampwatch"), QStringLiteral("2000"), QStringLiteral("extra")}),
               5000);
     qInstallMessageHandler(nullptr);
     EXPECT_TRUE(takeLog().empty());

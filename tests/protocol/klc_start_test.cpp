@@ -15,7 +15,8 @@ double countingClock() {
 }
 
 // The cache starts as zeros, so these count as repeats.
-TEST(PlainSocketClientAtStart, drops_image_0_and_an_empty_text_with_parameter_0_without_connecting) {
+TEST(PlainSocketClientAtStart,
+     drops_image_0_and_an_empty_text_with_parameter_0_without_connecting) {
     klc_set_time_source(&countingClock);
     EXPECT_EQ(klc_set_button_image(5, 0), 0);
     EXPECT_EQ(klc_set_button_text(6, "", 0), 0);

@@ -12,23 +12,20 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes bytesOf(const void* record, size_t size)
-{
+Bytes bytesOf(const void* record, size_t size) {
     const auto* first = static_cast<const uint8_t*>(record);
     return Bytes(first, first + size);
 }
 
 // A frame as a client writes it: big-endian length, then the record.
-Bytes frameOf(const Bytes& record)
-{
+Bytes frameOf(const Bytes& record) {
     const auto n = static_cast<uint32_t>(record.size());
     Bytes frame = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
     frame.insert(frame.end(), record.begin(), record.end());
     return frame;
 }
 
-void putHostWord(Bytes& record, size_t offset, uint32_t value)
-{
+void putHostWord(Bytes& record, size_t offset, uint32_t value) {
     std::memcpy(record.data() + offset, &value, sizeof value);
 }
 
@@ -44,15 +41,14 @@ struct RecordKind {
 };
 
 template <typename Record>
-std::function<void(uint8_t*)> inPlace(void (*convert)(Record*, const Record*))
-{
+std::function<void(uint8_t*)> inPlace(void (*convert)(Record*, const Record*)) {
     return [convert](uint8_t* bytes) {
         auto* record = reinterpret_cast<Record*>(bytes);
         convert(record, record);
     };
 }
 
-constexpr uint32_t TAIL = 5;  // text or image bytes carried by the variable records below
+constexpr uint32_t TAIL = 5;       // text or image bytes carried by the variable records below
 constexpr uint32_t IMAGE_IDS = 2;  // image numbers carried by the image list
 
 uint32_t tailCount(const KlmRecordLayout& layout) {
@@ -74,16 +70,14 @@ RecordKind kindOf(void (*hton)(Record*, const Record*), void (*ntoh)(Record*, co
     return kind;
 }
 
-std::vector<RecordKind> allKinds()
-{
+std::vector<RecordKind> allKinds() {
 #define KLM_KIND(Name, ...) kindOf(&hton_KLM_##Name, &ntoh_KLM_##Name),
     return {KLM_RECORDS(KLM_KIND, KLM_KIND)};
 #undef KLM_KIND
 }
 
 // Every byte differs from its neighbours, so a swap or a missed swap always shows.
-Bytes patternedHostRecord(const RecordKind& kind)
-{
+Bytes patternedHostRecord(const RecordKind& kind) {
     Bytes record(kind.size);
     for (size_t i = 0; i < record.size(); ++i)
         record[i] = static_cast<uint8_t>(0x11 + 3 * i);
@@ -93,8 +87,7 @@ Bytes patternedHostRecord(const RecordKind& kind)
     return record;
 }
 
-bool isWordByte(const RecordKind& kind, size_t index, size_t* word)
-{
+bool isWordByte(const RecordKind& kind, size_t index, size_t* word) {
     for (size_t w : kind.words)
         if (index >= w && index < w + 4) {
             *word = w;
@@ -103,10 +96,9 @@ bool isWordByte(const RecordKind& kind, size_t index, size_t* word)
     return false;
 }
 
-} // namespace
+}  // namespace
 
-TEST(KlmWire, toggle_indicator_0_on_is_the_sixteen_bytes_of_the_frame)
-{
+TEST(KlmWire, toggle_indicator_0_on_is_the_sixteen_bytes_of_the_frame) {
     KLM_SetLEDToggleIndicator record{};
     record._type = TYPE_SET_LED_TOGGLE_INDICATOR;
     record._indicator_id = 0;
@@ -116,8 +108,7 @@ TEST(KlmWire, toggle_indicator_0_on_is_the_sixteen_bytes_of_the_frame)
               (Bytes{0, 0, 0, 0x0C, 0, 0, 0, 0x16, 0, 0, 0, 0, 0, 0, 0, 1}));
 }
 
-TEST(KlmWire, type_codes_are_those_peers_use)
-{
+TEST(KlmWire, type_codes_are_those_peers_use) {
     EXPECT_EQ(TYPE_NULL_MESSAGE, 0u);
     EXPECT_EQ(TYPE_SET_BUTTON_LEDS, 4u);
     EXPECT_EQ(TYPE_SET_BUTTON_TEXT, 5u);
@@ -138,8 +129,7 @@ TEST(KlmWire, type_codes_are_those_peers_use)
     EXPECT_EQ(TYPE_SET_LED_TOGGLE_INDICATOR, 22u);
 }
 
-TEST(KlmWire, sizes_follow_the_length_or_count_of_each_record)
-{
+TEST(KlmWire, sizes_follow_the_length_or_count_of_each_record) {
     EXPECT_EQ(size_KLM_UploadImage(), 132u);
     EXPECT_EQ(size_KLM_Reconfigure(), 8u);
     EXPECT_EQ(size_KLM_BlackoutScreen(), 8u);
@@ -159,8 +149,7 @@ TEST(KlmWire, sizes_follow_the_length_or_count_of_each_record)
     EXPECT_EQ(size_KLM_ImageList(3), 36u);
 }
 
-TEST(KlmWire, every_record_swaps_exactly_its_32_bit_fields_and_round_trips)
-{
+TEST(KlmWire, every_record_swaps_exactly_its_32_bit_fields_and_round_trips) {
     for (const RecordKind& kind : allKinds()) {
         SCOPED_TRACE(kind.name);
         const Bytes host = patternedHostRecord(kind);
@@ -186,8 +175,7 @@ TEST(KlmWire, every_record_swaps_exactly_its_32_bit_fields_and_round_trips)
     }
 }
 
-TEST(KlmWire, sub_text_line_carries_its_fields_and_text_at_their_offsets)
-{
+TEST(KlmWire, sub_text_line_carries_its_fields_and_text_at_their_offsets) {
     const char text[] = "AB";
     Bytes buffer(size_KLM_SubTextLine(sizeof text));
     KLM_SubTextLine head{};
@@ -203,12 +191,12 @@ TEST(KlmWire, sub_text_line_carries_its_fields_and_text_at_their_offsets)
     std::memcpy(buffer.data() + sizeof head, text, sizeof text);
     auto* record = reinterpret_cast<KLM_SubTextLine*>(buffer.data());
     hton_KLM_SubTextLine(record, record);
-    EXPECT_EQ(buffer, (Bytes{0, 0, 0, 18, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4,
-                             0, 0x12, 0x34, 0x56, 0, 0xAB, 0xCD, 0xEF, 0, 0, 0, 3, 'A', 'B', 0}));
+    EXPECT_EQ(buffer,
+              (Bytes{0, 0, 0, 18,   0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0, 2, 0, 0, 0,   3,   0, 0,
+                     0, 4, 0, 0x12, 0x34, 0x56, 0,    0xAB, 0xCD, 0xEF, 0, 0, 0, 3, 'A', 'B', 0}));
 }
 
-TEST(KlmWire, blink_record_keeps_its_state_bytes_in_place)
-{
+TEST(KlmWire, blink_record_keeps_its_state_bytes_in_place) {
     KLM_SetButtonLEDsBlink record{};
     record._type = TYPE_SET_BUTTON_LEDS_BLINK;
     record._button_id = 7;
@@ -225,8 +213,7 @@ TEST(KlmWire, blink_record_keeps_its_state_bytes_in_place)
               (Bytes{0, 0, 0, 11, 0, 0, 0, 7, 1, 2, 3, 0, 0, 0, 1, 0, 4, 5, 6, 0, 0, 0, 2, 0}));
 }
 
-TEST(KlmWire, empty_text_line_still_carries_its_zero_byte)
-{
+TEST(KlmWire, empty_text_line_still_carries_its_zero_byte) {
     Bytes buffer(size_KLM_TextLine(1));
     KLM_TextLine head{};
     head._type = TYPE_TFT_TEXT_LINE;
@@ -239,8 +226,7 @@ TEST(KlmWire, empty_text_line_still_carries_its_zero_byte)
 
 // The record after the counted image numbers must stay untouched in both directions: hton
 // counts with the host-order count, ntoh with the count it has just converted.
-TEST(KlmWire, image_list_converts_as_many_image_numbers_as_its_host_order_count)
-{
+TEST(KlmWire, image_list_converts_as_many_image_numbers_as_its_host_order_count) {
     Bytes buffer(size_KLM_ImageList(3));
     KLM_ImageList head{};
     head._type = TYPE_IMAGE_LIST;
@@ -256,15 +242,14 @@ TEST(KlmWire, image_list_converts_as_many_image_numbers_as_its_host_order_count)
     auto* record = reinterpret_cast<KLM_ImageList*>(buffer.data());
     hton_KLM_ImageList(record, record);
     const Bytes wire(buffer.begin(), buffer.begin() + 32);
-    EXPECT_EQ(wire, (Bytes{0, 0, 0, 13, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0xA, 0, 0, 0, 0xB, 0, 0, 0, 2,
-                           1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(wire, (Bytes{0, 0, 0, 13,  0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0xA,
+                           0, 0, 0, 0xB, 0, 0, 0, 2, 1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_TRUE(std::equal(buffer.begin() + 32, buffer.end(), host.begin() + 32));
     ntoh_KLM_ImageList(record, record);
     EXPECT_EQ(buffer, host);
 }
 
-TEST(KlmWire, image_list_without_image_numbers_is_its_24_byte_fixed_part)
-{
+TEST(KlmWire, image_list_without_image_numbers_is_its_24_byte_fixed_part) {
     KLM_ImageList record{};
     record._type = TYPE_IMAGE_LIST;
     record._button_id = 1;
@@ -275,8 +260,7 @@ TEST(KlmWire, image_list_without_image_numbers_is_its_24_byte_fixed_part)
     EXPECT_EQ(record._button_id, 1u);
 }
 
-TEST(KlmWire, converting_into_another_buffer_carries_the_text_along)
-{
+TEST(KlmWire, converting_into_another_buffer_carries_the_text_along) {
     const char text[] = "xyz";
     Bytes host(size_KLM_SetButtonText(sizeof text));
     KLM_SetButtonText head{};
@@ -297,8 +281,7 @@ TEST(KlmWire, converting_into_another_buffer_carries_the_text_along)
 }
 
 // Records cut from a receive buffer need not be aligned for the converters.
-TEST(KlmWire, converts_a_record_at_an_odd_address)
-{
+TEST(KlmWire, converts_a_record_at_an_odd_address) {
     Bytes buffer(1 + size_KLM_SetLEDToggleIndicator());
     const Bytes wire = {0, 0, 0, 0x16, 0, 0, 0, 1, 0, 0, 0, 0};
     std::copy(wire.begin(), wire.end(), buffer.begin() + 1);

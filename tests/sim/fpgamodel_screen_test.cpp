@@ -51,7 +51,8 @@ TEST_F(ModelTest, fills_the_full_window_top_row_first_from_a_burst) {
     setWindow(1, 4, 131, 1, 128);
     startPixels(1);
     std::vector<uint16_t> words(SCREEN_PIXELS);
-    for (size_t i = 0; i < words.size(); ++i) words[i] = static_cast<uint16_t>(i);
+    for (size_t i = 0; i < words.size(); ++i)
+        words[i] = static_cast<uint16_t>(i);
     ASSERT_EQ(burst(0x0A03, words), 0);
     const Picture picture = model.picture(0);
     EXPECT_TRUE(std::equal(words.begin(), words.end(), picture.begin()));

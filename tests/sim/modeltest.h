@@ -22,7 +22,8 @@ protected:
     static fpga_request record(uint32_t address, bool read, uint32_t count) {
         fpga_request r{};
         if (address < FPGA_SHORT_FORM_LIMIT) {
-            r.address.short_word = static_cast<uint16_t>(address | FPGA_SHORT_MARK | (read ? FPGA_SHORT_READ : 0));
+            r.address.short_word =
+                static_cast<uint16_t>(address | FPGA_SHORT_MARK | (read ? FPGA_SHORT_READ : 0));
         } else {
             r.address.long_word = address | FPGA_LONG_MARK | (read ? FPGA_LONG_READ : 0);
         }
@@ -38,7 +39,9 @@ protected:
         r.data.value = value;
         return model.execute(connection, requestFor(address), &r);
     }
-    void writeHigh(uint32_t address, uint8_t byte) { write(address, static_cast<uint16_t>(byte << 8)); }
+    void writeHigh(uint32_t address, uint8_t byte) {
+        write(address, static_cast<uint16_t>(byte << 8));
+    }
     uint16_t read(uint32_t address) {
         fpga_request r = record(address, true, 1);
         EXPECT_EQ(model.execute(connection, requestFor(address), &r), 0);
@@ -61,11 +64,14 @@ protected:
         writeHigh(0x0A00 + 2 * mask, 0x00);
         writeHigh(0x0A00 + 2 * mask, 0x22);
     }
-    void setWindow(unsigned mask, uint8_t firstColumn, uint8_t lastColumn, uint8_t firstRow, uint8_t lastRow) {
+    void setWindow(unsigned mask, uint8_t firstColumn, uint8_t lastColumn, uint8_t firstRow,
+                   uint8_t lastRow) {
         tftRegister(mask, 0x44, static_cast<uint16_t>(lastColumn << 8 | firstColumn));
         tftRegister(mask, 0x45, static_cast<uint16_t>(lastRow << 8 | firstRow));
     }
-    uint16_t pixel(int screen, int x, int y) const { return model.picture(screen)[y * SCREEN_WIDTH + x]; }
+    uint16_t pixel(int screen, int x, int y) const {
+        return model.picture(screen)[y * SCREEN_WIDTH + x];
+    }
 
     std::vector<std::string> trace;
     FpgaModel model;

@@ -6,15 +6,12 @@
 
 // Hands out the readings it was given, in order; an exhausted clock fails like a broken
 // gettimeofday.
-class FakeClock : public stopwatch::Clock
-{
+class FakeClock : public stopwatch::Clock {
 public:
-    void add(std::int64_t seconds, std::int64_t microseconds)
-    {
+    void add(std::int64_t seconds, std::int64_t microseconds) {
         _readings.push_back({seconds, microseconds});
     }
-    bool read(stopwatch::TimeValue &now) override
-    {
+    bool read(stopwatch::TimeValue& now) override {
         if (_readings.empty())
             return false;
         now = _readings.front();

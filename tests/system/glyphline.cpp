@@ -21,14 +21,12 @@
 
 namespace {
 
-int fail(const char* what)
-{
+int fail(const char* what) {
     std::fprintf(stderr, "glyphline: %s\n", what);
     return 1;
 }
 
-bool glyphBitIsSet(const FT_Bitmap& bitmap, unsigned row, unsigned column)
-{
+bool glyphBitIsSet(const FT_Bitmap& bitmap, unsigned row, unsigned column) {
     const unsigned char* line = bitmap.buffer + static_cast<long>(row) * bitmap.pitch;
     return (line[column / 8] & (0x80u >> (column % 8))) != 0;
 }
@@ -36,8 +34,7 @@ bool glyphBitIsSet(const FT_Bitmap& bitmap, unsigned row, unsigned column)
 // A FreeType face at the font's first fixed size; released with the object.
 class Font {
 public:
-    explicit Font(const char* path)
-    {
+    explicit Font(const char* path) {
         if (FT_Init_FreeType(&_library) != 0) {
             _library = nullptr;
             return;
@@ -46,12 +43,11 @@ public:
             _face = nullptr;
             return;
         }
-        _sized = _face->num_fixed_sizes > 0
-                 && FT_Set_Pixel_Sizes(_face, static_cast<FT_UInt>(_face->available_sizes[0].width),
-                                       static_cast<FT_UInt>(_face->available_sizes[0].height)) == 0;
+        _sized = _face->num_fixed_sizes > 0 &&
+                 FT_Set_Pixel_Sizes(_face, static_cast<FT_UInt>(_face->available_sizes[0].width),
+                                    static_cast<FT_UInt>(_face->available_sizes[0].height)) == 0;
     }
-    ~Font()
-    {
+    ~Font() {
         if (_face)
             FT_Done_Face(_face);
         if (_library)
@@ -70,8 +66,7 @@ private:
 };
 
 // Writes the line's pixels; height is the rows of the cell.
-int renderLine(FT_Face face, int height, char** argv)
-{
+int renderLine(FT_Face face, int height, char** argv) {
     const int width = std::atoi(argv[2]);
     const std::string text = argv[3];
     const auto fg = static_cast<uint16_t>(std::strtoul(argv[4], nullptr, 0));
@@ -112,8 +107,7 @@ int renderLine(FT_Face face, int height, char** argv)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const bool cellOnly = argc == 3 && std::strcmp(argv[2], "--cell") == 0;
     if (argc != 6 && !cellOnly)
         return fail("usage: glyphline FONT WIDTH TEXT FG565 BG565 | glyphline FONT --cell");

@@ -45,7 +45,8 @@ int readFile(const char* path) {
     }
     char buffer[4096];
     size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) std::fwrite(buffer, 1, got, stdout);
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        std::fwrite(buffer, 1, got, stdout);
     std::fclose(file);
     return 0;
 }
@@ -61,7 +62,8 @@ int statFile(const char* path) {
     const int a = ::access(path, R_OK);
     char resolved[PATH_MAX];
     const char* r = ::realpath(path, resolved);
-    std::printf("stat %d size %lld errno %s\n", s, s == 0 ? static_cast<long long>(info.st_size) : -1LL,
+    std::printf("stat %d size %lld errno %s\n", s,
+                s == 0 ? static_cast<long long>(info.st_size) : -1LL,
                 s == 0 ? "0" : std::strerror(statErrno));
     std::printf("lstat %d statx %d size %lld access %d\n", l, x,
                 x == 0 ? static_cast<long long>(extended.stx_size) : -1LL, a);
@@ -79,13 +81,17 @@ int writeSetting(const char* path, const char* key, const char* value) {
 
 int readSetting(const char* path, const char* key) {
     QSettings settings(QString::fromLocal8Bit(path), QSettings::IniFormat);
-    std::printf("%s=%s\n", key, qPrintable(settings.value(QString::fromLatin1(key), QStringLiteral("-")).toString()));
+    std::printf(
+        "%s=%s\n", key,
+        qPrintable(settings.value(QString::fromLatin1(key), QStringLiteral("-")).toString()));
     return 0;
 }
 
 int listFolder(const char* path) {
-    const QStringList entries = QDir(QString::fromLocal8Bit(path)).entryList(QDir::Files, QDir::Name);
-    for (const QString& entry : entries) std::printf("%s\n", qPrintable(entry));
+    const QStringList entries =
+        QDir(QString::fromLocal8Bit(path)).entryList(QDir::Files, QDir::Name);
+    for (const QString& entry : entries)
+        std::printf("%s\n", qPrintable(entry));
     return 0;
 }
 
@@ -106,7 +112,8 @@ int watchFile(const char* path) {
 
 int loadFont(const char* path) {
     FT_Library library;
-    if (FT_Init_FreeType(&library) != 0) return 1;
+    if (FT_Init_FreeType(&library) != 0)
+        return 1;
     FT_Face face;
     const FT_Error error = FT_New_Face(library, path, 0, &face);
     if (error != 0) {
@@ -146,14 +153,17 @@ int driveDevice(int threads, int count) {
                 fpga_request record = writeRecord(0x0900, 1);
                 record.data.value = static_cast<uint16_t>((0x80 | ((i & 1) ? 0 : 0x20) | t) << 8);
                 errno = 1234;
-                if (::ioctl(fd, FPGA_REQ_SHORT, &record) != 0 || errno != 1234) ++failures[t];
+                if (::ioctl(fd, FPGA_REQ_SHORT, &record) != 0 || errno != 1234)
+                    ++failures[t];
             }
             fpga_request record = writeRecord(0x0A0F, static_cast<uint32_t>(burst.size()));
             record.data.words = burst.data();
-            if (::ioctl(fd, FPGA_REQ_SHORT, &record) != 0) ++failures[t];
+            if (::ioctl(fd, FPGA_REQ_SHORT, &record) != 0)
+                ++failures[t];
         });
     }
-    for (std::thread& worker : workers) worker.join();
+    for (std::thread& worker : workers)
+        worker.join();
     fpga_request read{};
     read.address.short_word = 0x1000 | FPGA_SHORT_MARK | FPGA_SHORT_READ;
     read.count = 1;
@@ -162,9 +172,10 @@ int driveDevice(int threads, int count) {
     const int unknownResult = ::ioctl(fd, _IOWR('$', 7, fpga_request), &unknown);
     const int unknownErrno = errno;
     int failed = 0;
-    for (int f : failures) failed += f;
-    std::printf("failures %d status %d %u unknown %d %s\n", failed, readResult, read.data.value, unknownResult,
-                std::strerror(unknownErrno));
+    for (int f : failures)
+        failed += f;
+    std::printf("failures %d status %d %u unknown %d %s\n", failed, readResult, read.data.value,
+                unknownResult, std::strerror(unknownErrno));
     ::close(fd);
     return failed == 0 ? 0 : 1;
 }
@@ -184,16 +195,26 @@ int main(int argc, char** argv) {
     const auto is = [&](const char* command, int arguments) {
         return argc == arguments + 2 && std::strcmp(argv[1], command) == 0;
     };
-    if (is("read", 1)) return readFile(argv[2]);
-    if (is("stat", 1)) return statFile(argv[2]);
-    if (is("settings-write", 3)) return writeSetting(argv[2], argv[3], argv[4]);
-    if (is("settings-read", 2)) return readSetting(argv[2], argv[3]);
-    if (is("list", 1)) return listFolder(argv[2]);
-    if (is("watch", 1)) return watchFile(argv[2]);
-    if (is("font", 1)) return loadFont(argv[2]);
-    if (is("device", 2)) return driveDevice(std::atoi(argv[2]), std::atoi(argv[3]));
-    if (is("open-device", 0)) return openDevice();
-    if (is("exit", 1)) return std::atoi(argv[2]);
+    if (is("read", 1))
+        return readFile(argv[2]);
+    if (is("stat", 1))
+        return statFile(argv[2]);
+    if (is("settings-write", 3))
+        return writeSetting(argv[2], argv[3], argv[4]);
+    if (is("settings-read", 2))
+        return readSetting(argv[2], argv[3]);
+    if (is("list", 1))
+        return listFolder(argv[2]);
+    if (is("watch", 1))
+        return watchFile(argv[2]);
+    if (is("font", 1))
+        return loadFont(argv[2]);
+    if (is("device", 2))
+        return driveDevice(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (is("open-device", 0))
+        return openDevice();
+    if (is("exit", 1))
+        return std::atoi(argv[2]);
     std::fputs("usage: preloadprobe COMMAND ARGS...\n", stderr);
     return 2;
 }

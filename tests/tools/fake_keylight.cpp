@@ -15,7 +15,7 @@ constexpr uint8_t QUERY_FRAME[8] = {0, 0, 0, 4, 0, 0, 0, 12};
 constexpr uint8_t QUERY_ANSWER[8] = {0, 0, 0, 4, 0, 0, 0, 1};
 constexpr uint8_t GARBAGE[8] = {0, 0, 0, 4, 0, 0, 0, 2};
 
-} // namespace
+}  // namespace
 
 FakeKeylight::FakeKeylight(Answers answers) : _answers(answers) {
     _listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -65,7 +65,7 @@ void FakeKeylight::serve() {
 
 void FakeKeylight::serve_connection(int fd) {
     std::vector<uint8_t> received;
-    size_t answered_up_to = 0; // bytes already scanned for whole frames
+    size_t answered_up_to = 0;  // bytes already scanned for whole frames
     for (;;) {
         pollfd waiting[2] = {{fd, POLLIN, 0}, {_wake[0], POLLIN, 0}};
         poll(waiting, 2, -1);
@@ -80,7 +80,8 @@ void FakeKeylight::serve_connection(int fd) {
         received.insert(received.end(), buffer, buffer + got);
         while (received.size() - answered_up_to >= 4) {
             const uint8_t* frame = received.data() + answered_up_to;
-            const size_t length = (size_t{frame[0]} << 24) | (size_t{frame[1]} << 16) | (size_t{frame[2]} << 8) | frame[3];
+            const size_t length = (size_t{frame[0]} << 24) | (size_t{frame[1]} << 16) |
+                                  (size_t{frame[2]} << 8) | frame[3];
             if (received.size() - answered_up_to < 4 + length) {
                 break;
             }

@@ -41,7 +41,8 @@ ProgramRun run_send(const std::vector<std::string>& args, const std::string& inp
     // allocator's lock at that moment.
     // In a cross build the program runs under the target's emulator.
     std::vector<char*> argv;
-    if (*PANEL_TARGET_EMULATOR != '\0') argv.push_back(const_cast<char*>(PANEL_TARGET_EMULATOR));
+    if (*PANEL_TARGET_EMULATOR != '\0')
+        argv.push_back(const_cast<char*>(PANEL_TARGET_EMULATOR));
     argv.push_back(const_cast<char*>(KEYLIGHT_SEND_BINARY));
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -80,11 +81,12 @@ std::vector<uint8_t> frames_of(const std::vector<std::string>& words) {
     return batch.bytes;
 }
 
-} // namespace
+}  // namespace
 
 TEST(KeylightSendProgram, sends_a_batch_over_one_connection_and_exits_0) {
     FakeKeylight keylight;
-    const std::vector<std::string> words{"led", "3", "on", ",", "text", "0", "0", "Ready", ",", "query"};
+    const std::vector<std::string> words{"led", "3", "on",    ",", "text",
+                                         "0",   "0", "Ready", ",", "query"};
     const ProgramRun run = run_send(with_port(keylight.port(), words));
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
@@ -94,20 +96,21 @@ TEST(KeylightSendProgram, sends_a_batch_over_one_connection_and_exits_0) {
 TEST(KeylightSendProgram, sends_each_standard_input_line_skipping_blanks_and_comments) {
     FakeKeylight keylight;
     const ProgramRun run = run_send(with_port(keylight.port(), {"--stdin"}),
-                             "# start-up picture\n"
-                             "blackout all\n"
-                             "\n"
-                             "text 1 0 'Hello world' inverted , query\n"
-                             "toggle 1 on");
+                                    "# start-up picture\n"
+                                    "blackout all\n"
+                                    "\n"
+                                    "text 1 0 'Hello world' inverted , query\n"
+                                    "toggle 1 on");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(keylight.connections(1).at(0),
-              frames_of({"blackout", "all", ",", "text", "1", "0", "Hello world", "inverted", ",", "query", ",",
-                         "toggle", "1", "on"}));
+              frames_of({"blackout", "all", ",", "text", "1", "0", "Hello world", "inverted", ",",
+                         "query", ",", "toggle", "1", "on"}));
 }
 
 TEST(KeylightSendProgram, stops_standard_input_at_a_bad_line_with_its_number_and_status_2) {
     FakeKeylight keylight;
-    const ProgramRun run = run_send(with_port(keylight.port(), {"--stdin"}), "led 1 on\nled 99 on\nled 2 on\n");
+    const ProgramRun run =
+        run_send(with_port(keylight.port(), {"--stdin"}), "led 1 on\nled 99 on\nled 2 on\n");
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "keylight-send: line 2: led: button must be 0..23 or all, not '99'\n");
     EXPECT_EQ(keylight.connections(1).at(0), frames_of({"led", "1", "on"}));
@@ -124,7 +127,8 @@ TEST(KeylightSendProgram, refuses_an_unreadable_file_with_status_2) {
     const std::string missing = dir.path("logo.bmp");
     const ProgramRun run = run_send({"image", "0", missing});
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "keylight-send: image: cannot read " + missing + ": No such file or directory\n");
+    EXPECT_EQ(run.err,
+              "keylight-send: image: cannot read " + missing + ": No such file or directory\n");
 }
 
 TEST(KeylightSendProgram, query_fails_with_status_1_when_nothing_listens) {
@@ -135,7 +139,8 @@ TEST(KeylightSendProgram, query_fails_with_status_1_when_nothing_listens) {
     }
     const ProgramRun run = run_send(with_port(port, {"query"}));
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "keylight-send: cannot connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused\n");
+    EXPECT_EQ(run.err, "keylight-send: cannot connect to 127.0.0.1:" + std::to_string(port) +
+                           ": Connection refused\n");
 }
 
 TEST(KeylightSendProgram, query_fails_with_status_1_when_the_answer_does_not_come_in_time) {

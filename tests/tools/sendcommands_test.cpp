@@ -48,7 +48,7 @@ std::vector<uint8_t> text_bytes(const std::string& text) {
     return bytes;
 }
 
-} // namespace
+}  // namespace
 
 TEST(KeylightSendFrames, toggle_indicator_on_is_the_sixteen_bytes_keylight_expects) {
     EXPECT_EQ(frames_of({"toggle", "0", "on"}),
@@ -78,7 +78,8 @@ TEST(KeylightSendFrames, status_indicator_carries_index_and_state) {
 }
 
 TEST(KeylightSendFrames, text_line_carries_its_zero_byte_and_the_inverted_flag) {
-    EXPECT_EQ(frames_of({"text", "1", "2", "Hi"}), joined(words_be({23, 15, 1, 2, 0, 3}), text_bytes("Hi")));
+    EXPECT_EQ(frames_of({"text", "1", "2", "Hi"}),
+              joined(words_be({23, 15, 1, 2, 0, 3}), text_bytes("Hi")));
     EXPECT_EQ(frames_of({"text", "all", "0", "Hi", "inverted"}),
               joined(words_be({23, 15, 0xFFFFFFFF, 0, 1, 3}), text_bytes("Hi")));
 }
@@ -102,8 +103,10 @@ TEST(KeylightSendFrames, image_already_as_keylight_draws_it_goes_unchanged_at_it
     const std::vector<uint8_t> bmp = bmp24(3, 2, 0x56, 0x34, 0x12);
     const std::string file = dir.write("small.bmp", bmp);
     const auto size = static_cast<uint32_t>(bmp.size());
-    EXPECT_EQ(frames_of({"image", "1", file, "10", "20"}), joined(words_be({20 + size, 19, 1, 10, 20, size}), bmp));
-    EXPECT_EQ(frames_of({"image", "all", file}), joined(words_be({20 + size, 19, 0xFFFFFFFF, 0, 0, size}), bmp));
+    EXPECT_EQ(frames_of({"image", "1", file, "10", "20"}),
+              joined(words_be({20 + size, 19, 1, 10, 20, size}), bmp));
+    EXPECT_EQ(frames_of({"image", "all", file}),
+              joined(words_be({20 + size, 19, 0xFFFFFFFF, 0, 0, size}), bmp));
 }
 
 TEST(KeylightSendFrames, blackout_and_reconfigure_are_eight_byte_records) {
@@ -118,14 +121,15 @@ TEST(KeylightSendFrames, upload_carries_the_120_image_bytes_under_its_id) {
     for (size_t i = 0; i < image.size(); ++i) {
         image[i] = static_cast<uint8_t>(i * 7);
     }
-    EXPECT_EQ(frames_of({"upload", "30", dir.write("arrow.img", image)}), joined(words_be({132, 6, 30, 120}), image));
+    EXPECT_EQ(frames_of({"upload", "30", dir.write("arrow.img", image)}),
+              joined(words_be({132, 6, 30, 120}), image));
 }
 
 TEST(KeylightSendFrames, commands_separated_by_a_comma_follow_each_other_in_one_batch) {
     Batch batch;
     std::string error;
-    ASSERT_TRUE(keylightsend::append_commands({"led", "3", "on", ",", "query", ",", "toggle", "1", "off", ",", "query"},
-                                              batch, error));
+    ASSERT_TRUE(keylightsend::append_commands(
+        {"led", "3", "on", ",", "query", ",", "toggle", "1", "off", ",", "query"}, batch, error));
     EXPECT_EQ(batch.bytes, joined(joined(joined(words_be({16, 17, 3, 1, 0}), words_be({4, 12})),
                                          words_be({12, 22, 1, 0})),
                                   words_be({4, 12})));
@@ -147,8 +151,10 @@ TEST(KeylightSendRefusals, name_the_argument_and_its_range) {
         {{"text", "3", "0", "x"}, "text: screen must be 0..2 or all, not '3'"},
         {{"text", "0", "0", "x", "bold"}, "text: text takes 'inverted' after the text, not 'bold'"},
         {{"text", "0", "0", "caf\xc3\xa9"}, "text: text must be ASCII: 'caf\xc3\xa9'"},
-        {{"subtext", "0", "0", "0", "x", "red"}, "subtext: colour must be #RRGGBB or 0xRRGGBB, not 'red'"},
-        {{"subtext", "0", "0", "0", "x", "#12345"}, "subtext: colour must be #RRGGBB or 0xRRGGBB, not '#12345'"},
+        {{"subtext", "0", "0", "0", "x", "red"},
+         "subtext: colour must be #RRGGBB or 0xRRGGBB, not 'red'"},
+        {{"subtext", "0", "0", "0", "x", "#12345"},
+         "subtext: colour must be #RRGGBB or 0xRRGGBB, not '#12345'"},
         {{"image", "0", "x.bmp", "5"}, "image: image takes both X and Y, or neither"},
         {{"image", "0", "x.bmp", "128", "0"}, "image: x must be 0..127, not '128'"},
         {{"upload", "-2", "x.img"}, "upload: image id must be 0..2147483647, not '-2'"},
@@ -167,8 +173,10 @@ TEST(KeylightSendRefusals, name_the_argument_and_its_range) {
 TEST(KeylightSendRefusals, files_that_cannot_be_read_or_are_not_what_the_command_carries) {
     TempDir dir;
     const std::string missing = dir.path("missing.bmp");
-    EXPECT_EQ(refusal_of({"image", "0", missing}), "image: cannot read " + missing + ": No such file or directory");
-    EXPECT_EQ(refusal_of({"upload", "1", missing}), "upload: cannot read " + missing + ": No such file or directory");
+    EXPECT_EQ(refusal_of({"image", "0", missing}),
+              "image: cannot read " + missing + ": No such file or directory");
+    EXPECT_EQ(refusal_of({"upload", "1", missing}),
+              "upload: cannot read " + missing + ": No such file or directory");
 
     const std::string short_image = dir.write("short.img", std::vector<uint8_t>(100));
     EXPECT_EQ(refusal_of({"upload", "1", short_image}),
@@ -182,21 +190,24 @@ std::vector<uint8_t> bmp_with(size_t at, std::initializer_list<uint8_t> bytes) {
     return bmp;
 }
 
-TEST(KeylightSendRefusals, pictures_name_their_format_and_headers_cannot_ask_for_more_than_the_file_holds) {
+TEST(KeylightSendRefusals,
+     pictures_name_their_format_and_headers_cannot_ask_for_more_than_the_file_holds) {
     TempDir dir;
     std::vector<uint8_t> png_start(64);
     {
         std::ifstream in(std::string(KEYLIGHT_SEND_TEST_DATA) + "/photo.png", std::ios::binary);
-        in.read(reinterpret_cast<char*>(png_start.data()), static_cast<std::streamsize>(png_start.size()));
+        in.read(reinterpret_cast<char*>(png_start.data()),
+                static_cast<std::streamsize>(png_start.size()));
     }
     const struct {
         std::vector<uint8_t> file;
-        std::string reason; // after the file's name
+        std::string reason;  // after the file's name
     } cases[] = {
         {text_bytes("just some words, no picture at all here"), " is neither a PNG nor a BMP file"},
         {{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F'},
          " is a JPEG file; keylight-send draws PNG and BMP files"},
-        {bmp_with(28, {4, 0, 2}), " is a 4-bit BMP with RLE4 compression, which keylight-send cannot read"},
+        {bmp_with(28, {4, 0, 2}),
+         " is a 4-bit BMP with RLE4 compression, which keylight-send cannot read"},
         {bmp_with(28, {2}), " is a 2-bit BMP, which keylight-send cannot read"},
         {bmp_with(14, {12}), " is a BMP with a 12-byte header, which keylight-send cannot read"},
         {bmp_with(18, {0, 0, 0, 0}), " has no pixels"},
@@ -262,9 +273,9 @@ TEST(KeylightSendOptions, default_to_local_port_3003_with_a_one_second_timeout) 
 TEST(KeylightSendOptions, come_before_the_commands_and_leave_them_alone) {
     keylightsend::Options options;
     std::string error;
-    ASSERT_TRUE(keylightsend::parse_options({"--host", "::1", "--port", "4000", "--timeout", "250", "text", "0", "0",
-                                             "--port"},
-                                            options, error))
+    ASSERT_TRUE(keylightsend::parse_options(
+        {"--host", "::1", "--port", "4000", "--timeout", "250", "text", "0", "0", "--port"},
+        options, error))
         << error;
     EXPECT_EQ(options.host, "::1");
     EXPECT_EQ(options.port, 4000);
@@ -282,7 +293,8 @@ TEST(KeylightSendOptions, refuse_bad_values_unknown_options_and_nothing_to_do) {
         {{"--timeout", "soon", "query"}, "--timeout in ms must be 1..3600000, not 'soon'"},
         {{"--port"}, "--port needs a value"},
         {{"--verbose", "query"}, "unknown option '--verbose' (see --help)"},
-        {{"--stdin", "query"}, "--stdin reads the commands from standard input; 'query' is one too many"},
+        {{"--stdin", "query"},
+         "--stdin reads the commands from standard input; 'query' is one too many"},
         {{}, "no command given (see --help)"},
     };
     for (const auto& c : cases) {
@@ -297,7 +309,8 @@ TEST(KeylightSendOptions, help_lists_every_command_with_an_example) {
     const std::string text = keylightsend::usage();
     for (const keylightsend::Command& command : keylightsend::commands()) {
         EXPECT_NE(text.find(std::string("  ") + command.name), std::string::npos) << command.name;
-        EXPECT_NE(text.find(std::string("e.g. keylight-send ") + command.name), std::string::npos) << command.name;
+        EXPECT_NE(text.find(std::string("e.g. keylight-send ") + command.name), std::string::npos)
+            << command.name;
     }
 }
 
@@ -305,12 +318,14 @@ TEST(KeylightSendOptions, help_examples_are_themselves_accepted) {
     for (const keylightsend::Command& command : keylightsend::commands()) {
         if (std::string(command.example).find(".png") != std::string::npos ||
             std::string(command.example).find(".img") != std::string::npos) {
-            continue; // they name files of the reader's own
+            continue;  // they name files of the reader's own
         }
         std::vector<std::string> words;
         std::string error;
-        ASSERT_TRUE(keylightsend::split_line(std::string(command.name) + " " + command.example, words, error));
+        ASSERT_TRUE(keylightsend::split_line(std::string(command.name) + " " + command.example,
+                                             words, error));
         Batch batch;
-        EXPECT_TRUE(keylightsend::append_commands(words, batch, error)) << command.name << ": " << error;
+        EXPECT_TRUE(keylightsend::append_commands(words, batch, error))
+            << command.name << ": " << error;
     }
 }

@@ -33,7 +33,7 @@ keylightsend::Batch batch_of(const std::vector<std::string>& words) {
     return batch;
 }
 
-} // namespace
+}  // namespace
 
 TEST(KeylightSendSocket, delivers_the_batch_bytes_as_built) {
     FakeKeylight keylight;
@@ -83,7 +83,8 @@ TEST(KeylightSendSocket, names_the_address_it_could_not_reach) {
     const uint16_t port = closed_port();
     std::string error;
     EXPECT_EQ(keylightsend::connect_to("127.0.0.1", port, 1000, error), -1);
-    EXPECT_EQ(error, "cannot connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused");
+    EXPECT_EQ(error,
+              "cannot connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused");
 }
 
 TEST(KeylightSendSocket, names_a_host_it_cannot_find) {

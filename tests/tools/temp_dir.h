@@ -11,7 +11,8 @@
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "keylightsend-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "keylightsend-XXXXXX").string();
         _path = mkdtemp(pattern.data());
     }
     ~TempDir() {
@@ -25,7 +26,8 @@ public:
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const {
         const std::string file = (_path / name).string();
         std::ofstream out(file, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
         return file;
     }
     std::string path(const std::string& name) const { return (_path / name).string(); }

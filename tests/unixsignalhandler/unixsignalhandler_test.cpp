@@ -16,26 +16,29 @@ namespace {
 std::vector<int> calls;
 QStringList messages;
 
-void onUsr1() { calls.push_back(SIGUSR1); }
-void onUsr2() { calls.push_back(SIGUSR2); }
-void onHup() { calls.push_back(SIGHUP); }
+void onUsr1() {
+    calls.push_back(SIGUSR1);
+}
+void onUsr2() {
+    calls.push_back(SIGUSR2);
+}
+void onHup() {
+    calls.push_back(SIGHUP);
+}
 
-void collectMessage(QtMsgType, const QMessageLogContext &, const QString &text)
-{
+void collectMessage(QtMsgType, const QMessageLogContext&, const QString& text) {
     messages << text;
 }
 
 // Runs the event loop until n handler calls have been seen. The deadline only keeps a broken
 // build from hanging; nothing is asserted about time.
-void runEventLoopUntilCalls(std::size_t n)
-{
+void runEventLoopUntilCalls(std::size_t n) {
     QDeadlineTimer guard(10000);
     while (calls.size() < n && !guard.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 }
 
-void (*currentDisposition(int signum))(int)
-{
+void (*currentDisposition(int signum))(int) {
     struct sigaction action = {};
     sigaction(signum, nullptr, &action);
     return action.sa_handler;
@@ -43,17 +46,14 @@ void (*currentDisposition(int signum))(int)
 
 const int usedSignals[] = {SIGUSR1, SIGUSR2, SIGHUP, 40};
 
-class UnixSignalHandlerTest : public ::testing::Test
-{
+class UnixSignalHandlerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         calls.clear();
         messages.clear();
         previousHandler = qInstallMessageHandler(collectMessage);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         qInstallMessageHandler(previousHandler);
         for (int signum : usedSignals)
             signal(signum, SIG_DFL);
@@ -62,8 +62,7 @@ protected:
     QtMessageHandler previousHandler = nullptr;
 };
 
-TEST_F(UnixSignalHandlerTest, signals_raised_in_turn_reach_their_handlers_in_the_order_raised)
-{
+TEST_F(UnixSignalHandlerTest, signals_raised_in_turn_reach_their_handlers_in_the_order_raised) {
     UnixSignalHandler handler;
     ASSERT_TRUE(UnixSignalHandler::installHandler(SIGUSR2, onUsr2));
     ASSERT_TRUE(UnixSignalHandler::installHandler(SIGUSR1, onUsr1));
@@ -79,8 +78,7 @@ TEST_F(UnixSignalHandlerTest, signals_raised_in_turn_reach_their_handlers_in_the
     EXPECT_EQ(calls, (std::vector<int>{SIGUSR1, SIGHUP, SIGUSR2, SIGUSR1}));
 }
 
-TEST_F(UnixSignalHandlerTest, install_and_remove_report_each_step_with_a_space_after_every_piece)
-{
+TEST_F(UnixSignalHandlerTest, install_and_remove_report_each_step_with_a_space_after_every_piece) {
     UnixSignalHandler handler;
     ASSERT_TRUE(UnixSignalHandler::installHandler(SIGHUP, onHup));
     ASSERT_TRUE(UnixSignalHandler::removeHandler(SIGHUP));
@@ -93,8 +91,8 @@ TEST_F(UnixSignalHandlerTest, install_and_remove_report_each_step_with_a_space_a
                         }));
 }
 
-TEST_F(UnixSignalHandlerTest, installing_catches_the_signal_with_restart_and_removing_restores_the_default)
-{
+TEST_F(UnixSignalHandlerTest,
+       installing_catches_the_signal_with_restart_and_removing_restores_the_default) {
     UnixSignalHandler handler;
     ASSERT_TRUE(UnixSignalHandler::installHandler(SIGUSR1, onUsr1));
     struct sigaction installed = {};
@@ -107,8 +105,7 @@ TEST_F(UnixSignalHandlerTest, installing_catches_the_signal_with_restart_and_rem
     EXPECT_FALSE(UnixSignalHandler::removeHandler(SIGUSR1));
 }
 
-TEST_F(UnixSignalHandlerTest, refuses_to_catch_sigkill_and_sigstop)
-{
+TEST_F(UnixSignalHandlerTest, refuses_to_catch_sigkill_and_sigstop) {
     UnixSignalHandler handler;
     EXPECT_FALSE(UnixSignalHandler::installHandler(SIGKILL, onUsr1));
     EXPECT_FALSE(UnixSignalHandler::installHandler(SIGSTOP, onUsr1));
@@ -123,8 +120,8 @@ TEST_F(UnixSignalHandlerTest, refuses_to_catch_sigkill_and_sigstop)
     EXPECT_TRUE(messages.isEmpty()) << "nothing was registered for them";
 }
 
-TEST_F(UnixSignalHandlerTest, a_second_install_for_the_same_signal_is_refused_silently_and_keeps_the_first)
-{
+TEST_F(UnixSignalHandlerTest,
+       a_second_install_for_the_same_signal_is_refused_silently_and_keeps_the_first) {
     UnixSignalHandler handler;
     ASSERT_TRUE(UnixSignalHandler::installHandler(SIGUSR1, onUsr1));
     messages.clear();
@@ -137,15 +134,13 @@ TEST_F(UnixSignalHandlerTest, a_second_install_for_the_same_signal_is_refused_si
     EXPECT_EQ(calls, std::vector<int>{SIGUSR1});
 }
 
-TEST_F(UnixSignalHandlerTest, removing_a_signal_without_handler_is_refused_silently)
-{
+TEST_F(UnixSignalHandlerTest, removing_a_signal_without_handler_is_refused_silently) {
     UnixSignalHandler handler;
     EXPECT_FALSE(UnixSignalHandler::removeHandler(SIGUSR2));
     EXPECT_TRUE(messages.isEmpty());
 }
 
-TEST_F(UnixSignalHandlerTest, signal_numbers_without_a_name_appear_with_an_empty_name)
-{
+TEST_F(UnixSignalHandlerTest, signal_numbers_without_a_name_appear_with_an_empty_name) {
     UnixSignalHandler handler;
     ASSERT_TRUE(UnixSignalHandler::installHandler(40, onUsr1));
     EXPECT_FALSE(UnixSignalHandler::installHandler(200, onUsr1)) << "no such signal";
@@ -162,8 +157,7 @@ TEST_F(UnixSignalHandlerTest, signal_numbers_without_a_name_appear_with_an_empty
     EXPECT_EQ(calls, std::vector<int>{SIGUSR1});
 }
 
-TEST_F(UnixSignalHandlerTest, a_signal_caught_after_the_registry_was_emptied_is_read_and_dropped)
-{
+TEST_F(UnixSignalHandlerTest, a_signal_caught_after_the_registry_was_emptied_is_read_and_dropped) {
     {
         UnixSignalHandler first;
         ASSERT_TRUE(UnixSignalHandler::installHandler(SIGUSR1, onUsr1));
@@ -177,4 +171,4 @@ TEST_F(UnixSignalHandlerTest, a_signal_caught_after_the_registry_was_emptied_is_
     EXPECT_EQ(calls, std::vector<int>{SIGUSR2}) << "SIGUSR1 is still caught but has no handler";
 }
 
-} // namespace
+}  // namespace
