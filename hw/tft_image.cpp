@@ -5,33 +5,18 @@
 #include <cstring>
 #include <iterator>
 
+#include "bmp_format.h"
 #include "panel.h"
 #include "panel_internal.h"
 #include "registers.h"
 
 namespace {
 
-// The 14-byte file header and the 40-byte information header, little-endian.
-constexpr size_t BMP_HEADER_SIZE = 54;
-constexpr size_t BMP_PIXEL_OFFSET_AT = 10;
-constexpr size_t BMP_INFO_SIZE_AT = 14;
-constexpr size_t BMP_WIDTH_AT = 18;
-constexpr size_t BMP_HEIGHT_AT = 22;
-constexpr size_t BMP_PLANES_AT = 26;
-constexpr size_t BMP_BITS_AT = 28;
-constexpr uint32_t BMP_INFO_SIZE = 40;
+constexpr size_t BMP_HEADER_SIZE = BMP_FILE_HEADER_BYTES + BMP_INFO_HEADER_BYTES;
 constexpr long long BMP_MAX_PIXELS = 0xFFFF;  // what one burst count can carry
 
-uint16_t le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t le32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
 int32_t le32_signed(const uint8_t* p) {
-    return static_cast<int32_t>(le32(p));
+    return static_cast<int32_t>(bmp_le32(p));
 }
 
 // Checks what the header promises against the bytes carried: one message and false for the
@@ -52,7 +37,7 @@ bool bmp_geometry_check(const uint8_t* bmp, size_t length, int width, int height
             width, height);
         return false;
     }
-    const unsigned long long offset = le32(bmp + BMP_PIXEL_OFFSET_AT);
+    const unsigned long long offset = bmp_le32(bmp + BMP_PIXEL_OFFSET_AT);
     if (offset > length) {
         printf("BMP pixel data offset %llu lies outside the %llu bytes of data. Exiting.\n", offset,
                static_cast<unsigned long long>(length));
@@ -94,11 +79,11 @@ int bmp_header_check(const uint8_t* bmp, size_t length, uint8_t* header_out) {
         printf("Invalid BMP Signature ('%c', '%c')!  Exiting.\n", bmp[0], bmp[1]);
         return -1;
     }
-    if (le32(bmp + BMP_INFO_SIZE_AT) != BMP_INFO_SIZE) {
+    if (bmp_le32(bmp + BMP_INFO_SIZE_AT) != BMP_INFO_HEADER_BYTES) {
         puts("DIB Header Size is invalid. Exiting.");
         return -1;
     }
-    if (le16(bmp + BMP_PLANES_AT) != 1) {
+    if (bmp_le16(bmp + BMP_PLANES_AT) != 1) {
         puts("\tInvalid number of colour planes! Exiting.");
         return -1;
     }
@@ -123,7 +108,7 @@ int bmp_decode(const uint8_t* bmp, size_t length, int* width, int* height, uint1
     if (bmp_header_check(bmp, length, nullptr) != 0) {
         return -1;
     }
-    if (le16(bmp + BMP_BITS_AT) != 24) {
+    if (bmp_le16(bmp + BMP_BITS_AT) != 24) {
         puts("Only 24-bit depth BMP's are supported at this time.");
         return -1;
     }
@@ -139,7 +124,7 @@ int bmp_decode(const uint8_t* bmp, size_t length, int* width, int* height, uint1
         return -1;
     }
     // Rows are stored bottom-up, each padded to a multiple of four bytes.
-    const uint8_t* source = bmp + le32(bmp + BMP_PIXEL_OFFSET_AT);
+    const uint8_t* source = bmp + bmp_le32(bmp + BMP_PIXEL_OFFSET_AT);
     const int padding = w & 3;
     for (int row = h - 1; row >= 0; --row) {
         uint16_t* line = out + row * w;

@@ -6,29 +6,12 @@
 #include <csetjmp>
 #include <cstring>
 
+#include "bmp_format.h"
+
 namespace keylightsend {
 namespace {
 
-constexpr size_t FILE_HEADER_BYTES = 14;
-constexpr uint32_t KEYLIGHT_INFO_HEADER_BYTES = 40;
 constexpr uint16_t KEYLIGHT_BITS_PER_PIXEL = 24;
-
-// BMP compression codes.
-constexpr uint32_t BI_RGB = 0;
-constexpr uint32_t BI_RLE8 = 1;
-constexpr uint32_t BI_BITFIELDS = 3;
-
-// Offsets in a BMP file.
-constexpr size_t AT_PIXEL_OFFSET = 10;
-constexpr size_t AT_HEADER_SIZE = 14;
-constexpr size_t AT_WIDTH = 18;
-constexpr size_t AT_HEIGHT = 22;
-constexpr size_t AT_PLANES = 26;
-constexpr size_t AT_BITS = 28;
-constexpr size_t AT_COMPRESSION = 30;
-constexpr size_t AT_COLOURS_USED = 46;
-constexpr size_t AT_MASKS = 54;  // red, green, blue: in the header or right after a 40-byte one
-constexpr size_t AT_ALPHA_MASK = 66;  // only in headers of 56 bytes and more
 
 // A format by the bytes its files begin with, so that a refusal can say what the file is.
 struct Signature {
@@ -77,15 +60,6 @@ const char* format_of(const std::vector<uint8_t>& file) {
         }
     }
     return nullptr;
-}
-
-uint32_t le16(const uint8_t* at) {
-    return static_cast<uint32_t>(at[0] | (at[1] << 8));
-}
-
-uint32_t le32(const uint8_t* at) {
-    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
-           static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
 bool check_dimensions(const std::string& name, int64_t width, int64_t height, std::string& error) {
@@ -177,24 +151,24 @@ bool check_bmp_kind(const std::string& name, uint32_t bits, uint32_t compression
 bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, BmpLayout& layout,
                      std::string& error) {
     const uint8_t* bytes = file.data();
-    if (file.size() < AT_HEADER_SIZE + 4) {
+    if (file.size() < BMP_INFO_SIZE_AT + 4) {
         error = cut_short(name, file.size());
         return false;
     }
-    const uint32_t header_size = le32(bytes + AT_HEADER_SIZE);
+    const uint32_t header_size = bmp_le32(bytes + BMP_INFO_SIZE_AT);
     if (std::find(std::begin(BMP_HEADER_SIZES), std::end(BMP_HEADER_SIZES), header_size) ==
         std::end(BMP_HEADER_SIZES)) {
         error = name + " is a BMP with a " + std::to_string(header_size) +
                 "-byte header, which keylight-send cannot read";
         return false;
     }
-    if (file.size() < FILE_HEADER_BYTES + header_size) {
+    if (file.size() < BMP_FILE_HEADER_BYTES + header_size) {
         error = cut_short(name, file.size());
         return false;
     }
-    const uint32_t planes = le16(bytes + AT_PLANES);
-    layout.bits = le16(bytes + AT_BITS);
-    layout.compression = le32(bytes + AT_COMPRESSION);
+    const uint32_t planes = bmp_le16(bytes + BMP_PLANES_AT);
+    layout.bits = bmp_le16(bytes + BMP_BITS_AT);
+    layout.compression = bmp_le32(bytes + BMP_COMPRESSION_AT);
     if (planes != 1) {
         error = name + " is a BMP with " + std::to_string(planes) +
                 " colour planes, which keylight-send cannot read";
@@ -203,8 +177,8 @@ bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, 
     if (!check_bmp_kind(name, layout.bits, layout.compression, error)) {
         return false;
     }
-    const auto width = static_cast<int32_t>(le32(bytes + AT_WIDTH));
-    const auto height = static_cast<int32_t>(le32(bytes + AT_HEIGHT));
+    const auto width = static_cast<int32_t>(bmp_le32(bytes + BMP_WIDTH_AT));
+    const auto height = static_cast<int32_t>(bmp_le32(bytes + BMP_HEIGHT_AT));
     // A negative height means the rows are stored top row first; INT32_MIN has no opposite in 32
     // bits.
     layout.top_down = height < 0;
@@ -214,18 +188,19 @@ bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, 
     }
     layout.width = static_cast<uint32_t>(width);
     layout.height = static_cast<uint32_t>(rows);
-    layout.pixel_offset = le32(bytes + AT_PIXEL_OFFSET);
+    layout.pixel_offset = bmp_le32(bytes + BMP_PIXEL_OFFSET_AT);
 
     if (layout.compression == BI_BITFIELDS) {
-        if (file.size() < AT_MASKS + 12) {
+        if (file.size() < BMP_MASKS_AT + 12) {
             error = cut_short(name, file.size());
             return false;
         }
         for (size_t i = 0; i < 3; ++i) {
-            layout.masks[i] = le32(bytes + AT_MASKS + 4 * i);
+            layout.masks[i] = bmp_le32(bytes + BMP_MASKS_AT + 4 * i);
         }
-        layout.masks[3] =
-            header_size >= AT_ALPHA_MASK + 4 - FILE_HEADER_BYTES ? le32(bytes + AT_ALPHA_MASK) : 0;
+        layout.masks[3] = header_size >= BMP_ALPHA_MASK_AT + 4 - BMP_FILE_HEADER_BYTES
+                              ? bmp_le32(bytes + BMP_ALPHA_MASK_AT)
+                              : 0;
     } else if (layout.bits == 16) {
         const uint32_t rgb555[4] = {0x7C00, 0x03E0, 0x001F, 0};
         std::copy(std::begin(rgb555), std::end(rgb555), layout.masks);
@@ -236,9 +211,9 @@ bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, 
 
     if (layout.bits <= 8) {
         const uint32_t entries = 1u << layout.bits;
-        const uint32_t used = le32(bytes + AT_COLOURS_USED);
+        const uint32_t used = bmp_le32(bytes + BMP_COLOURS_USED_AT);
         layout.palette_count = used == 0 ? entries : std::min(used, entries);
-        const uint64_t palette_at = FILE_HEADER_BYTES + header_size;
+        const uint64_t palette_at = BMP_FILE_HEADER_BYTES + header_size;
         if (palette_at + 4ull * layout.palette_count > file.size()) {
             error = cut_short(name, file.size());
             return false;
@@ -288,7 +263,8 @@ void decode_bmp_rows(const std::vector<uint8_t>& file, const BmpLayout& layout,
                 const uint8_t* pixel = row + 3 * x;  // blue, green, red
                 put_pixel(picture, x, y, pixel[2], pixel[1], pixel[0], 255);
             } else {
-                const uint32_t value = layout.bits == 16 ? le16(row + 2 * x) : le32(row + 4 * x);
+                const uint32_t value =
+                    layout.bits == 16 ? bmp_le16(row + 2 * x) : bmp_le32(row + 4 * x);
                 const uint32_t alpha = layout.masks[3] ? channel(value, layout.masks[3]) : 255;
                 put_pixel(picture, x, y, channel(value, layout.masks[0]),
                           channel(value, layout.masks[1]), channel(value, layout.masks[2]), alpha);
@@ -504,7 +480,7 @@ std::vector<uint8_t> bmp24_of(const ScreenPicture& picture) {
     // keylight skips (width AND 3) bytes after each row: the padding to a multiple of 4.
     const uint32_t row_bytes = 3 * picture.width + (picture.width & 3);
     const uint32_t pixel_bytes = row_bytes * picture.height;
-    const uint32_t offset = FILE_HEADER_BYTES + KEYLIGHT_INFO_HEADER_BYTES;
+    const uint32_t offset = BMP_FILE_HEADER_BYTES + BMP_INFO_HEADER_BYTES;
     std::vector<uint8_t> bmp;
     bmp.reserve(offset + pixel_bytes);
     bmp.push_back('B');
@@ -512,7 +488,7 @@ std::vector<uint8_t> bmp24_of(const ScreenPicture& picture) {
     append_le32(bmp, offset + pixel_bytes);
     append_le32(bmp, 0);  // two reserved words
     append_le32(bmp, offset);
-    append_le32(bmp, KEYLIGHT_INFO_HEADER_BYTES);
+    append_le32(bmp, BMP_INFO_HEADER_BYTES);
     append_le32(bmp, picture.width);
     append_le32(bmp, picture.height);  // positive: bottom row first
     append_le16(bmp, 1);               // colour planes
