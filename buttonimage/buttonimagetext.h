@@ -16,11 +16,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "klm.h"
+
 namespace buttonimage {
 
-constexpr int IMAGE_WIDTH = 36;
-constexpr int IMAGE_HEIGHT = 24;
-constexpr int IMAGE_ROW_BYTES = 5;
+constexpr int IMAGE_WIDTH = KLM_BUTTON_IMAGE_WIDTH;
+constexpr int IMAGE_HEIGHT = KLM_BUTTON_IMAGE_HEIGHT;
+constexpr int IMAGE_ROW_BYTES = KLM_BUTTON_IMAGE_ROW_BYTES;
 constexpr int IMAGE_BYTES = IMAGE_HEIGHT * IMAGE_ROW_BYTES;
 using ButtonImageBytes = std::array<std::uint8_t, IMAGE_BYTES>;
 

@@ -1,15 +1,16 @@
-// A button picture as clients upload it: 24 rows of 5 bytes (36 pixels used of 40), the most
-// significant bit of a byte the leftmost pixel.
+// A button picture as clients upload it, in the layout klm.h describes.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
+#include "klm.h"
+
 namespace keylight {
 
 class ButtonImage {
 public:
-    static constexpr int BYTE_COUNT = 120;
+    static constexpr int BYTE_COUNT = KLM_UPLOAD_IMAGE_BYTES;
     using Bytes = std::array<uint8_t, BYTE_COUNT>;
 
     // All pixels dark.

@@ -6,9 +6,9 @@ namespace keylight {
 
 namespace {
 
-constexpr int WIDTH = 36;
-constexpr int HEIGHT = 24;
-constexpr int ROW_BYTES = 5;
+constexpr int WIDTH = KLM_BUTTON_IMAGE_WIDTH;
+constexpr int HEIGHT = KLM_BUTTON_IMAGE_HEIGHT;
+constexpr int ROW_BYTES = KLM_BUTTON_IMAGE_ROW_BYTES;
 constexpr int NUMBER_BITS = 5;
 constexpr int MARK_SIZE = 4;
 constexpr int MARK_PITCH = 6;

@@ -4,12 +4,11 @@
 #include <memory>
 
 #include "buttontesserax.h"
+#include "registers.h"
 
 namespace keylight {
 
 namespace {
-
-constexpr int BUTTON_COUNT = 24;
 
 bool isKnownPanelType(int type) {
     return type == 3 || type == 4 || type == 5;

@@ -59,8 +59,12 @@ enum KLM_MessageType : uint32_t {
 };
 #undef KLM_TYPE_CODE
 
-// Bytes of image data that one KLM_UploadImage carries.
-constexpr uint32_t KLM_UPLOAD_IMAGE_BYTES = 120;
+// A button image: 24 rows of 5 bytes, of which pixels 0 to 35 of a row show; the most
+// significant bit of a byte is the leftmost pixel. One KLM_UploadImage carries one image.
+constexpr int KLM_BUTTON_IMAGE_WIDTH = 36;
+constexpr int KLM_BUTTON_IMAGE_HEIGHT = 24;
+constexpr int KLM_BUTTON_IMAGE_ROW_BYTES = 5;
+constexpr uint32_t KLM_UPLOAD_IMAGE_BYTES = KLM_BUTTON_IMAGE_HEIGHT * KLM_BUTTON_IMAGE_ROW_BYTES;
 
 // Button id that addresses every button.
 constexpr uint32_t KLM_ALL_BUTTONS = 0xFFFFFFFFu;

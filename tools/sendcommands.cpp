@@ -10,20 +10,16 @@
 
 #include "klm.h"
 #include "klmframe.h"
+#include "registers.h"
 #include "sendpicture.h"
 
 namespace keylightsend {
 namespace {
 
-// Panel limits a command checks before anything is sent; keylight would otherwise drop the
+// Commands check the panel's limits before anything is sent; keylight would otherwise drop the
 // message with a line in its own log that the operator may never see.
-constexpr int32_t BUTTON_COUNT = 24;
-constexpr int32_t STATUS_INDICATOR_COUNT = 32;
-constexpr int32_t TOGGLE_INDICATOR_COUNT = 2;
-constexpr int32_t SCREEN_COUNT = 3;
-constexpr int32_t SCREEN_PIXELS = 128;  // width and height of a screen
-constexpr int32_t ALL = -1;             // every button or every screen
-constexpr int32_t BLINK_STATE = -1;     // LED state that makes keylight blink a button
+constexpr int32_t ALL = -1;          // every button or every screen
+constexpr int32_t BLINK_STATE = -1;  // LED state that makes keylight blink a button
 
 // keylight ends the connection at a frame it would not take, and with it every message after.
 bool append_frame(Batch& batch, const std::vector<uint8_t>& record, std::string& error) {
@@ -159,11 +155,11 @@ bool parse_text_position(const std::string& text, int32_t count, const char* wha
 }
 
 int32_t lines_on_screen(const TextCell& cell) {
-    return cell.known() ? SCREEN_PIXELS / cell.rows : SCREEN_PIXELS;
+    return cell.known() ? SCREEN_HEIGHT / cell.rows : SCREEN_HEIGHT;
 }
 
 int32_t cells_in_line(const TextCell& cell) {
-    return cell.known() ? SCREEN_PIXELS / cell.width : SCREEN_PIXELS;
+    return cell.known() ? SCREEN_WIDTH / cell.width : SCREEN_WIDTH;
 }
 
 // keylight draws pictures as 24-bit BMP files with a 40-byte header, sent whole: a picture
@@ -173,8 +169,8 @@ bool read_screen_bmp(const std::string& path, int32_t x, int32_t y, std::vector<
     std::vector<uint8_t> file;
     ScreenPicture picture;
     if (!read_file(path, PICTURE_FILE_MAX, file, error) ||
-        !read_picture(path, file, static_cast<uint32_t>(SCREEN_PIXELS - x),
-                      static_cast<uint32_t>(SCREEN_PIXELS - y), picture, error)) {
+        !read_picture(path, file, static_cast<uint32_t>(SCREEN_WIDTH - x),
+                      static_cast<uint32_t>(SCREEN_HEIGHT - y), picture, error)) {
         return false;
     }
     if (picture.width < picture.file_width || picture.height < picture.file_height) {
@@ -296,8 +292,8 @@ bool append_image(const std::vector<std::string>& args, const TextCell&, Batch& 
     int32_t x = 0;
     int32_t y = 0;
     if (!parse_index_or_all(args[0], SCREEN_COUNT, "screen", screen, error) ||
-        (args.size() > 2 && !parse_number(args[2], 0, SCREEN_PIXELS - 1, "x", x, error)) ||
-        (args.size() > 3 && !parse_number(args[3], 0, SCREEN_PIXELS - 1, "y", y, error))) {
+        (args.size() > 2 && !parse_number(args[2], 0, SCREEN_WIDTH - 1, "x", x, error)) ||
+        (args.size() > 3 && !parse_number(args[3], 0, SCREEN_HEIGHT - 1, "y", y, error))) {
         return false;
     }
     if (args.size() == 3) {

@@ -6,11 +6,10 @@
 #include <fstream>
 
 #include "panel.h"
+#include "registers.h"
 
 namespace keylightsend {
 namespace {
-
-constexpr int SCREEN_PIXELS = 128;
 
 std::string trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t\r");
@@ -27,7 +26,7 @@ int integer_value(std::string value) {
     }
     char* end = nullptr;
     const long parsed = std::strtol(value.c_str(), &end, 10);
-    return value.empty() || *end != '\0' || parsed < 0 || parsed > SCREEN_PIXELS
+    return value.empty() || *end != '\0' || parsed < 0 || parsed > SCREEN_WIDTH
                ? 0
                : static_cast<int>(parsed);
 }
@@ -77,7 +76,7 @@ TextCell text_cell_from(const std::string& settings_path, const std::string& fon
     TextCell cell;
     if (access(font.c_str(), R_OK) != 0 ||
         font_file_cell_size(font.c_str(), &cell.width, &cell.rows) != 0 ||
-        cell.width > SCREEN_PIXELS || cell.rows > SCREEN_PIXELS) {
+        cell.width > SCREEN_WIDTH || cell.rows > SCREEN_HEIGHT) {
         return TextCell();
     }
     return cell;

@@ -5,7 +5,7 @@ import sys
 import unittest
 
 from panelharness import (BLACK565, FONT_8X13, SCREEN_SIDE as SIDE, WHITE565, Board, black_screen, cell, font,
-                          free_port, glyph_line, klmwire as klm, paste, wait_until)
+                          free_port, glyph_line, klmwire as klm, paste, sample_line_screens, wait_until)
 
 
 @contextlib.contextmanager
@@ -25,24 +25,13 @@ def keylight_on(board, *, started=True):
 
 class KeylightOnTheVirtualPanel(unittest.TestCase):
     def test_text_lines_appear_pixel_for_pixel_as_the_font_draws_them(self):
-        w, h = cell("8x13.pcf.gz")
         with Board() as board, keylight_on(board) as (_, sock):
             sock.sendall(klm.text_line(1, 2, "Hello, panel!")
                          + klm.text_line(0, 0, "INVERTED", inverted=True)
                          + klm.sub_text_line(2, 4, 3, "RGB", 0xFF0000, 0x0000FF))
             klm.round_trip(sock)
-
-            plain = black_screen()
-            paste(plain, 0, 2 * h, glyph_line(font("8x13.pcf.gz"), SIDE, "Hello, panel!", BLACK565, WHITE565))
-            board.wait_for_screen(1, plain)
-
-            inverted = black_screen()
-            paste(inverted, 0, 0, glyph_line(font("8x13.pcf.gz"), SIDE, "INVERTED", WHITE565, BLACK565))
-            board.wait_for_screen(0, inverted)
-
-            coloured = black_screen()
-            paste(coloured, 3 * w, 4 * h, glyph_line(font("8x13.pcf.gz"), 3 * w, "RGB", 0xF800, 0x001F))
-            board.wait_for_screen(2, coloured)
+            for n, expected in enumerate(sample_line_screens()):
+                board.wait_for_screen(n, expected)
 
     def test_an_image_is_drawn_at_its_position_with_its_first_stored_row_at_the_bottom(self):
         def colour(x, y):

@@ -452,6 +452,18 @@ def glyph_line(font_path, width, text, fg565, bg565):
     return [list(values[i:i + width]) for i in range(0, len(values), width)]
 
 
+def sample_line_screens():
+    """The screens after the sample lines that the clients' tests send, with the 8x13 font:
+    "Hello, panel!" on line 2 of screen 1, "INVERTED" inverted on line 0 of screen 0, and the
+    sub-text "RGB" (red on blue) at cell 3 of line 4 of screen 2. Returns [screen 0, 1, 2]."""
+    w, h = cell("8x13.pcf.gz")
+    screens = [black_screen() for _ in range(3)]
+    paste(screens[0], 0, 0, glyph_line(font("8x13.pcf.gz"), SCREEN_SIDE, "INVERTED", WHITE565, BLACK565))
+    paste(screens[1], 0, 2 * h, glyph_line(font("8x13.pcf.gz"), SCREEN_SIDE, "Hello, panel!", BLACK565, WHITE565))
+    paste(screens[2], 3 * w, 4 * h, glyph_line(font("8x13.pcf.gz"), 3 * w, "RGB", 0xF800, 0x001F))
+    return screens
+
+
 def decode_png(data):
     """Pixels of an 8-bit RGB PNG as rows of (r, g, b) tuples."""
     assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG signature"

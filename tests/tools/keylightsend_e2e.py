@@ -8,7 +8,8 @@ import unittest
 
 sys.path.insert(0, os.environ.get("PANEL_SYSTEM_TESTS_DIR", ""))
 from panelharness import (BLACK565, SCREEN_SIDE as SIDE, WHITE565, Board, black_screen, cell, font,  # noqa: E402
-                          free_port, glyph_line, klmwire as klm, paste, target_command, tool, wait_until)
+                          free_port, glyph_line, klmwire as klm, paste, sample_line_screens, target_command, tool,
+                          wait_until)
 
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 
@@ -94,7 +95,6 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
             wait_until(lambda: all(board.state()["button_leds"][:24]), "all 24 button LEDs to light")
 
     def test_text_subtext_image_and_blackout_commands_draw_on_the_screens(self):
-        w, h = cell("8x13.pcf.gz")
         with Board() as board:
             _, port = self.start_keylight(board)
             bmp = board.path("logo.bmp")
@@ -105,19 +105,11 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
                                   "subtext", "2", "4", "3", "RGB", "#FF0000", "0x0000FF", ",",
                                   "image", "2", bmp, "20", "30", ",", "query"), (0, ""))
 
-            plain = black_screen()
-            paste(plain, 0, 2 * h, glyph_line(font("8x13.pcf.gz"), SIDE, "Hello, panel!", BLACK565, WHITE565))
-            board.wait_for_screen(1, plain)
-
-            inverted = black_screen()
-            paste(inverted, 0, 0, glyph_line(font("8x13.pcf.gz"), SIDE, "INVERTED", WHITE565, BLACK565))
-            board.wait_for_screen(0, inverted)
-
-            drawn = black_screen()
-            paste(drawn, 3 * w, 4 * h, glyph_line(font("8x13.pcf.gz"), 3 * w, "RGB", 0xF800, 0x001F))
-            paste(drawn, 20, 30, [[klm.rgb24_to_565((x * 19) << 16 | (y * 36) << 8 | 0x80) for x in range(13)]
+            screens = sample_line_screens()
+            paste(screens[2], 20, 30, [[klm.rgb24_to_565((x * 19) << 16 | (y * 36) << 8 | 0x80) for x in range(13)]
                                   for y in range(7)])
-            board.wait_for_screen(2, drawn)
+            for n, expected in enumerate(screens):
+                board.wait_for_screen(n, expected)
 
             self.assertEqual(send(port, "blackout", "all", ",", "query"), (0, ""))
             for n in range(3):
