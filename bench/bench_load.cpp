@@ -447,6 +447,12 @@ struct Memory {
     long messages;
 };
 
+void printMemoryRow(const char* flood, const char* sent, const Memory& memory) {
+    std::printf("| %s (%ld %s sent) | resident %ld KiB before, %ld KiB peak, %ld KiB after |\n",
+                flood, memory.messages, sent, memory.beforeKiB, memory.peakKiB, memory.afterKiB);
+    std::fflush(stdout);
+}
+
 // Samples keylight's resident memory while flood() runs on its own thread for FLOOD_TIME.
 template <typename Flood>
 Memory memoryAround(const Board& board, Flood flood) {
@@ -600,18 +606,10 @@ int main() {
         delays.samples, delays.p50Ms, delays.p99Ms, delays.maxMs);
     std::fflush(stdout);
 
-    const Memory queries = memoryAround(board, [&] { return unreadQueries(board); });
-    std::printf(
-        "| queries for 8 s, answers never read (%ld queries sent) | resident %ld KiB before, %ld "
-        "KiB peak, %ld KiB after |\n",
-        queries.messages, queries.beforeKiB, queries.peakKiB, queries.afterKiB);
-    std::fflush(stdout);
-    const Memory lines = memoryAround(board, [&] { return textLines(board); });
-    std::printf(
-        "| text lines for 8 s as fast as TCP takes them (%ld lines sent) | resident %ld KiB "
-        "before, %ld KiB peak, %ld KiB after |\n",
-        lines.messages, lines.beforeKiB, lines.peakKiB, lines.afterKiB);
-    std::fflush(stdout);
+    printMemoryRow("queries for 8 s, answers never read", "queries",
+                   memoryAround(board, [&] { return unreadQueries(board); }));
+    printMemoryRow("text lines for 8 s as fast as TCP takes them", "lines",
+                   memoryAround(board, [&] { return textLines(board); }));
 
     const Churn churn = connectMessageClose(board);
     std::printf(
