@@ -17,10 +17,8 @@
 
 #include "blackoutscreentask.h"
 #include "drawtftimagetask.h"
+#include "ledtasks.h"
 #include "panel.h"
-#include "setledbuttonstatetask.h"
-#include "setledstatusindicatortask.h"
-#include "setledtoggleindicatortask.h"
 #include "settftintensitytask.h"
 #include "subtextlinetask.h"
 #include "textlinetask.h"
