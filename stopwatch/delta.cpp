@@ -19,11 +19,9 @@ Delta::Delta(std::string name, std::string description, bool verbose, Clock& clo
 void Delta::start() {
     if (_running)
         return;
-    if (_verbose)
-        std::cout << "Getting the starting reference time..." << std::endl;
     _running = true;
-    if (!_clock.read(_startTime))
-        std::cerr << "Delta::start(): gettimeofday() failed\n";
+    readTime("Getting the starting reference time...", _startTime,
+             "Delta::start(): gettimeofday() failed\n");
     if (_verbose)
         printTime("_startTime", _startTime);
 }
@@ -31,13 +29,9 @@ void Delta::start() {
 void Delta::stop() {
     if (!_running)
         return;
-    if (_verbose)
-        std::cout << "Getting the current time..." << std::endl;
     TimeValue now;
-    if (!_clock.read(now)) {
-        std::cerr << "Delta::stop():  gettimeofday() failed\n";
+    if (!readTime("Getting the current time...", now, "Delta::stop():  gettimeofday() failed\n"))
         return;
-    }
     if (_verbose)
         printTime("now", now);
     ++_count;

@@ -19,4 +19,13 @@ void Event::printTime(const char* label, const TimeValue& time) {
               << std::endl;
 }
 
+bool Event::readTime(const char* announcement, TimeValue& time, const char* failure) {
+    if (_verbose)
+        std::cout << announcement << std::endl;
+    if (_clock.read(time))
+        return true;
+    std::cerr << failure;
+    return false;
+}
+
 }  // namespace stopwatch

@@ -43,6 +43,9 @@ protected:
 
     // Writes "<label> = <s> seconds, <us> usecs." with a line end to standard output.
     static void printTime(const char* label, const TimeValue& time);
+    // Reads the clock into time, announced on standard output first when verbose; when the clock
+    // cannot be read, writes failure to standard error and returns false.
+    bool readTime(const char* announcement, TimeValue& time, const char* failure);
 
     bool _verbose;
     std::string _name;

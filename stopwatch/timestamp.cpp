@@ -21,11 +21,9 @@ TimeStamp::TimeStamp(std::string name, std::string description, bool verbose, Cl
 void TimeStamp::start() {
     if (_running)
         return;
-    if (_verbose)
-        std::cout << "Getting the starting time..." << std::endl;
     _running = true;
-    if (!_clock.read(_startTime))
-        std::cerr << "TimeStamp::start(): gettimeofday() failed\n";
+    readTime("Getting the starting time...", _startTime,
+             "TimeStamp::start(): gettimeofday() failed\n");
     if (_verbose)
         printTime("_startTime", _startTime);
 }
@@ -33,12 +31,9 @@ void TimeStamp::start() {
 void TimeStamp::stop() {
     if (!_running)
         return;
-    if (_verbose)
-        std::cout << "Getting the end time..." << std::endl;
-    if (!_clock.read(_endTime)) {
-        std::cerr << "TimeStamp::stop():  gettimeofday() failed\n";
+    if (!readTime("Getting the end time...", _endTime,
+                  "TimeStamp::stop():  gettimeofday() failed\n"))
         return;
-    }
     if (_verbose)
         printTime("_endTime", _endTime);
     if (_print_on_stop) {
