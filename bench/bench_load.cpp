@@ -30,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "klmframe.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -51,41 +53,27 @@ void sleepMs(int ms) {
 
 // ---- records, in network order as a client sends them --------------------------------------
 
-void putWord(std::string& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out += static_cast<char>((value >> shift) & 0xFF);
-}
-
-std::string frame(const std::vector<uint32_t>& words, const std::string& tail = {}) {
-    std::string record;
-    for (uint32_t word : words)
-        putWord(record, word);
-    record += tail;
-    std::string out;
-    putWord(out, static_cast<uint32_t>(record.size()));
-    return out + record;
+std::string frame(const std::vector<uint8_t>& record) {
+    std::vector<uint8_t> out;
+    klm_append_frame(out, record);
+    return std::string(out.begin(), out.end());
 }
 
 std::string statusIndicator(int id, int state) {
-    return frame({21, static_cast<uint32_t>(id), static_cast<uint32_t>(state)});
+    return frame(klm_record_of<KLM_SetLEDStatusIndicator>(id, state));
 }
 
 std::string buttonLed(int id, int state) {
-    return frame({17, static_cast<uint32_t>(id), static_cast<uint32_t>(state), 0});
+    return frame(klm_record_of<KLM_SetLEDButtonState>(id, state, 0));
 }
 
 std::string query() {
-    return frame({12});
+    return frame(klm_query_record());
 }
 
 std::string textLine(int screen, int line, const std::string& text) {
-    std::string tail = text;
-    tail += '\0';
-    while (tail.size() % 4 != 0)
-        tail += '\0';
-    return frame({15, static_cast<uint32_t>(screen), static_cast<uint32_t>(line), 0,
-                  static_cast<uint32_t>(text.size() + 1)},
-                 tail);
+    return frame(
+        klm_tailed_record_of<KLM_TextLine>(text.c_str(), text.size() + 1, screen, line, 0));
 }
 
 // ---- sockets -------------------------------------------------------------------------------

@@ -23,6 +23,7 @@
 #include "fuzz_support.h"
 #include "inprocessdevice.h"
 #include "klm.h"
+#include "klmframe.h"
 #include "panelmapbuilder.h"
 
 namespace {
@@ -88,9 +89,9 @@ bool isQuery(const QByteArray& message) {
 }
 
 QByteArray reconfigureMessage() {
-    KLM_Reconfigure record{TYPE_RECONFIGURE, 0};
-    hton_KLM_Reconfigure(&record, &record);
-    return QByteArray(reinterpret_cast<const char*>(&record), sizeof record);
+    const std::vector<uint8_t> record = klm_record_of<KLM_Reconfigure>(0);
+    return QByteArray(reinterpret_cast<const char*>(record.data()),
+                      static_cast<int>(record.size()));
 }
 
 class Harness {

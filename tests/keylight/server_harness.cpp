@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "klm.h"
+#include "klmframe.h"
 
 namespace servertest {
 
@@ -38,22 +39,8 @@ void recordMessage(QtMsgType, const QMessageLogContext&, const QString& message)
 // The marker task that drain() posts: status indicator 31 switched off.
 const std::string DRAIN_MARKER = "W 0900 9F00";
 
-template <typename Record>
-QByteArray bytesOf(const Record& record, size_t size = sizeof(Record)) {
-    return QByteArray(reinterpret_cast<const char*>(&record), static_cast<int>(size));
-}
-
-// A record with a variable tail, built in an aligned buffer.
-template <typename Record>
-QByteArray variableRecord(size_t fixedSize, const QByteArray& tail,
-                          const std::function<void(Record*)>& fillAndConvert) {
-    std::vector<uint32_t> buffer((fixedSize + static_cast<size_t>(tail.size())) / 4 + 1, 0);
-    auto* record = reinterpret_cast<Record*>(buffer.data());
-    memcpy(reinterpret_cast<char*>(buffer.data()) + fixedSize, tail.constData(),
-           static_cast<size_t>(tail.size()));
-    fillAndConvert(record);
-    return QByteArray(reinterpret_cast<const char*>(buffer.data()),
-                      static_cast<int>(fixedSize + static_cast<size_t>(tail.size())));
+QByteArray bytesOf(const std::vector<uint8_t>& bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()));
 }
 
 void appendLittle(QByteArray& out, uint32_t value, int bytes) {
@@ -249,16 +236,13 @@ void deliverDeferredDeletes() {
 }
 
 QByteArray frame(const QByteArray& record) {
-    QByteArray out(4, '\0');
-    qToBigEndian<uint32_t>(static_cast<uint32_t>(record.size()), out.data());
-    return out + record;
+    std::vector<uint8_t> out;
+    klm_append_frame(out, record.constData(), static_cast<size_t>(record.size()));
+    return bytesOf(out);
 }
 
 QByteArray ledButtonStateRecord(int32_t buttonId, int32_t state, int32_t time) {
-    KLM_SetLEDButtonState record{TYPE_SET_LED_BUTTON_STATE, static_cast<uint32_t>(buttonId),
-                                 static_cast<uint32_t>(state), static_cast<uint32_t>(time)};
-    hton_KLM_SetLEDButtonState(&record, &record);
-    return bytesOf(record);
+    return bytesOf(klm_record_of<KLM_SetLEDButtonState>(buttonId, state, time));
 }
 
 QByteArray typeOnlyRecord(uint32_t type) {
@@ -277,49 +261,25 @@ QByteArray nullRecord(const QByteArray& payload) {
 
 QByteArray textLineRecord(int32_t screenId, int32_t lineId, bool inverted, const QByteArray& text) {
     const QByteArray tail = text + '\0';
-    return variableRecord<KLM_TextLine>(offsetof(KLM_TextLine, _text), tail, [&](KLM_TextLine* r) {
-        r->_type = TYPE_TFT_TEXT_LINE;
-        r->_screen_id = static_cast<uint32_t>(screenId);
-        r->_line_id = static_cast<uint32_t>(lineId);
-        r->_inverted = inverted ? 1 : 0;
-        r->_text_len = static_cast<uint32_t>(tail.size());
-        hton_KLM_TextLine(r, r);
-    });
+    return bytesOf(klm_tailed_record_of<KLM_TextLine>(
+        tail.constData(), static_cast<size_t>(tail.size()), screenId, lineId, inverted ? 1 : 0));
 }
 
 QByteArray subTextLineRecord(int32_t screenId, int32_t lineId, int32_t offset, int32_t numChars,
                              uint32_t textColour, uint32_t backColour, const QByteArray& text) {
     const QByteArray tail = text + '\0';
-    return variableRecord<KLM_SubTextLine>(offsetof(KLM_SubTextLine, _text), tail,
-                                           [&](KLM_SubTextLine* r) {
-                                               r->_type = TYPE_TFT_SUB_TEXT_LINE;
-                                               r->_screen_id = static_cast<uint32_t>(screenId);
-                                               r->_line_id = static_cast<uint32_t>(lineId);
-                                               r->_offset = static_cast<uint32_t>(offset);
-                                               r->_num_chars = static_cast<uint32_t>(numChars);
-                                               r->_text_colour = textColour;
-                                               r->_back_colour = backColour;
-                                               r->_text_len = static_cast<uint32_t>(tail.size());
-                                               hton_KLM_SubTextLine(r, r);
-                                           });
+    return bytesOf(klm_tailed_record_of<KLM_SubTextLine>(
+        tail.constData(), static_cast<size_t>(tail.size()), screenId, lineId, offset, numChars,
+        textColour, backColour));
 }
 
 QByteArray blackoutScreenRecord(int32_t screenId) {
-    KLM_BlackoutScreen record{TYPE_BLACKOUT_SCREEN, static_cast<uint32_t>(screenId)};
-    hton_KLM_BlackoutScreen(&record, &record);
-    return bytesOf(record);
+    return bytesOf(klm_record_of<KLM_BlackoutScreen>(screenId));
 }
 
 QByteArray drawImageRecord(int32_t screenId, int32_t x, int32_t y, const QByteArray& bmp) {
-    return variableRecord<KLM_DrawTFTImage>(offsetof(KLM_DrawTFTImage, _data), bmp,
-                                            [&](KLM_DrawTFTImage* r) {
-                                                r->_type = TYPE_DRAW_TFT_IMAGE;
-                                                r->_screen_id = static_cast<uint32_t>(screenId);
-                                                r->_xoffset = static_cast<uint32_t>(x);
-                                                r->_yoffset = static_cast<uint32_t>(y);
-                                                r->_size = static_cast<uint32_t>(bmp.size());
-                                                hton_KLM_DrawTFTImage(r, r);
-                                            });
+    return bytesOf(klm_tailed_record_of<KLM_DrawTFTImage>(
+        bmp.constData(), static_cast<size_t>(bmp.size()), screenId, x, y));
 }
 
 QByteArray uploadImageRecord(int32_t imageId, int32_t size, uint8_t fill) {
@@ -328,28 +288,19 @@ QByteArray uploadImageRecord(int32_t imageId, int32_t size, uint8_t fill) {
     record._image_id = static_cast<uint32_t>(imageId);
     record._size = static_cast<uint32_t>(size);
     memset(record._data, fill, sizeof record._data);
-    hton_KLM_UploadImage(&record, &record);
-    return bytesOf(record);
+    return bytesOf(klm_record(record));
 }
 
 QByteArray reconfigureRecord() {
-    KLM_Reconfigure record{TYPE_RECONFIGURE, 0};
-    hton_KLM_Reconfigure(&record, &record);
-    return bytesOf(record);
+    return bytesOf(klm_record_of<KLM_Reconfigure>(0));
 }
 
 QByteArray statusIndicatorRecord(int32_t id, int32_t state) {
-    KLM_SetLEDStatusIndicator record{TYPE_SET_LED_STATUS_INDICATOR, static_cast<uint32_t>(id),
-                                     static_cast<uint32_t>(state)};
-    hton_KLM_SetLEDStatusIndicator(&record, &record);
-    return bytesOf(record);
+    return bytesOf(klm_record_of<KLM_SetLEDStatusIndicator>(id, state));
 }
 
 QByteArray toggleIndicatorRecord(int32_t id, int32_t state) {
-    KLM_SetLEDToggleIndicator record{TYPE_SET_LED_TOGGLE_INDICATOR, static_cast<uint32_t>(id),
-                                     static_cast<uint32_t>(state)};
-    hton_KLM_SetLEDToggleIndicator(&record, &record);
-    return bytesOf(record);
+    return bytesOf(klm_record_of<KLM_SetLEDToggleIndicator>(id, state));
 }
 
 QByteArray solidBmp(int width, int height, uint32_t rgb) {
