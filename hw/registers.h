@@ -4,13 +4,6 @@
 
 #include <cstdint>
 
-// ---- The panel --------------------------------------------------------------------------
-
-constexpr int BUTTON_COUNT = 24;
-constexpr int STATUS_INDICATOR_COUNT = 32;
-constexpr int TOGGLE_INDICATOR_COUNT = 2;
-constexpr int SCREEN_COUNT = 3;
-
 // ---- FPGA registers ---------------------------------------------------------------------
 
 constexpr uint32_t REG_PANEL_CONTROL = 0x0800;   // high byte: TFT reset/enable and backlight
@@ -29,7 +22,7 @@ constexpr uint32_t REG_ID_B_LOW = 0x1007;
 constexpr uint8_t LED_KIND_BUTTON = 0x40;
 constexpr uint8_t LED_KIND_STATUS = 0x80;
 constexpr uint8_t LED_ON = 0x20;
-constexpr int LED_INDEX_MAX = STATUS_INDICATOR_COUNT - 1;
+constexpr int LED_INDEX_MAX = 31;
 // The LED command needs this long before the next one (microseconds).
 constexpr long LED_COMMAND_PAUSE_US = 50;
 
@@ -37,7 +30,14 @@ constexpr long LED_COMMAND_PAUSE_US = 50;
 constexpr uint8_t PANEL_BACKLIGHT_ON = 0xC0;
 constexpr int PANEL_BACKLIGHT_LEVEL_MAX = 63;
 
-constexpr int TOGGLE_INDEX_MAX = TOGGLE_INDICATOR_COUNT - 1;
+constexpr int TOGGLE_INDEX_MAX = 1;
+
+// ---- The panel --------------------------------------------------------------------------
+
+constexpr int BUTTON_COUNT = 24;
+constexpr int STATUS_INDICATOR_COUNT = LED_INDEX_MAX + 1;  // every index the LED command takes
+constexpr int TOGGLE_INDICATOR_COUNT = TOGGLE_INDEX_MAX + 1;
+constexpr int SCREEN_COUNT = 3;
 
 // ---- Screens ----------------------------------------------------------------------------
 
