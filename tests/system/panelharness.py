@@ -352,6 +352,11 @@ class Board(RootFiles):
             raise AssertionError("panelsim ended with status %s" % daemon_status)
         return False
 
+    def start_daemon(self):
+        """Starts the virtual panel of a board made without one: the device appears."""
+        self.daemon = Daemon(self.root)
+        self.daemon.start()
+
     def _make_files(self):
         fonts = self.path("opt/tesserax/fonts")
         os.makedirs(self.path("etc/tesserax"))
