@@ -13,7 +13,8 @@ built for them. The daemon, panelsim-run and glyphline stay native.
 
 Paths come from the environment set by the test registration: PANELSIM, PANELSIM_RUN,
 PANEL_FONT_DIR, PANEL_SCRIPTS_DIR and one variable per program (KEYLIGHT, PRELOADPROBE, ...);
-in a cross build also PANEL_TARGET_EMULATOR and PANEL_TARGET_PRELOAD.
+in a cross build also PANEL_TARGET_EMULATOR and PANEL_TARGET_PRELOAD. PANEL_SYSCALL_LOG, when
+set, has the programs' system calls logged (see program_env).
 """
 
 import fcntl
