@@ -29,6 +29,13 @@ void panel_open() {
     errno = open_error;
 }
 
+int panel_device_open() {
+    if (fpga_fd < 0) {
+        fpga_fd = fpga_open(nullptr);
+    }
+    return fpga_fd < 0 ? -1 : 0;
+}
+
 void panel_close() {
     text_engine_stop();
 }

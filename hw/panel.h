@@ -53,6 +53,10 @@ int tft_register(int mask, int number, uint16_t value);
 // device leaves fpga_fd at -1 and every later access fails silently. errno is left as the
 // device's open left it, so a caller can say why the device is not open.
 void panel_open();
+// Opens "/dev/fpga-reg" into fpga_fd unless it is open already, for a program that started
+// before the device's driver was loaded; FreeType is left as it is. 0, or -1 with errno set
+// by the failed open.
+int panel_device_open();
 // Releases the font face and FreeType. The descriptor stays open.
 void panel_close();
 

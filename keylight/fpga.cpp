@@ -48,18 +48,19 @@ QString processGroup() {
 void reportClosedDevice(int error) {
     const char* const device = "/dev/fpga-reg";
     if (error == ENOENT) {
-        qCritical().noquote() << QStringLiteral(
-                                     "keylight: register device \"%1\" is missing, nothing reaches "
-                                     "the panel: load the "
-                                     "FPGA driver, then systemctl restart panelprime keylight")
-                                     .arg(device);
+        qCritical().noquote()
+            << QStringLiteral(
+                   "keylight: register device \"%1\" is missing, nothing reaches "
+                   "the panel: load the "
+                   "FPGA driver, then systemctl restart panelprime keylight lampwatch")
+                   .arg(device);
     } else if (error == EACCES || error == EPERM) {
         qCritical().noquote()
             << QStringLiteral(
                    "keylight: no read-write access to register device \"%1\" (%2): it must be "
                    "read-write for group \"%3\" (udevadm trigger applies the package's device "
                    "rule), "
-                   "then systemctl restart panelprime keylight")
+                   "then systemctl restart panelprime keylight lampwatch")
                    .arg(device, QString::fromLocal8Bit(strerror(error)), processGroup());
     } else {
         qCritical().noquote() << QStringLiteral(

@@ -5,12 +5,14 @@
 #include <QDebug>
 #include <QSettings>
 
+#include <cstring>
 #include <utility>
 
 namespace lampwatch {
 
 namespace {
 
+constexpr QLatin1String REGISTER_DEVICE("/dev/fpga-reg");
 constexpr int CONNECT_WAIT_MS = 2000;
 constexpr int PSU_LED = 0;
 constexpr int START_INDICATOR = 1;
@@ -26,7 +28,14 @@ Monitor::Monitor(int interval, StatusSource source, QString settings_path, quint
       _source(std::move(source)),
       _settings_path(std::move(settings_path)),
       _port(port) {
-    _source.open();
+    _source_error = _source.open();
+    if (_source_error != 0) {
+        qWarning().noquote() << QStringLiteral(
+                                    "lampwatch: cannot open register device \"%1\": %2; "
+                                    "trying again at every poll")
+                                    .arg(REGISTER_DEVICE,
+                                         QString::fromLocal8Bit(std::strerror(_source_error)));
+    }
     DebugLine() << "Creating Monitor instance...";
     _psu_status = 0;
     _client.waitConnected(CONNECT_WAIT_MS);
@@ -41,7 +50,7 @@ Monitor::Monitor(int interval, StatusSource source, QString settings_path, quint
 }
 
 void Monitor::update() {
-    const int status = _source.read();
+    const int status = sourceOpen() ? _source.read() : _psu_status;
     noticeLostConnection();
     if (status == _psu_status) {
         sendOwed();
@@ -104,6 +113,17 @@ void Monitor::reportOutage(const QString& reason) {
                                 "trying again at the next polls")
                                 .arg(_port)
                                 .arg(reason);
+}
+
+bool Monitor::sourceOpen() {
+    if (_source_error == 0)
+        return true;
+    _source_error = _source.open();
+    if (_source_error != 0)
+        return false;
+    qInfo().noquote()
+        << QStringLiteral("lampwatch: register device \"%1\" is open").arg(REGISTER_DEVICE);
+    return true;
 }
 
 // The socket learns of a closed connection while the event loop runs between polls.

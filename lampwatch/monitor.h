@@ -6,6 +6,11 @@
 // both indicator states are sent again, so a restarted keylight shows the right PSU LED
 // within one poll interval. While the bits do not change and nothing is owed, nothing is sent.
 // An outage of keylight is logged once when it is found and once when keylight is back.
+//
+// A register device that cannot be opened (its driver loaded after the monitor started, or
+// access not granted yet) is logged once with the reason, tried again at every poll and
+// logged once more when it opens; the bits count as unchanged until then, and the first bits
+// read are decided as usual.
 #pragma once
 
 #include "qkeylightclient.h"
@@ -48,6 +53,8 @@ private:
     void sendOwed();
     // Logs the start of an outage, unless one is already under way.
     void reportOutage(const QString& reason);
+    // True once the status bits can be read; tries to open the source again until then.
+    bool sourceOpen();
 
     int _interval;
     QTimer _timer;
@@ -56,6 +63,7 @@ private:
     keylight::QKeylightClient _client;
 
     StatusSource _source;
+    int _source_error = 0;  // why the status bits cannot be read yet, 0 once they can
     QString _settings_path;
     quint16 _port;      // keylight's, for the log
     int _psu_led = -1;  // last decided PSU LED state, -1 before the first decision

@@ -6,11 +6,14 @@
 namespace lampwatch {
 
 struct StatusSource {
-    std::function<void()> open;  // called once, when the monitor is created
-    std::function<int()> read;   // called at every poll: the bits, 0..3
+    // Called when the monitor is created and again at every poll until it succeeds: 0 once
+    // the bits can be read, else the errno that says why not.
+    std::function<int()> open;
+    std::function<int()> read;  // called at every poll once open succeeded: the bits, 0..3
 };
 
-// The panel hardware: panel_open() once, status_bits_get() at every poll.
+// The panel hardware: panel_open() first, the register device alone at later attempts (the
+// font library is started once per process), status_bits_get() at every poll.
 StatusSource hardwareStatusSource();
 
 }  // namespace lampwatch

@@ -149,7 +149,7 @@ protected:
 TEST_F(DeviceFaults, a_missing_or_refused_device_is_named_with_the_remedy_and_keylight_goes_on) {
     EXPECT_EQ(lineForOpenError(ENOENT),
               "keylight: register device \"/dev/fpga-reg\" is missing, nothing reaches the "
-              "panel: load the FPGA driver, then systemctl restart panelprime keylight");
+              "panel: load the FPGA driver, then systemctl restart panelprime keylight lampwatch");
     const std::string denied = lineForOpenError(EACCES);
     EXPECT_EQ(denied.rfind("keylight: no read-write access to register device \"/dev/fpga-reg\" "
                            "(Permission denied): it must be read-write for group \"",
@@ -157,7 +157,7 @@ TEST_F(DeviceFaults, a_missing_or_refused_device_is_named_with_the_remedy_and_ke
               0u)
         << denied;
     EXPECT_NE(denied.find("\" (udevadm trigger applies the package's device rule), then "
-                          "systemctl restart panelprime keylight"),
+                          "systemctl restart panelprime keylight lampwatch"),
               std::string::npos)
         << denied;
     EXPECT_EQ(lineForOpenError(EIO),

@@ -130,7 +130,11 @@ protected:
     }
 
     lampwatch::StatusSource source() {
-        return lampwatch::StatusSource{[this] { ++opens; }, [this] { return bits; }};
+        return lampwatch::StatusSource{[this] {
+                                           ++opens;
+                                           return 0;
+                                       },
+                                       [this] { return bits; }};
     }
 
     std::unique_ptr<Monitor> start(const QString& settings_path, quint16 port,

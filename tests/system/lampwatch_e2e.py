@@ -6,12 +6,15 @@ namespace of its own, where that port is free and private to the test.
 
 import re
 import sys
+import time
 import unittest
 
 from panelharness import Board, FONT_8X13, in_own_network, klmwire as klm, wait_until
 
 KEYLIGHT_PORT = 3003
 POLL_MS = "100"
+MISSING_DEVICE = ('lampwatch: cannot open register device "/dev/fpga-reg": No such file or directory; '
+                  "trying again at every poll\n")
 USAGE = "usage: lampwatch [INTERVAL_MS]  (milliseconds between polls, at least 1; default 5000)\n"
 
 
@@ -69,6 +72,18 @@ class LampwatchOnTheVirtualPanel(unittest.TestCase):
             # keylight (also without the device) logs the toggle message it received.
             keylight.wait_for_output(re.compile(r"opcode = +22\b"))
             self.assertTrue(lampwatch.running())
+
+    def test_a_device_that_appears_later_is_logged_missing_once_then_lights_the_psu_led(self):
+        with Board(daemon=False) as board:
+            lampwatch = board.start("LAMPWATCH", POLL_MS)
+            lampwatch.wait_for_output(MISSING_DEVICE)
+            lampwatch.wait_for_output("cannot reach keylight")
+            time.sleep(1)  # a few polls that find the device still missing
+            board.start_daemon()
+            board.set_status_inputs(1)
+            board.start("KEYLIGHT", "panel.map", "127.0.0.1", str(KEYLIGHT_PORT))
+            wait_until(lambda: toggle_leds(board) == [True, True], "the PSU LED and indicator 1")
+            self.assertEqual(lampwatch.output().count(MISSING_DEVICE), 1)
 
     def test_refuses_help_and_an_interval_that_is_no_number_or_0_with_a_usage_line_and_status_2(self):
         with Board(daemon=False) as board:

@@ -13,12 +13,14 @@ built for them. The daemon, panelsim-run and glyphline stay native.
 
 Paths come from the environment set by the test registration: PANELSIM, PANELSIM_RUN,
 PANEL_FONT_DIR, PANEL_SCRIPTS_DIR and one variable per program (KEYLIGHT, PRELOADPROBE, ...);
-in a cross build also PANEL_TARGET_EMULATOR and PANEL_TARGET_PRELOAD.
+in a cross build also PANEL_TARGET_EMULATOR and PANEL_TARGET_PRELOAD. PANEL_SYSCALL_LOG, when
+set, has the programs' system calls logged (see program_env).
 """
 
 import fcntl
 import json
 import os
+import platform
 import re
 import shutil
 import signal
@@ -77,7 +79,20 @@ def wait_until(condition, what, timeout=WAIT_S):
 # ---- command lines of the build's programs -----------------------------------------------------
 
 def _emulator():
-    return os.environ.get("PANEL_TARGET_EMULATOR", "")
+    emulator = os.environ.get("PANEL_TARGET_EMULATOR", "")
+    if not emulator and os.environ.get("PANEL_SYSCALL_LOG"):
+        return "qemu-" + platform.machine()
+    return emulator
+
+
+def program_env(name):
+    """The environment of the build's program called name. With PANEL_SYSCALL_LOG naming a
+    folder, the programs run under the emulator (the host's own in a native build), which logs
+    every system call the program makes into NAME.PID there, for scripts/ci-syscalls."""
+    folder = os.environ.get("PANEL_SYSCALL_LOG")
+    if not folder:
+        return None
+    return dict(os.environ, QEMU_STRACE="1", QEMU_LOG_FILENAME=os.path.join(folder, name + ".%d"))
 
 
 def target_command(argv):
@@ -352,6 +367,11 @@ class Board(RootFiles):
             raise AssertionError("panelsim ended with status %s" % daemon_status)
         return False
 
+    def start_daemon(self):
+        """Starts the virtual panel of a board made without one: the device appears."""
+        self.daemon = Daemon(self.root)
+        self.daemon.start()
+
     def _make_files(self):
         fonts = self.path("opt/tesserax/fonts")
         os.makedirs(self.path("etc/tesserax"))
@@ -381,7 +401,8 @@ class Board(RootFiles):
     def start(self, name, *args):
         """Starts tool(name) with args under panelsim-run; it is stopped when the board ends."""
         program = Program(name.lower(), panel_command(self.root, [tool(name)] + list(args)),
-                          self.path("logs/%s-%d.log" % (name.lower(), len(self.programs))))
+                          self.path("logs/%s-%d.log" % (name.lower(), len(self.programs))),
+                          program_env(name.lower()))
         self.programs.append(program)
         return program
 
