@@ -9,20 +9,16 @@
 #include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -35,6 +31,7 @@ namespace {
 
 using servertest::Client;
 using servertest::frame;
+using servertest::NotifySocket;
 using servertest::processUntil;
 using servertest::QtLog;
 
@@ -129,40 +126,6 @@ int handedOverSocket() {
     }
     return descriptor;
 }
-
-// Stands in for systemd's notification socket (NOTIFY_SOCKET) while it lives.
-class NotifySocket {
-public:
-    NotifySocket() {
-        _descriptor = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const QByteArray path = _folder.filePath(QStringLiteral("notify")).toLocal8Bit();
-        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-        bind(_descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        setenv("NOTIFY_SOCKET", path.constData(), 1);
-    }
-    ~NotifySocket() {
-        unsetenv("NOTIFY_SOCKET");
-        close(_descriptor);
-    }
-    NotifySocket(const NotifySocket&) = delete;
-    NotifySocket& operator=(const NotifySocket&) = delete;
-
-    // The messages that have arrived since the last call, one per datagram.
-    QStringList messages() {
-        QStringList received;
-        char buffer[4096];
-        for (ssize_t length; (length = recv(_descriptor, buffer, sizeof buffer, 0)) >= 0;) {
-            received << QString::fromUtf8(buffer, static_cast<int>(length));
-        }
-        return received;
-    }
-
-private:
-    QTemporaryDir _folder;
-    int _descriptor = -1;
-};
 
 // Whether the connector is given the listening socket or opens its own from the address and
 // port it was built with.

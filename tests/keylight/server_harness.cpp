@@ -12,6 +12,8 @@
 #include <QtEndian>
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <chrono>
 #include <cstdio>
@@ -218,6 +220,30 @@ void Panel::writeFile(const QString& name, const QByteArray& content) const {
     QFile file(path(name));
     file.open(QIODevice::WriteOnly | QIODevice::Truncate);
     file.write(content);
+}
+
+NotifySocket::NotifySocket() {
+    _descriptor = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = _folder.filePath(QStringLiteral("notify")).toLocal8Bit();
+    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+    bind(_descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    setenv("NOTIFY_SOCKET", path.constData(), 1);
+}
+
+NotifySocket::~NotifySocket() {
+    unsetenv("NOTIFY_SOCKET");
+    close(_descriptor);
+}
+
+QStringList NotifySocket::messages() {
+    QStringList received;
+    char buffer[4096];
+    for (ssize_t length; (length = recv(_descriptor, buffer, sizeof buffer, 0)) >= 0;) {
+        received << QString::fromUtf8(buffer, static_cast<int>(length));
+    }
+    return received;
 }
 
 bool processUntil(const std::function<bool()>& done) {

@@ -112,6 +112,22 @@ private:
     size_t _seen = 0;
 };
 
+// Stands in for systemd's notification socket (NOTIFY_SOCKET) while it lives.
+class NotifySocket {
+public:
+    NotifySocket();
+    ~NotifySocket();
+    NotifySocket(const NotifySocket&) = delete;
+    NotifySocket& operator=(const NotifySocket&) = delete;
+
+    // The messages that have arrived since the last call, one per datagram.
+    QStringList messages();
+
+private:
+    QTemporaryDir _folder;
+    int _descriptor = -1;
+};
+
 // Runs the event loop until done() holds (bounded, as a safety net only).
 bool processUntil(const std::function<bool()>& done);
 // Delivers pending deferred deletions.
