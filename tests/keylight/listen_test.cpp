@@ -47,12 +47,6 @@ int clientCount(const keylight::Connector& connector) {
     return static_cast<int>(connector.findChildren<keylight::ClientKeylight*>().size());
 }
 
-int linesStartingWith(const QString& start) {
-    const QStringList lines = QtLog::lines();
-    return static_cast<int>(std::count_if(
-        lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(start); }));
-}
-
 // The descriptor of this process's socket listening on port of the loopback address.
 int listeningDescriptor(quint16 port) {
     for (int descriptor = 0; descriptor < 1024; ++descriptor) {
@@ -199,8 +193,8 @@ TEST(Listening,
         QStringList{QStringLiteral("READY=1\nSTATUS=listening on 127.0.0.1 port %1").arg(port)});
     Client client(port);
     EXPECT_TRUE(processUntil([&] { return clientCount(connector) == 1; }));
-    EXPECT_EQ(linesStartingWith(QStringLiteral("keylight: cannot listen")), 1);
-    EXPECT_EQ(linesStartingWith(QStringLiteral("keylight: listening")), 1);
+    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: cannot listen")), 1);
+    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: listening")), 1);
 }
 
 TEST(Accepting,
@@ -238,7 +232,7 @@ TEST(Accepting,
 
     usedUp.release();
     EXPECT_TRUE(processUntil([&] { return clientCount(connector) == 6; }));
-    EXPECT_EQ(linesStartingWith(QStringLiteral("keylight: cannot accept")), 1)
+    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: cannot accept")), 1)
         << "one line for the episode";
 }
 

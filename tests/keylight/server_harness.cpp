@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +75,12 @@ int QtLog::indexOf(const QString& text, int from) {
 
 bool QtLog::contains(const QString& text) {
     return indexOf(text) >= 0;
+}
+
+int QtLog::countStartingWith(const QString& start) {
+    const QStringList all = lines();
+    return static_cast<int>(std::count_if(
+        all.begin(), all.end(), [&](const QString& line) { return line.startsWith(start); }));
 }
 
 StdoutCapture::StdoutCapture() {

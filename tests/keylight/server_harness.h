@@ -31,6 +31,8 @@ public:
     // Index of the first line equal to text at or after from, or -1.
     static int indexOf(const QString& text, int from = 0);
     static bool contains(const QString& text);
+    // How many lines begin with start.
+    static int countStartingWith(const QString& start);
 };
 
 // Standard output of the process from construction until finish() (file descriptor 1

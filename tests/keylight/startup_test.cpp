@@ -15,7 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -108,12 +107,6 @@ TEST(Startup, a_port_that_is_taken_is_reported_and_the_server_keeps_running) {
     EXPECT_EQ(out.finish(), "keylight:reconfig \nkeylight:failed to start server\n");
 }
 
-int linesStartingWith(const QString& start) {
-    const QStringList lines = QtLog::lines();
-    return static_cast<int>(std::count_if(
-        lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(start); }));
-}
-
 void runEventLoopFor(int msecs) {
     QEventLoop loop;
     QTimer::singleShot(msecs, &loop, &QEventLoop::quit);
@@ -143,9 +136,9 @@ TEST(Stopping, every_frame_sent_before_reaches_the_board_and_a_later_connection_
     EXPECT_EQ(board.trace.count("W 0900 6300"), 100u);
     EXPECT_EQ(board.trace.count("W 0900 4300"), 100u);
     EXPECT_EQ(board.trace.count("W 0900 6400"), 0u);
-    EXPECT_EQ(linesStartingWith(QStringLiteral("keylight: new client")), 0)
+    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: new client")), 0)
         << "the later connection stays in the listen queue";
-    EXPECT_EQ(linesStartingWith(QStringLiteral("keylight: stopped on SIGTERM in ")), 1);
+    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: stopped on SIGTERM in ")), 1);
 }
 
 TEST(Watchdog, hears_that_keylight_lives_until_the_worker_has_finished_nothing_for_too_long) {
@@ -169,7 +162,7 @@ TEST(Watchdog, hears_that_keylight_lives_until_the_worker_has_finished_nothing_f
     panel.fpga->setLEDButtonState(3, 1);
     const QString gaveUp =
         QStringLiteral("keylight: the worker has finished no hardware task for ");
-    ASSERT_TRUE(processUntil([&] { return linesStartingWith(gaveUp) > 0; }));
+    ASSERT_TRUE(processUntil([&] { return QtLog::countStartingWith(gaveUp) > 0; }));
     systemd.messages();
     runEventLoopFor(500);
     EXPECT_EQ(systemd.messages(), QStringList());
