@@ -4,6 +4,8 @@
 #include <QTcpSocket>
 #include <QtEndian>
 
+#include <sys/ioctl.h>
+
 #include <algorithm>
 #include <limits>
 #include <vector>
@@ -60,6 +62,17 @@ int ClientKeylight::descriptor() const {
 
 int ClientKeylight::tag() const {
     return _tag;
+}
+
+bool ClientKeylight::hasUnread() const {
+    if (_socket == nullptr) {
+        return false;
+    }
+    if (_held || _socket->bytesAvailable() > 0) {
+        return true;
+    }
+    int unread = 0;
+    return ::ioctl(_descriptor, FIONREAD, &unread) == 0 && unread > 0;
 }
 
 void ClientKeylight::clientData() {

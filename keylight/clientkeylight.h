@@ -41,6 +41,9 @@ public:
 
     int descriptor() const;
     int tag() const;
+    // Whether the peer has sent bytes that have not been handed to the dispatcher yet, a
+    // partial frame included: in the socket, in the system's receive buffer, or held back.
+    bool hasUnread() const;
 
 public slots:
     // Delivers the frames still buffered, then releases the connection; while the

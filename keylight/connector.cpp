@@ -4,14 +4,17 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
 #include "clientkeylight.h"
+#include "servicemanager.h"
 
 namespace keylight {
 
@@ -55,15 +58,29 @@ Connector::~Connector() {
     qDeleteAll(std::exchange(_clients, {}));
 }
 
-bool Connector::listen() {
+bool Connector::listen(int inherited) {
+    _inherited = inherited;
+    if (_inherited >= 0) {
+        sockaddr_storage bound{};
+        socklen_t length = sizeof bound;
+        if (::getsockname(_inherited, reinterpret_cast<sockaddr*>(&bound), &length) == 0) {
+            const QHostAddress host(reinterpret_cast<const sockaddr*>(&bound));
+            _address = host.toString();
+            _port = static_cast<quint16>(
+                bound.ss_family == AF_INET6
+                    ? ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port)
+                    : ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port));
+        }
+    }
     if (tryListen()) {
         return true;
     }
-    qWarning().noquote() << QStringLiteral(
-                                "keylight: cannot listen on %1 port %2: %3; trying again every 2 s")
-                                .arg(addressText())
-                                .arg(_port)
-                                .arg(_server.errorString());
+    const QString reason = QStringLiteral("cannot listen on %1 port %2: %3; trying again every 2 s")
+                               .arg(addressText())
+                               .arg(_port)
+                               .arg(_server.errorString());
+    qWarning().noquote() << QStringLiteral("keylight: ") + reason;
+    service::notify(QStringLiteral("STATUS=not listening: ") + reason);
     _listen_retry.start();
     return false;
 }
@@ -72,7 +89,9 @@ bool Connector::listen() {
 bool Connector::tryListen() {
     const QHostAddress host =
         _address.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(_address);
-    if (!_server.listen(host, _port)) {
+    const bool bound =
+        _inherited >= 0 ? _server.setSocketDescriptor(_inherited) : _server.listen(host, _port);
+    if (!bound) {
         return false;
     }
     const int descriptor = static_cast<int>(_server.socketDescriptor());
@@ -85,9 +104,10 @@ bool Connector::tryListen() {
     _server.pauseAccepting();
     _incoming = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
     connect(_incoming.get(), &QSocketNotifier::activated, this, &Connector::newClient);
-    qInfo().noquote() << QStringLiteral("keylight: listening on %1 port %2")
-                             .arg(addressText())
-                             .arg(_server.serverPort());
+    const QString listening =
+        QStringLiteral("listening on %1 port %2").arg(addressText()).arg(_server.serverPort());
+    qInfo().noquote() << QStringLiteral("keylight: ") + listening;
+    service::notify(QStringLiteral("READY=1\nSTATUS=") + listening);
     return true;
 }
 
@@ -95,6 +115,17 @@ void Connector::retryListen() {
     if (tryListen()) {
         _listen_retry.stop();
     }
+}
+
+void Connector::stopAccepting() {
+    _listen_retry.stop();
+    _accept_retry.stop();
+    _incoming.reset();
+}
+
+int Connector::connectionsWithUnreadBytes() const {
+    return static_cast<int>(std::count_if(_clients.begin(), _clients.end(),
+                                          [](const ClientKeylight* c) { return c->hasUnread(); }));
 }
 
 quint16 Connector::serverPort() const {

@@ -29,10 +29,18 @@ public:
     // its socket before the server deletes the sockets it holds.
     ~Connector() override;
 
-    // Starts listening, with the longest listen queue the system allows, and logs the address
-    // and port. False when the address or port cannot be used: the reason is logged and
-    // listening is tried again every 2 s until it succeeds, which is logged once.
-    bool listen();
+    // Starts listening, with the longest listen queue the system allows, logs the address and
+    // port and tells systemd that keylight is ready. False when the address or port cannot be
+    // used: the reason is logged and told as keylight's status, and listening is tried again
+    // every 2 s until it succeeds, which is logged once. inherited, a listening socket handed
+    // over by systemd, is used instead of the address and port given to the constructor, which
+    // then come from the socket; -1: none.
+    bool listen(int inherited = -1);
+    // Leaves the connections that have not been accepted yet in the listen queue, for the
+    // next keylight on a socket that systemd holds, and stops trying to listen.
+    void stopAccepting();
+    // The connections that have sent something that has not been read and handed on yet.
+    int connectionsWithUnreadBytes() const;
     // The port listened on (the one the system chose when asked for port 0); 0 while not
     // listening.
     quint16 serverPort() const;
@@ -54,6 +62,7 @@ private:
 
     QString _address;
     quint16 _port;
+    int _inherited = -1;
     ButtonSetter* _setter;
     FPGA* _fpga;
     QTcpServer _server;

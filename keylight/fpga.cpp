@@ -170,6 +170,14 @@ bool FPGA::acceptsWorkFrom(int tag) {
     return queue.accepts(tag);
 }
 
+size_t FPGA::unfinishedTasks() const {
+    return queue.unfinished();
+}
+
+std::chrono::milliseconds FPGA::stalledFor() const {
+    return queue.stalledFor();
+}
+
 FPGA::Poster::Poster(FPGA* fpga, int tag) : _fpga(fpga), _previous(TaskQueue::PANEL_POSTER) {
     if (_fpga != nullptr) {
         _previous = std::exchange(_fpga->_poster, tag);

@@ -15,6 +15,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -87,6 +88,12 @@ public:
     // Whether connection tag may hand over more work now: while the waiting tasks hold less
     // than QUEUE_BUDGET, or while none of them is the connection's own.
     bool acceptsWorkFrom(int tag);
+
+    // Hardware tasks waiting or executing. Any thread.
+    size_t unfinishedTasks() const;
+    // How long the worker has had work waiting or in progress without finishing a task;
+    // zero while it is idle. Any thread.
+    std::chrono::milliseconds stalledFor() const;
 
 signals:
     // The waiting tasks have drained to half of QUEUE_BUDGET after reaching it: a connection

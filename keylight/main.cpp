@@ -1,10 +1,19 @@
 // keylight: the server that owns the operator panel.
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include "server.h"
+#include "unixsignalhandler.h"
+
+namespace {
+
+// The server that SIGTERM stops; the signal handler's functions take no arguments.
+keylight::Server* running = nullptr;
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Standard output goes to the journal through a pipe: every line as soon as it is written.
@@ -20,5 +29,9 @@ int main(int argc, char** argv) {
     if (!server.start(QCoreApplication::arguments())) {
         return 1;
     }
+    // systemd stops and restarts keylight with SIGTERM: what the clients sent is not lost.
+    unixsignalhandler::UnixSignalHandler signalHandler;
+    running = &server;
+    unixsignalhandler::UnixSignalHandler::installHandler(SIGTERM, [] { running->stop(); });
     return QCoreApplication::exec();
 }

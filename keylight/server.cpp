@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 
 #include <cstdio>
@@ -7,12 +8,17 @@
 #include "buttonsetterimpl.h"
 #include "connector.h"
 #include "panelmapbuilder.h"
+#include "servicemanager.h"
 
 namespace keylight {
 
 namespace {
 
 constexpr quint16 DEFAULT_PORT = 3003;
+constexpr int STOP_CHECK_MS = 10;
+// A connection accepted just before the stop may not have sent yet: the server waits this
+// long after the last unread bytes before it calls the connections read.
+constexpr qint64 QUIET_MS = 100;
 
 }  // namespace
 
@@ -40,10 +46,54 @@ bool Server::start(const QStringList& arguments) {
     _setter->setFPGA(&_fpga);
 
     _connector = std::make_unique<Connector>(address, port, _setter.get(), &_fpga);
-    if (!_connector->listen()) {
+    if (!_connector->listen(service::takeListeningSocket())) {
         puts("keylight:failed to start server");
     }
+    _watchdog = std::make_unique<Watchdog>(&_fpga);
     return true;
+}
+
+void Server::stop() {
+    if (_stop_clock.isValid()) {
+        return;
+    }
+    service::notify(QStringLiteral("STOPPING=1"));
+    if (_connector) {
+        _connector->stopAccepting();
+    }
+    _stop_clock.start();
+    _stopping.setInterval(STOP_CHECK_MS);
+    QObject::connect(&_stopping, &QTimer::timeout, [this] { checkStopped(); });
+    _stopping.start();
+}
+
+void Server::checkStopped() {
+    const qint64 elapsed = _stop_clock.elapsed();
+    const int sending = _connector ? _connector->connectionsWithUnreadBytes() : 0;
+    if (sending > 0) {
+        _last_unread_ms = elapsed;
+    }
+    const size_t unfinished = _fpga.unfinishedTasks();
+    const bool done = elapsed - _last_unread_ms >= QUIET_MS && unfinished == 0;
+    if (!done && elapsed < STOP_BOUND_MS) {
+        return;
+    }
+    _stopping.stop();
+    if (done) {
+        qInfo().noquote()
+            << QStringLiteral(
+                   "keylight: stopped on SIGTERM in %1 ms: no connection accepted "
+                   "since, all that the connections sent read, all hardware work done")
+                   .arg(elapsed);
+    } else {
+        qWarning().noquote() << QStringLiteral(
+                                    "keylight: stopped on SIGTERM after %1 ms: %2 connections "
+                                    "still sending, %3 hardware tasks left undone")
+                                    .arg(elapsed)
+                                    .arg(sending)
+                                    .arg(unfinished);
+    }
+    QCoreApplication::exit(0);
 }
 
 quint16 Server::listeningPort() const {

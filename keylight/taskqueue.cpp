@@ -21,6 +21,10 @@ void TaskQueue::post(int poster, std::unique_ptr<FPGATask> task, size_t cost) {
         QMutexLocker locker(&_lock);
         Lane& lane = poster == PANEL_POSTER ? _panel : _connections[poster];
         lane.push_back({std::move(task), cost});
+        if (_waiting == 0 && !_executing) {
+            _progress_since = std::chrono::steady_clock::now();
+        }
+        ++_waiting;
         _cost += cost;
         _reached_budget = _reached_budget || _cost >= _budget;
     }
@@ -40,12 +44,19 @@ std::unique_ptr<FPGATask> TaskQueue::take() {
             return nullptr;
         }
         task = takeNext();
+        _executing = task != nullptr;
         drained = drainedAfterFull();
     }
     if (drained) {
         _drained();
     }
     return task;
+}
+
+void TaskQueue::finished() {
+    QMutexLocker locker(&_lock);
+    _executing = false;
+    _progress_since = std::chrono::steady_clock::now();
 }
 
 void TaskQueue::stop() {
@@ -62,6 +73,20 @@ bool TaskQueue::accepts(int poster) const {
         return true;
     }
     return poster == PANEL_POSTER ? _panel.empty() : _connections.count(poster) == 0;
+}
+
+size_t TaskQueue::unfinished() const {
+    QMutexLocker locker(&_lock);
+    return _waiting + (_executing ? 1 : 0);
+}
+
+std::chrono::milliseconds TaskQueue::stalledFor() const {
+    QMutexLocker locker(&_lock);
+    if (_waiting == 0 && !_executing) {
+        return std::chrono::milliseconds{0};
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 _progress_since);
 }
 
 std::unique_ptr<FPGATask> TaskQueue::takeNext() {
@@ -86,6 +111,7 @@ std::unique_ptr<FPGATask> TaskQueue::takeNext() {
 std::unique_ptr<FPGATask> TaskQueue::takeFrom(Lane& lane) {
     Entry entry = std::move(lane.front());
     lane.pop_front();
+    --_waiting;
     _cost -= entry.cost;
     return std::move(entry.task);
 }

@@ -10,6 +10,7 @@
 #include <QMutex>
 #include <QSemaphore>
 
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -42,11 +43,18 @@ public:
     // Waits for a task and hands over the next one by the rule above; null once stop() has
     // been called, and the tasks still waiting then stay here. One thread only.
     std::unique_ptr<FPGATask> take();
+    // Called by the taker once the task that take() handed out has executed.
+    void finished();
     // Makes the waiting or the next take() return null.
     void stop();
     // Whether poster may add work: while the waiting tasks cost less than the budget, or while
     // none of them is poster's (a quiet connection is never held back by another's flood).
     bool accepts(int poster) const;
+    // Tasks waiting or executing. Any thread.
+    size_t unfinished() const;
+    // How long the taker has had work waiting or in progress without finishing a task; zero
+    // while it is idle. Any thread.
+    std::chrono::milliseconds stalledFor() const;
 
 private:
     struct Entry {
@@ -66,6 +74,10 @@ private:
     Lane _panel;
     std::map<int, Lane> _connections;  // only lanes that hold tasks
     int _last_served = PANEL_POSTER;   // the connection whose task was taken last
+    size_t _waiting = 0;
+    bool _executing = false;  // from take() handing out a task until finished()
+    // Since when the taker has been busy without finishing a task.
+    std::chrono::steady_clock::time_point _progress_since;
     size_t _budget;
     size_t _cost = 0;
     bool _reached_budget = false;

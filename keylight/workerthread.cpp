@@ -10,8 +10,11 @@ WorkerThread::WorkerThread(TaskQueue& queue, QMutex& lock) : _queue(queue), _loc
 
 void WorkerThread::run() {
     while (std::unique_ptr<FPGATask> task = _queue.take()) {
-        QMutexLocker locker(&_lock);
-        task->execute();
+        {
+            QMutexLocker locker(&_lock);
+            task->execute();
+        }
+        _queue.finished();
     }
 }
 

@@ -16,3 +16,5 @@ set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm)
 # Debian's armhf Qt 6 (qt6-base-dev:armhf); moc and Qt's other build tools are the native ones.
 set(Qt6_DIR /usr/lib/arm-linux-gnueabihf/cmake/Qt6 CACHE PATH "Qt 6 of the armhf target")
 set(QT_HOST_PATH /usr CACHE PATH "Qt 6 whose build tools run on the build machine")
+# pkg-config (libsystemd) reads the armhf libraries' .pc files, not the build machine's.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/arm-linux-gnueabihf/pkgconfig:/usr/share/pkgconfig)

@@ -1,5 +1,6 @@
-// The listening socket: its queue, a port that is taken for a while, and accepting when the
-// process runs out of descriptors.
+// The listening socket, its own or the one systemd passed: its queue, a port that is taken for
+// a while, what systemd is told meanwhile, and accepting when the process runs out of
+// descriptors.
 #include <gtest/gtest.h>
 
 #include <QAbstractEventDispatcher>
@@ -30,6 +31,7 @@ namespace {
 
 using servertest::Client;
 using servertest::frame;
+using servertest::NotifySocket;
 using servertest::processUntil;
 using servertest::QtLog;
 
@@ -43,12 +45,6 @@ public:
 
 int clientCount(const keylight::Connector& connector) {
     return static_cast<int>(connector.findChildren<keylight::ClientKeylight*>().size());
-}
-
-int linesStartingWith(const QString& start) {
-    const QStringList lines = QtLog::lines();
-    return static_cast<int>(std::count_if(
-        lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(start); }));
 }
 
 // The descriptor of this process's socket listening on port of the loopback address.
@@ -110,14 +106,44 @@ private:
     std::vector<int> _copies;
 };
 
-TEST(Listening,
-     logs_the_port_the_system_picked_and_queues_as_many_connections_as_the_system_allows) {
+// A socket listening on a port of the loopback address that the system picks, with a short
+// queue, as systemd would hand it over; -1 when it cannot be made.
+int handedOverSocket() {
+    const int descriptor = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (descriptor < 0 ||
+        bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(descriptor, 1) != 0) {
+        return -1;
+    }
+    return descriptor;
+}
+
+// Whether the connector is given the listening socket or opens its own from the address and
+// port it was built with.
+class Listening : public ::testing::TestWithParam<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(OwnAndHandedOver, Listening, ::testing::Bool(),
+                         [](const auto& row) { return row.param ? "handed_over" : "own"; });
+
+TEST_P(Listening,
+       logs_the_port_the_system_picked_and_queues_as_many_connections_as_the_system_allows) {
+    const bool handedOver = GetParam();
+    const int inherited = handedOver ? handedOverSocket() : -1;
+    ASSERT_EQ(handedOver, inherited >= 0);
     CountingSetter setter;
-    keylight::Connector connector(QStringLiteral("127.0.0.1"), 0, &setter);
+    // A socket handed over decides address and port, whatever the command line says.
+    keylight::Connector connector(handedOver ? QString() : QStringLiteral("127.0.0.1"),
+                                  handedOver ? 3003 : 0, &setter);
     QtLog::clear();
-    ASSERT_TRUE(connector.listen());
+    ASSERT_TRUE(connector.listen(inherited));
     EXPECT_EQ(QtLog::lines(), QStringList{QStringLiteral("keylight: listening on 127.0.0.1 port %1")
                                               .arg(connector.serverPort())});
+    EXPECT_NE(connector.serverPort(), 3003);
+    Client client(connector.serverPort());
+    EXPECT_TRUE(processUntil([&] { return clientCount(connector) == 1; }));
 
     const int descriptor = listeningDescriptor(connector.serverPort());
     ASSERT_GE(descriptor, 0);
@@ -143,6 +169,7 @@ TEST(Listening,
     const quint16 port = squatter->serverPort();
     CountingSetter setter;
     keylight::Connector connector(QStringLiteral("127.0.0.1"), port, &setter);
+    NotifySocket systemd;
     QtLog::clear();
     EXPECT_FALSE(connector.listen());
     EXPECT_EQ(QtLog::lines(),
@@ -150,15 +177,24 @@ TEST(Listening,
                                          "address is already in use; trying again every 2 s")
                               .arg(port)});
     EXPECT_EQ(connector.serverPort(), 0);
+    EXPECT_EQ(
+        systemd.messages(),
+        QStringList{QStringLiteral("STATUS=not listening: cannot listen on 127.0.0.1 port %1: "
+                                   "The bound address is already in use; trying again every 2 s")
+                        .arg(port)})
+        << "not ready yet, and why";
 
     squatter.reset();
     const QString listening = QStringLiteral("keylight: listening on 127.0.0.1 port %1").arg(port);
     ASSERT_TRUE(processUntil([&] { return QtLog::contains(listening); }));
     EXPECT_EQ(connector.serverPort(), port);
+    EXPECT_EQ(
+        systemd.messages(),
+        QStringList{QStringLiteral("READY=1\nSTATUS=listening on 127.0.0.1 port %1").arg(port)});
     Client client(port);
     EXPECT_TRUE(processUntil([&] { return clientCount(connector) == 1; }));
-    EXPECT_EQ(linesStartingWith(QStringLiteral("keylight: cannot listen")), 1);
-    EXPECT_EQ(linesStartingWith(QStringLiteral("keylight: listening")), 1);
+    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: cannot listen")), 1);
+    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: listening")), 1);
 }
 
 TEST(Accepting,
@@ -196,7 +232,7 @@ TEST(Accepting,
 
     usedUp.release();
     EXPECT_TRUE(processUntil([&] { return clientCount(connector) == 6; }));
-    EXPECT_EQ(linesStartingWith(QStringLiteral("keylight: cannot accept")), 1)
+    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: cannot accept")), 1)
         << "one line for the episode";
 }
 

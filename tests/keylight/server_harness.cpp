@@ -12,7 +12,10 @@
 #include <QtEndian>
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -72,6 +75,12 @@ int QtLog::indexOf(const QString& text, int from) {
 
 bool QtLog::contains(const QString& text) {
     return indexOf(text) >= 0;
+}
+
+int QtLog::countStartingWith(const QString& start) {
+    const QStringList all = lines();
+    return static_cast<int>(std::count_if(
+        all.begin(), all.end(), [&](const QString& line) { return line.startsWith(start); }));
 }
 
 StdoutCapture::StdoutCapture() {
@@ -218,6 +227,30 @@ void Panel::writeFile(const QString& name, const QByteArray& content) const {
     QFile file(path(name));
     file.open(QIODevice::WriteOnly | QIODevice::Truncate);
     file.write(content);
+}
+
+NotifySocket::NotifySocket() {
+    _descriptor = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = _folder.filePath(QStringLiteral("notify")).toLocal8Bit();
+    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+    bind(_descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    setenv("NOTIFY_SOCKET", path.constData(), 1);
+}
+
+NotifySocket::~NotifySocket() {
+    unsetenv("NOTIFY_SOCKET");
+    close(_descriptor);
+}
+
+QStringList NotifySocket::messages() {
+    QStringList received;
+    char buffer[4096];
+    for (ssize_t length; (length = recv(_descriptor, buffer, sizeof buffer, 0)) >= 0;) {
+        received << QString::fromUtf8(buffer, static_cast<int>(length));
+    }
+    return received;
 }
 
 bool processUntil(const std::function<bool()>& done) {

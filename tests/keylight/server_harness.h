@@ -31,6 +31,8 @@ public:
     // Index of the first line equal to text at or after from, or -1.
     static int indexOf(const QString& text, int from = 0);
     static bool contains(const QString& text);
+    // How many lines begin with start.
+    static int countStartingWith(const QString& start);
 };
 
 // Standard output of the process from construction until finish() (file descriptor 1
@@ -110,6 +112,22 @@ public:
 private:
     size_t _drains = 0;
     size_t _seen = 0;
+};
+
+// Stands in for systemd's notification socket (NOTIFY_SOCKET) while it lives.
+class NotifySocket {
+public:
+    NotifySocket();
+    ~NotifySocket();
+    NotifySocket(const NotifySocket&) = delete;
+    NotifySocket& operator=(const NotifySocket&) = delete;
+
+    // The messages that have arrived since the last call, one per datagram.
+    QStringList messages();
+
+private:
+    QTemporaryDir _folder;
+    int _descriptor = -1;
 };
 
 // Runs the event loop until done() holds (bounded, as a safety net only).

@@ -1,10 +1,14 @@
-// Start-up of the server: its order, its command line and a port that is taken.
+// Start-up of the server: its order, its command line and a port that is taken; its stop on
+// SIGTERM and the watchdog it feeds.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QHostAddress>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,6 +16,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -20,6 +25,7 @@
 
 #include "server.h"
 #include "server_harness.h"
+#include "servicemanager.h"
 
 namespace {
 
@@ -99,6 +105,74 @@ TEST(Startup, a_port_that_is_taken_is_reported_and_the_server_keeps_running) {
     ASSERT_TRUE(
         server.start({"keylight", "map", "127.0.0.1", QString::number(squatter.serverPort())}));
     EXPECT_EQ(out.finish(), "keylight:reconfig \nkeylight:failed to start server\n");
+}
+
+void runEventLoopFor(int msecs) {
+    QEventLoop loop;
+    QTimer::singleShot(msecs, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+TEST(Stopping, every_frame_sent_before_reaches_the_board_and_a_later_connection_is_left_waiting) {
+    Board board;
+    keylight::Server server(board.paths());
+    ASSERT_TRUE(server.start({"keylight", "map", "127.0.0.1", "0"}));
+    Client client(server.listeningPort());
+    client.send(frame(queryRecord()));
+    ASSERT_EQ(client.receive(8), ALIVE);
+    QtLog::clear();
+    // Unread in the connection when the stop begins.
+    QByteArray frames;
+    for (int i = 0; i < 100; ++i) {
+        frames += frame(ledButtonStateRecord(3, 1, 0)) + frame(ledButtonStateRecord(3, 0, 0));
+    }
+    client.send(frames);
+
+    server.stop();
+    Client late(server.listeningPort());
+    late.send(frame(ledButtonStateRecord(4, 1, 0)));
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+
+    EXPECT_EQ(board.trace.count("W 0900 6300"), 100u);
+    EXPECT_EQ(board.trace.count("W 0900 4300"), 100u);
+    EXPECT_EQ(board.trace.count("W 0900 6400"), 0u);
+    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: new client")), 0)
+        << "the later connection stays in the listen queue";
+    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: stopped on SIGTERM in ")), 1);
+}
+
+TEST(Watchdog, hears_that_keylight_lives_until_the_worker_has_finished_nothing_for_too_long) {
+    Panel panel;
+    panel.drain();
+    NotifySocket systemd;
+    setenv("WATCHDOG_USEC", "200000", 1);
+    setenv("WATCHDOG_PID", std::to_string(getpid()).c_str(), 1);
+    keylight::Watchdog watchdog(panel.fpga.get());
+    unsetenv("WATCHDOG_USEC");
+    unsetenv("WATCHDOG_PID");
+    QStringList told;
+    ASSERT_TRUE(processUntil([&] {
+        told += systemd.messages();
+        return told.size() >= 3;
+    }));
+    EXPECT_EQ(told.count(QStringLiteral("WATCHDOG=1")), told.size());
+
+    panel.holdWorker();
+    QtLog::clear();
+    panel.fpga->setLEDButtonState(3, 1);
+    const QString gaveUp =
+        QStringLiteral("keylight: the worker has finished no hardware task for ");
+    ASSERT_TRUE(processUntil([&] { return QtLog::countStartingWith(gaveUp) > 0; }));
+    systemd.messages();
+    runEventLoopFor(500);
+    EXPECT_EQ(systemd.messages(), QStringList());
+    const QStringList lines = QtLog::lines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines.first().endsWith(QStringLiteral(
+        " ms with work waiting, longer than the watchdog's 200 ms: no longer telling "
+        "systemd that keylight is alive, so that it restarts keylight")))
+        << lines.first().toStdString();
+    panel.releaseWorker();
 }
 
 // The real program, with no device present: it still starts and handles its command line.
