@@ -130,8 +130,8 @@ struct BmpLayout {
     uint32_t masks[4] = {};  // red, green, blue, alpha
     const uint8_t* palette = nullptr;
     uint32_t palette_count = 0;
-    uint32_t palette_entry_bytes =
-        4;  // blue, green, red and an unused byte; OS/2 1.x has no fourth
+    // Blue, green, red and an unused byte; OS/2 1.x entries have no fourth.
+    uint32_t palette_entry_bytes = 4;
 };
 
 std::string cut_short(const std::string& name, size_t size) {
