@@ -480,6 +480,12 @@ void read_png_bytes(png_structp png, png_bytep out, png_size_t length) {
 bool read_png_rows(png_structp png, png_infop info, const std::string& name, uint32_t room_height,
                    PngBuffers& buffers, std::string& error) {
     png_set_read_fn(png, &buffers.source, read_png_bytes);
+    // libpng allocates what the length field of a text, profile or palette-suggestion chunk
+    // claims before reading it, up to 2 GiB for a file of a few bytes; none of them changes a
+    // pixel here, so they are skipped unread.
+    static const png_byte SKIPPED_CHUNKS[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0pCAL\0sCAL";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, SKIPPED_CHUNKS,
+                                sizeof SKIPPED_CHUNKS / 5);
     png_read_info(png, info);
     const uint32_t width = png_get_image_width(png, info);
     const uint32_t height = png_get_image_height(png, info);
