@@ -28,14 +28,14 @@ void checkSent(const keylightsend::ScreenPicture& picture) {
     if (bmp_decode(bmp.data(), bmp.size(), &width, &height, &pixels) != 0) {
         fuzzsupport::fail("keylight cannot decode the BMP file made of a picture");
     }
-    const bool same_size = width == static_cast<int>(picture.width) &&
-                           height == static_cast<int>(picture.height);
-    bool same_pixels = same_size;
-    for (size_t i = 0; same_pixels && i < size_t{picture.width} * picture.height; ++i) {
-        same_pixels = pixels[i] == rgb565(&picture.rgb[3 * i]);
+    const bool sameSize =
+        width == static_cast<int>(picture.width) && height == static_cast<int>(picture.height);
+    bool samePixels = sameSize;
+    for (size_t i = 0; samePixels && i < size_t{picture.width} * picture.height; ++i) {
+        samePixels = pixels[i] == rgb565(&picture.rgb[3 * i]);
     }
     std::free(pixels);
-    if (!same_pixels) {
+    if (!samePixels) {
         fuzzsupport::fail("keylight would draw other pixels than the picture read");
     }
 }
@@ -51,20 +51,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < ROOM_BYTES) {
         return 0;
     }
-    const uint32_t room_width = data[0] % 128 + 1u;
-    const uint32_t room_height = data[1] % 128 + 1u;
+    const uint32_t roomWidth = data[0] % 128 + 1u;
+    const uint32_t roomHeight = data[1] % 128 + 1u;
     const std::vector<uint8_t> file(data + ROOM_BYTES, data + size);
     keylightsend::ScreenPicture picture;
     std::string error;
-    if (!keylightsend::read_picture("picture", file, room_width, room_height, picture, error)) {
+    if (!keylightsend::read_picture("picture", file, roomWidth, roomHeight, picture, error)) {
         if (error.empty() || error.find('\n') != std::string::npos) {
             fuzzsupport::fail("a refusal is not one line");
         }
         return 0;
     }
     if (picture.file_width == 0 || picture.file_height == 0 ||
-        picture.width != std::min(picture.file_width, room_width) ||
-        picture.height != std::min(picture.file_height, room_height) ||
+        picture.width != std::min(picture.file_width, roomWidth) ||
+        picture.height != std::min(picture.file_height, roomHeight) ||
         picture.rgb.size() != size_t{picture.width} * picture.height * 3) {
         fuzzsupport::fail("a picture read is not the file's own cut to the room");
     }
