@@ -27,6 +27,7 @@ constexpr size_t BMP_ALPHA_MASK_AT = 66;
 // Compression codes.
 constexpr uint32_t BI_RGB = 0;
 constexpr uint32_t BI_RLE8 = 1;
+constexpr uint32_t BI_RLE4 = 2;
 constexpr uint32_t BI_BITFIELDS = 3;
 
 inline uint16_t bmp_le16(const uint8_t* at) {

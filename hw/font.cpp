@@ -231,10 +231,20 @@ int tft_load_font(const char* path) {
     if (ft_face->num_fixed_sizes < 1) {
         return -1;
     }
+    // A PCF face's first size gives its line height, which FreeType matches against the pixel
+    // size and refuses where they differ (most 75 and 100 dpi faces): then the size is selected
+    // by its place.
     const FT_Bitmap_Size& size = ft_face->available_sizes[0];
     if (FT_Set_Pixel_Sizes(ft_face, static_cast<FT_UInt>(size.width),
-                           static_cast<FT_UInt>(size.height)) != 0) {
+                           static_cast<FT_UInt>(size.height)) != 0 &&
+        FT_Select_Size(ft_face, 0) != 0) {
         return -1;
+    }
+    // FreeType selects a character map only for Unicode and Latin-1 faces; without one each byte
+    // would be taken for a glyph index. A bitmap face's first map is its own encoding (KOI8-R,
+    // ISO 8859-2, ...).
+    if (!ft_face->charmap && ft_face->num_charmaps > 0) {
+        FT_Set_Charmap(ft_face, ft_face->charmaps[0]);
     }
     return 0;
 }

@@ -31,8 +31,17 @@ const Signature SIGNATURES[] = {
     {0, "\0\0\1\0", 4, "Windows icon"},
 };
 
-// Information header sizes of the BMP versions read here (3, its two Adobe variants, 4, 5).
-const uint32_t BMP_HEADER_SIZES[] = {40, 52, 56, 108, 124};
+// Information header sizes of the BMP versions read here (OS/2 1.x, 3, its two Adobe variants,
+// 4, 5).
+constexpr uint32_t BMP_CORE_HEADER_BYTES = 12;
+const uint32_t BMP_HEADER_SIZES[] = {BMP_CORE_HEADER_BYTES, 40, 52, 56, 108, 124};
+
+// The OS/2 1.x header's fields: 16-bit width and height, planes and bits per pixel.
+constexpr size_t CORE_WIDTH_AT = 18;
+constexpr size_t CORE_HEIGHT_AT = 20;
+constexpr size_t CORE_PLANES_AT = 22;
+constexpr size_t CORE_BITS_AT = 24;
+const uint32_t CORE_BITS[] = {1, 4, 8, 24};
 
 // Pixel layouts read here: bits per pixel and compression.
 struct BmpKind {
@@ -40,8 +49,8 @@ struct BmpKind {
     uint32_t compression;
 };
 const BmpKind BMP_KINDS[] = {
-    {1, BI_RGB},        {4, BI_RGB},  {8, BI_RGB},  {8, BI_RLE8},       {16, BI_RGB},
-    {16, BI_BITFIELDS}, {24, BI_RGB}, {32, BI_RGB}, {32, BI_BITFIELDS},
+    {1, BI_RGB},  {4, BI_RGB},        {4, BI_RLE4}, {8, BI_RGB},  {8, BI_RLE8},
+    {16, BI_RGB}, {16, BI_BITFIELDS}, {24, BI_RGB}, {32, BI_RGB}, {32, BI_BITFIELDS},
 };
 
 struct CompressionName {
@@ -121,10 +130,16 @@ struct BmpLayout {
     uint32_t masks[4] = {};  // red, green, blue, alpha
     const uint8_t* palette = nullptr;
     uint32_t palette_count = 0;
+    // Blue, green, red and an unused byte; OS/2 1.x entries have no fourth.
+    uint32_t palette_entry_bytes = 4;
 };
 
 std::string cut_short(const std::string& name, size_t size) {
     return name + " is cut short (" + std::to_string(size) + " bytes)";
+}
+
+std::string damaged(const std::string& name, const std::string& defect) {
+    return name + " is damaged: " + defect;
 }
 
 bool check_bmp_kind(const std::string& name, uint32_t bits, uint32_t compression,
@@ -148,6 +163,57 @@ bool check_bmp_kind(const std::string& name, uint32_t bits, uint32_t compression
     return false;
 }
 
+// Bytes of one stored row: rows are padded to a multiple of 4 bytes.
+uint64_t bmp_stride(const BmpLayout& layout) {
+    return (static_cast<uint64_t>(layout.bits) * layout.width + 31) / 32 * 4;
+}
+
+// Size, depth and compression from the information header; an OS/2 1.x header has 16-bit sizes
+// and no compression field.
+bool read_bmp_header(const std::string& name, const std::vector<uint8_t>& file,
+                     uint32_t header_size, BmpLayout& layout, std::string& error) {
+    const uint8_t* bytes = file.data();
+    int64_t width = 0;
+    int64_t rows = 0;
+    uint32_t planes = 0;
+    if (header_size == BMP_CORE_HEADER_BYTES) {
+        width = bmp_le16(bytes + CORE_WIDTH_AT);
+        rows = bmp_le16(bytes + CORE_HEIGHT_AT);
+        planes = bmp_le16(bytes + CORE_PLANES_AT);
+        layout.bits = bmp_le16(bytes + CORE_BITS_AT);
+        layout.compression = BI_RGB;
+        layout.palette_entry_bytes = 3;
+        if (std::find(std::begin(CORE_BITS), std::end(CORE_BITS), layout.bits) ==
+            std::end(CORE_BITS)) {
+            error = name + " is an OS/2 BMP of " + std::to_string(layout.bits) +
+                    " bits a pixel, which keylight-send cannot read";
+            return false;
+        }
+    } else {
+        width = static_cast<int32_t>(bmp_le32(bytes + BMP_WIDTH_AT));
+        const auto height = static_cast<int32_t>(bmp_le32(bytes + BMP_HEIGHT_AT));
+        // A negative height means the rows are stored top row first; INT32_MIN has no opposite
+        // in 32 bits.
+        layout.top_down = height < 0;
+        rows = layout.top_down ? -static_cast<int64_t>(height) : height;
+        planes = bmp_le16(bytes + BMP_PLANES_AT);
+        layout.bits = bmp_le16(bytes + BMP_BITS_AT);
+        layout.compression = bmp_le32(bytes + BMP_COMPRESSION_AT);
+    }
+    if (planes != 1) {
+        error = name + " is a BMP with " + std::to_string(planes) +
+                " colour planes, which keylight-send cannot read";
+        return false;
+    }
+    if (!check_bmp_kind(name, layout.bits, layout.compression, error) ||
+        !check_dimensions(name, width, rows, error)) {
+        return false;
+    }
+    layout.width = static_cast<uint32_t>(width);
+    layout.height = static_cast<uint32_t>(rows);
+    return true;
+}
+
 bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, BmpLayout& layout,
                      std::string& error) {
     const uint8_t* bytes = file.data();
@@ -166,28 +232,9 @@ bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, 
         error = cut_short(name, file.size());
         return false;
     }
-    const uint32_t planes = bmp_le16(bytes + BMP_PLANES_AT);
-    layout.bits = bmp_le16(bytes + BMP_BITS_AT);
-    layout.compression = bmp_le32(bytes + BMP_COMPRESSION_AT);
-    if (planes != 1) {
-        error = name + " is a BMP with " + std::to_string(planes) +
-                " colour planes, which keylight-send cannot read";
+    if (!read_bmp_header(name, file, header_size, layout, error)) {
         return false;
     }
-    if (!check_bmp_kind(name, layout.bits, layout.compression, error)) {
-        return false;
-    }
-    const auto width = static_cast<int32_t>(bmp_le32(bytes + BMP_WIDTH_AT));
-    const auto height = static_cast<int32_t>(bmp_le32(bytes + BMP_HEIGHT_AT));
-    // A negative height means the rows are stored top row first; INT32_MIN has no opposite in 32
-    // bits.
-    layout.top_down = height < 0;
-    const int64_t rows = layout.top_down ? -static_cast<int64_t>(height) : height;
-    if (!check_dimensions(name, width, rows, error)) {
-        return false;
-    }
-    layout.width = static_cast<uint32_t>(width);
-    layout.height = static_cast<uint32_t>(rows);
     layout.pixel_offset = bmp_le32(bytes + BMP_PIXEL_OFFSET_AT);
 
     if (layout.compression == BI_BITFIELDS) {
@@ -211,54 +258,68 @@ bool read_bmp_layout(const std::string& name, const std::vector<uint8_t>& file, 
 
     if (layout.bits <= 8) {
         const uint32_t entries = 1u << layout.bits;
-        const uint32_t used = bmp_le32(bytes + BMP_COLOURS_USED_AT);
+        const uint32_t used =
+            header_size == BMP_CORE_HEADER_BYTES ? 0 : bmp_le32(bytes + BMP_COLOURS_USED_AT);
         layout.palette_count = used == 0 ? entries : std::min(used, entries);
         const uint64_t palette_at = BMP_FILE_HEADER_BYTES + header_size;
-        if (palette_at + 4ull * layout.palette_count > file.size()) {
+        if (palette_at + uint64_t{layout.palette_entry_bytes} * layout.palette_count >
+            file.size()) {
             error = cut_short(name, file.size());
             return false;
         }
         layout.palette = bytes + palette_at;
     }
 
-    if (layout.compression != BI_RLE8) {
-        const uint64_t stride = (static_cast<uint64_t>(layout.bits) * layout.width + 31) / 32 * 4;
-        if (layout.pixel_offset > file.size() ||
-            stride * layout.height > file.size() - layout.pixel_offset) {
-            error = cut_short(name, file.size());
-            return false;
-        }
-    } else if (layout.pixel_offset > file.size()) {
+    const bool run_length = layout.compression == BI_RLE8 || layout.compression == BI_RLE4;
+    if (layout.pixel_offset > file.size() ||
+        (!run_length && bmp_stride(layout) * layout.height > file.size() - layout.pixel_offset)) {
         error = cut_short(name, file.size());
         return false;
     }
     return true;
 }
 
-void put_palette_pixel(ScreenPicture& picture, const BmpLayout& layout, uint32_t x, uint32_t y,
-                       uint32_t index) {
-    if (index < layout.palette_count) {
-        const uint8_t* entry = layout.palette + 4 * index;  // blue, green, red, unused
-        put_pixel(picture, x, y, entry[2], entry[1], entry[0], 255);
+// A palette index of pixel x,y (0,0 the top left): refused past the palette, where the file
+// holds no colour for it.
+bool put_palette_pixel(const std::string& name, ScreenPicture& picture, const BmpLayout& layout,
+                       uint64_t x, uint64_t y, uint32_t index, std::string& error) {
+    if (index >= layout.palette_count) {
+        error = damaged(name, "pixel " + std::to_string(x) + "," + std::to_string(y) +
+                                  " is colour " + std::to_string(index) + ", past its palette of " +
+                                  std::to_string(layout.palette_count) + " colours");
+        return false;
     }
+    if (x < picture.width && y < picture.height) {
+        const uint8_t* entry = layout.palette + layout.palette_entry_bytes * index;
+        put_pixel(picture, static_cast<uint32_t>(x), static_cast<uint32_t>(y), entry[2], entry[1],
+                  entry[0], 255);
+    }
+    return true;
 }
 
-// Row y of the picture (0 the top) in the file's row order.
+// Row y of the picture (0 the top) in the file's row order, and the other way round.
 uint64_t stored_row(const BmpLayout& layout, uint64_t y) {
     return layout.top_down ? y : layout.height - 1 - y;
 }
 
-void decode_bmp_rows(const std::vector<uint8_t>& file, const BmpLayout& layout,
-                     ScreenPicture& picture) {
-    const uint64_t stride = (static_cast<uint64_t>(layout.bits) * layout.width + 31) / 32 * 4;
-    for (uint32_t y = 0; y < picture.height; ++y) {
+// Palette pictures are read whole, so that an index past the palette is found where it does
+// not show too; other pictures only as far as they show.
+bool decode_bmp_rows(const std::string& name, const std::vector<uint8_t>& file,
+                     const BmpLayout& layout, ScreenPicture& picture, std::string& error) {
+    const uint64_t stride = bmp_stride(layout);
+    const bool indexed = layout.bits <= 8;
+    const uint32_t rows = indexed ? layout.height : picture.height;
+    const uint32_t columns = indexed ? layout.width : picture.width;
+    for (uint32_t y = 0; y < rows; ++y) {
         const uint8_t* row = file.data() + layout.pixel_offset + stored_row(layout, y) * stride;
-        for (uint32_t x = 0; x < picture.width; ++x) {
-            if (layout.bits <= 8) {
+        for (uint32_t x = 0; x < columns; ++x) {
+            if (indexed) {
                 const uint32_t bit = x * layout.bits;
                 const uint32_t index =
                     (row[bit / 8] >> (8 - layout.bits - bit % 8)) & ((1u << layout.bits) - 1);
-                put_palette_pixel(picture, layout, x, y, index);
+                if (!put_palette_pixel(name, picture, layout, x, y, index, error)) {
+                    return false;
+                }
             } else if (layout.bits == 24) {
                 const uint8_t* pixel = row + 3 * x;  // blue, green, red
                 put_pixel(picture, x, y, pixel[2], pixel[1], pixel[0], 255);
@@ -271,40 +332,72 @@ void decode_bmp_rows(const std::vector<uint8_t>& file, const BmpLayout& layout,
             }
         }
     }
+    return true;
 }
 
-// Runs of one palette index, literal runs, line ends and jumps; pixels the stream skips stay black.
-bool decode_bmp_rle8(const std::string& name, const std::vector<uint8_t>& file,
-                     const BmpLayout& layout, ScreenPicture& picture, std::string& error) {
+// Pixel i of a run: RLE8 holds one index a byte, RLE4 two, the high half first. A repeated run
+// repeats its one byte.
+uint32_t run_index(const BmpLayout& layout, const uint8_t* run, uint32_t i, bool repeated) {
+    if (layout.compression == BI_RLE8) {
+        return repeated ? run[0] : run[i];
+    }
+    const uint8_t byte = repeated ? run[0] : run[i / 2];
+    return i % 2 == 0 ? byte >> 4 : byte & 0x0F;
+}
+
+// Repeated runs, literal runs, line ends and jumps. A run may fill the padding of its row, as
+// ImageMagick's do, but no further; pixels the stream skips stay black. Data after the last row
+// has ended may only be the end-of-bitmap mark, and only that may be missing.
+bool decode_bmp_rle(const std::string& name, const std::vector<uint8_t>& file,
+                    const BmpLayout& layout, ScreenPicture& picture, std::string& error) {
+    const uint64_t row_room = bmp_stride(layout) * 8 / layout.bits;
     uint64_t x = 0;
     uint64_t row = 0;  // in the file's order
-    auto put = [&](uint32_t index) {
-        if (x < picture.width && row < layout.height) {
-            const uint64_t y = stored_row(layout, row);
-            if (y < picture.height) {
-                put_palette_pixel(picture, layout, static_cast<uint32_t>(x),
-                                  static_cast<uint32_t>(y), index);
+    auto fits = [&](uint32_t count) {
+        if (row >= layout.height) {
+            error = damaged(name, "its RLE data runs on past the last row");
+            return false;
+        }
+        if (x + count > row_room) {
+            error = damaged(name, "its RLE data runs past the end of row " +
+                                      std::to_string(stored_row(layout, row)));
+            return false;
+        }
+        return true;
+    };
+    auto put = [&](const uint8_t* run, uint32_t count, bool repeated) {
+        for (uint32_t i = 0; i < count; ++i, ++x) {
+            if (x < layout.width &&
+                !put_palette_pixel(name, picture, layout, x, stored_row(layout, row),
+                                   run_index(layout, run, i, repeated), error)) {
+                return false;
             }
         }
-        ++x;
+        return true;
     };
-    for (size_t at = static_cast<size_t>(layout.pixel_offset); row < layout.height;) {
+    for (size_t at = static_cast<size_t>(layout.pixel_offset);;) {
         if (file.size() - at < 2) {
+            if (at == file.size() && row >= layout.height) {
+                return true;
+            }
             error = cut_short(name, file.size());
             return false;
         }
         const uint32_t count = file[at];
-        const uint32_t value = file[at + 1];
+        const uint8_t value = file[at + 1];
         at += 2;
         if (count > 0) {
-            for (uint32_t i = 0; i < count; ++i) {
-                put(value);
+            if (!fits(count) || !put(&value, count, true)) {
+                return false;
             }
         } else if (value == 0) {  // end of line
+            if (!fits(0)) {
+                return false;
+            }
             x = 0;
             ++row;
         } else if (value == 1) {  // end of bitmap
-            break;
+            return true;
         } else if (value == 2) {  // jump right and up
             if (file.size() - at < 2) {
                 error = cut_short(name, file.size());
@@ -313,19 +406,23 @@ bool decode_bmp_rle8(const std::string& name, const std::vector<uint8_t>& file,
             x += file[at];
             row += file[at + 1];
             at += 2;
-        } else {  // value literal indices, padded to an even count
-            const size_t padded = value + (value & 1);
+            if (x > row_room || row >= layout.height) {
+                error = damaged(name, "an RLE jump leads out of the picture");
+                return false;
+            }
+        } else {  // value literal indices, padded to an even count of bytes
+            const size_t bytes = layout.compression == BI_RLE8 ? value : (value + 1u) / 2;
+            const size_t padded = bytes + (bytes & 1);
             if (file.size() - at < padded) {
                 error = cut_short(name, file.size());
                 return false;
             }
-            for (uint32_t i = 0; i < value; ++i) {
-                put(file[at + i]);
+            if (!fits(value) || !put(&file[at], value, false)) {
+                return false;
             }
             at += padded;
         }
     }
-    return true;
 }
 
 bool read_bmp(const std::string& name, const std::vector<uint8_t>& file, uint32_t room_width,
@@ -335,11 +432,10 @@ bool read_bmp(const std::string& name, const std::vector<uint8_t>& file, uint32_
         return false;
     }
     fit_to_room(picture, layout.width, layout.height, room_width, room_height);
-    if (layout.compression == BI_RLE8) {
-        return decode_bmp_rle8(name, file, layout, picture, error);
+    if (layout.compression == BI_RLE8 || layout.compression == BI_RLE4) {
+        return decode_bmp_rle(name, file, layout, picture, error);
     }
-    decode_bmp_rows(file, layout, picture);
-    return true;
+    return decode_bmp_rows(name, file, layout, picture, error);
 }
 
 // ---- PNG --------------------------------------------------------------------------------
@@ -384,6 +480,12 @@ void read_png_bytes(png_structp png, png_bytep out, png_size_t length) {
 bool read_png_rows(png_structp png, png_infop info, const std::string& name, uint32_t room_height,
                    PngBuffers& buffers, std::string& error) {
     png_set_read_fn(png, &buffers.source, read_png_bytes);
+    // libpng allocates what the length field of a text, profile or palette-suggestion chunk
+    // claims before reading it, up to 2 GiB for a file of a few bytes; none of them changes a
+    // pixel here, so they are skipped unread.
+    static const png_byte SKIPPED_CHUNKS[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0pCAL\0sCAL";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, SKIPPED_CHUNKS,
+                                sizeof SKIPPED_CHUNKS / 5);
     png_read_info(png, info);
     const uint32_t width = png_get_image_width(png, info);
     const uint32_t height = png_get_image_height(png, info);

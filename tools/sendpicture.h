@@ -29,7 +29,9 @@ struct ScreenPicture {
 // Reads the PNG or BMP file image `file` (named `name` in messages) and keeps its top-left
 // room_width x room_height pixels (both 1..128). Transparent pixels are drawn over black, the
 // colour of a cleared screen. Refuses any other format, and BMP kinds it cannot read, naming
-// them; refuses pictures with no pixels, larger than PICTURE_SIDE_MAX a side, or cut short.
+// them; refuses pictures with no pixels, larger than PICTURE_SIDE_MAX a side, cut short, or
+// whose pixels cannot be what the header claims (RLE data leaving its row or the picture, palette
+// indices past the palette), wherever they are, shown or not.
 bool read_picture(const std::string& name, const std::vector<uint8_t>& file, uint32_t room_width,
                   uint32_t room_height, ScreenPicture& picture, std::string& error);
 

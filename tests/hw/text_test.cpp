@@ -227,6 +227,50 @@ TEST_F(Text, font_freetype_rejects_leaves_no_face) {
     EXPECT_EQ(tft_load_font(nullptr), -1);
 }
 
+// Faces as the Debian font packages install them: 75 and 100 dpi faces, whose first size FreeType
+// does not match by its pixel size, and faces in KOI8-R and ISO 8859-2, for which FreeType
+// selects no character map. Each loads without a word; where a reference is given, its line must
+// show what the reference face shows for the same characters in its own encoding.
+TEST_F(Text, installed_faces_load_quietly_and_draw_the_glyphs_of_their_encoding) {
+    const struct {
+        const char* font;
+        int width;  // of the cell
+        int rows;
+        const char* text;
+        const char* reference_font;
+        const char* reference_text;
+    } faces[] = {
+        {"../75dpi/helvR12.pcf.gz", 7, 9, "", nullptr, ""},
+        {"../100dpi/helvR12.pcf.gz", 10, 12, "", nullptr, ""},
+        // Latin a, b, then Cyrillic a, be, ve: KOI8-R C1 C2 D7, ISO 8859-5 D0 D1 D2.
+        {"8x13-KOI8-R.pcf.gz", 8, 13, "ab\xC1\xC2\xD7", "8x13-ISO8859-5.pcf.gz", "ab\xD0\xD1\xD2"},
+        {"ter-u32b_koi8-r.pcf.gz", 16, 32, "ab\xC1\xC2\xD7", "ter-u32b_iso-8859-5.pcf.gz",
+         "ab\xD0\xD1\xD2"},
+        // a with ogonek, s with caron: ISO 8859-2 B1 B9, ISO 8859-13 E0 F0.
+        {"6x13-ISO8859-2.pcf.gz", 6, 13, "ab\xB1\xB9", "6x13-ISO8859-13.pcf.gz", "ab\xE0\xF0"},
+    };
+    for (const auto& face : faces) {
+        SCOPED_TRACE(face.font);
+        int loaded = -1;
+        EXPECT_EQ(printed([&] { loaded = tft_load_font(x11_font(face.font).c_str()); }), "");
+        EXPECT_EQ(loaded, 0);
+        int width = 0;
+        int rows = 0;
+        ASSERT_EQ(glyph_cell_size(&width, &rows), 0);
+        EXPECT_EQ(width, face.width);
+        EXPECT_EQ(rows, face.rows);
+        if (!face.reference_font) {
+            continue;
+        }
+        EXPECT_EQ(printed([&] { tft_text_line(0, 0, face.text, 0xFFFFFF, 0); }), "");
+        ASSERT_EQ(tft_load_font(x11_font(face.reference_font).c_str()), 0);
+        EXPECT_EQ(printed([&] { tft_text_line(1, 0, face.reference_text, 0xFFFFFF, 0); }), "");
+        const panelsim::Picture drawn = picture(0);
+        EXPECT_NE(std::count(drawn.begin(), drawn.end(), WHITE), 0);
+        EXPECT_TRUE(drawn == picture(1));
+    }
+}
+
 TEST_F(Text, null_text_is_a_rendering_failure) {
     EXPECT_EQ(printed([] { tft_text_line(0, 0, nullptr, 0, 0); }),
               "Error generating line bitmap using FreeType.\n");

@@ -43,9 +43,14 @@ public:
             _face = nullptr;
             return;
         }
+        // FreeType does not match the first size of most 75 and 100 dpi faces by its pixel size,
+        // and selects a character map only for Unicode and Latin-1 faces.
         _sized = _face->num_fixed_sizes > 0 &&
-                 FT_Set_Pixel_Sizes(_face, static_cast<FT_UInt>(_face->available_sizes[0].width),
-                                    static_cast<FT_UInt>(_face->available_sizes[0].height)) == 0;
+                 (FT_Set_Pixel_Sizes(_face, static_cast<FT_UInt>(_face->available_sizes[0].width),
+                                     static_cast<FT_UInt>(_face->available_sizes[0].height)) == 0 ||
+                  FT_Select_Size(_face, 0) == 0);
+        if (!_face->charmap && _face->num_charmaps > 0)
+            FT_Set_Charmap(_face, _face->charmaps[0]);
     }
     ~Font() {
         if (_face)

@@ -1,6 +1,7 @@
 """keylight-send against the real keylight on the virtual panel: every command moves the board."""
 
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -123,14 +124,16 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
                 f.write(top_down_copy(os.path.join(DATA, "photo-v5.bmp")))
             placed = [("photo.png", 0, 0), ("photo-v5.bmp", 24, 0), ("photo-v4.bmp", 48, 0), ("photo-v3.bmp", 72, 0),
                       ("photo-v5-32.bmp", 96, 0), ("photo-v3-32.bmp", 0, 20), (top_down, 24, 20),
-                      ("logo.bmp", 48, 20), ("four.bmp", 64, 20), ("mono.bmp", 80, 20), ("photo-565.bmp", 0, 40)]
+                      ("logo.bmp", 48, 20), ("four.bmp", 64, 20), ("mono.bmp", 80, 20), ("photo-os2.bmp", 24, 40),
+                      ("logo-os2.bmp", 48, 40), ("four-os2.bmp", 64, 40), ("mono-os2.bmp", 80, 40),
+                      ("logo-v3.bmp", 96, 40), ("four-rle4.bmp", 112, 40), ("photo-565.bmp", 0, 40)]
             args = []
             for name, x, y in placed:
                 args += ["image", "0", os.path.join(DATA, name), str(x), str(y), ","]
             self.assertEqual(send(port, *args, "query"), (0, ""))
             drawn = black_screen()
             for name, x, y in placed[:-1]:
-                source = "photo.ppm" if "photo" in name else name.replace(".bmp", ".ppm")
+                source = re.split(r"[-.]", os.path.basename(name))[0] + ".ppm"
                 paste(drawn, x, y, ppm_rows(source))
             # ImageMagick rounds to RGB565 itself; its words must reach the screen unchanged.
             paste(drawn, 0, 40, rgb565_bmp_rows("photo-565.bmp"))
@@ -150,7 +153,7 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
     def test_lines_and_cells_are_checked_against_the_font_of_the_device(self):
         w, h = cell("8x13.pcf.gz")
         with Board() as board:
-            _, port = self.start_keylight(board)
+            keylight, port = self.start_keylight(board)
 
             def send_on_device(*args):
                 status, output = board.run("KEYLIGHT_SEND", "--port", str(port), *args)
@@ -177,6 +180,25 @@ class KeylightSendOnTheVirtualPanel(unittest.TestCase):
             self.assertEqual(send_on_device("text", "0", str(SIDE // h), "x"),
                              (2, "text: line must be 0..%d with the font's %d x %d cells, not '%d'\n"
                                  % (SIDE // h - 1, w, h, SIDE // h)))
+            # Faces users install, under the names their settings give: a proportional 75 dpi face,
+            # whose first size FreeType does not match by its pixel size, and a tall Terminus face.
+            for screen, (name, size) in enumerate((("../75dpi/helvR12.pcf.gz", "75x12"),
+                                                   ("ter-u32n_unicode.pcf.gz", "16x32")), 1):
+                w, h = cell(name)
+                os.symlink(font(name), board.path("opt/tesserax/fonts/%s.pcf.gz" % size))
+                board.write("etc/tesserax/launcher.cfg", "[font]\nwidth=%s\nheight=%s\n" % tuple(size.split("x")))
+                keylight.wait_for_output('keylight: Successfully changed to font "/opt/tesserax/fonts/%s.pcf.gz"'
+                                         % size)
+                last_line = SIDE // h - 1
+                self.assertEqual(send_on_device("text", str(screen), str(last_line + 1), "x"),
+                                 (2, "text: line must be 0..%d with the font's %d x %d cells, not '%d'\n"
+                                     % (last_line, w, h, last_line + 1)))
+                self.assertEqual(send_on_device("text", str(screen), str(last_line), "Last line", ",", "query"),
+                                 (0, ""))
+                drawn = black_screen()
+                paste(drawn, 0, last_line * h, glyph_line(font(name), SIDE, "Last line", BLACK565, WHITE565))
+                board.wait_for_screen(screen, drawn)
+
             # Without the settings file keylight-send cannot know the font: any line on the screen goes.
             os.remove(board.path("etc/tesserax/launcher.cfg"))
             self.assertEqual(send_on_device("text", "0", "20", "x"), (0, ""))

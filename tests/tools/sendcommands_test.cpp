@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -190,6 +192,17 @@ std::vector<uint8_t> bmp_with(size_t at, std::initializer_list<uint8_t> bytes) {
     return bmp;
 }
 
+// A picture of the test data with some bytes changed, cut after `length` bytes.
+std::vector<uint8_t> data_with(const std::string& name, size_t at,
+                               std::initializer_list<uint8_t> bytes, size_t length = SIZE_MAX) {
+    std::ifstream in(std::string(KEYLIGHT_SEND_TEST_DATA) + "/" + name, std::ios::binary);
+    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+    std::copy(bytes.begin(), bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
+    file.resize(std::min(length, file.size()));
+    return file;
+}
+
 TEST(KeylightSendRefusals,
      pictures_name_their_format_and_headers_cannot_ask_for_more_than_the_file_holds) {
     TempDir dir;
@@ -206,10 +219,10 @@ TEST(KeylightSendRefusals,
         {text_bytes("just some words, no picture at all here"), " is neither a PNG nor a BMP file"},
         {{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F'},
          " is a JPEG file; keylight-send draws PNG and BMP files"},
-        {bmp_with(28, {4, 0, 2}),
-         " is a 4-bit BMP with RLE4 compression, which keylight-send cannot read"},
+        {bmp_with(28, {24, 0, 4}),
+         " is a 24-bit BMP with JPEG compression, which keylight-send cannot read"},
         {bmp_with(28, {2}), " is a 2-bit BMP, which keylight-send cannot read"},
-        {bmp_with(14, {12}), " is a BMP with a 12-byte header, which keylight-send cannot read"},
+        {bmp_with(14, {64}), " is a BMP with a 64-byte header, which keylight-send cannot read"},
         {bmp_with(18, {0, 0, 0, 0}), " has no pixels"},
         // Sizes a 32-bit size_t would wrap: width x height x 3 and a height of -2^31.
         {bmp_with(18, {0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F}),
@@ -219,6 +232,18 @@ TEST(KeylightSendRefusals,
         {bmp_with(18, {0, 0x20, 0, 0, 0, 0x20, 0, 0}), " is cut short (70 bytes)"},
         {bmp_with(10, {0xF0, 0xFF, 0xFF, 0xFF}), " is cut short (70 bytes)"},
         {png_start, " cannot be read as PNG: the file is cut short"},
+        // logo-v3.bmp: 13 x 7 pixels, RLE8 from byte 1078, each row padded to 16 pixels by a run.
+        {data_with("logo-v3.bmp", 1078, {0x20}),
+         " is damaged: its RLE data runs past the end of row 6"},
+        {data_with("logo-v3.bmp", 1078, {0, 2, 0, 7}),
+         " is damaged: an RLE jump leads out of the picture"},
+        {data_with("logo-v3.bmp", 1288, {3, 0}),
+         " is damaged: its RLE data runs on past the last row"},
+        {data_with("logo-v3.bmp", 0, {}, 1100), " is cut short (1100 bytes)"},
+        {data_with("logo-v3.bmp", 46, {16, 0}),
+         " is damaged: pixel 0,6 is colour 78, past its palette of 16 colours"},
+        {data_with("four.bmp", 46, {2}),
+         " is damaged: pixel 6,0 is colour 2, past its palette of 2 colours"},
     };
     for (const auto& c : cases) {
         const std::string file = dir.write("picture", c.file);
