@@ -28,6 +28,9 @@ namespace keylight {
 
 namespace {
 
+const char* const DEVICE = "/dev/fpga-reg";
+constexpr std::chrono::seconds STALL_CHECK_INTERVAL{1};
+
 // A list as the log has always shown it: ("a", "b"), whatever the Qt version prints.
 QString quotedList(const QStringList& items) {
     QStringList quoted;
@@ -46,13 +49,12 @@ QString processGroup() {
 // One line that says why the register device is not open and what brings it back; the hardware
 // library itself stays silent about it.
 void reportClosedDevice(int error) {
-    const char* const device = "/dev/fpga-reg";
     if (error == ENOENT) {
         qCritical().noquote() << QStringLiteral(
                                      "keylight: register device \"%1\" is missing, nothing reaches "
                                      "the panel: load the "
                                      "FPGA driver, then systemctl restart panelprime keylight")
-                                     .arg(device);
+                                     .arg(DEVICE);
     } else if (error == EACCES || error == EPERM) {
         qCritical().noquote()
             << QStringLiteral(
@@ -60,12 +62,12 @@ void reportClosedDevice(int error) {
                    "read-write for group \"%3\" (udevadm trigger applies the package's device "
                    "rule), "
                    "then systemctl restart panelprime keylight")
-                   .arg(device, QString::fromLocal8Bit(strerror(error)), processGroup());
+                   .arg(DEVICE, QString::fromLocal8Bit(strerror(error)), processGroup());
     } else {
         qCritical().noquote() << QStringLiteral(
                                      "keylight: register device \"%1\" cannot be opened (%2), "
                                      "nothing reaches the panel")
-                                     .arg(device, QString::fromLocal8Bit(strerror(error)));
+                                     .arg(DEVICE, QString::fromLocal8Bit(strerror(error)));
     }
 }
 
@@ -107,6 +109,8 @@ FPGA::FPGA(const QString& settings_path, const QString& font_dir)
     connect(&watcher, &QFileSystemWatcher::fileChanged, this, &FPGA::watchSettingsAgain);
     connect(&watcher, &QFileSystemWatcher::fileChanged, this, &FPGA::check_font_settings);
     connect(&watcher, &QFileSystemWatcher::directoryChanged, this, &FPGA::settingsDirectoryChanged);
+    _stall_check.setInterval(STALL_CHECK_INTERVAL);
+    connect(&_stall_check, &QTimer::timeout, this, &FPGA::checkStall);
 
     worker = std::make_unique<WorkerThread>(queue, lock);
     worker->start();
@@ -169,6 +173,10 @@ bool FPGA::acceptsWorkFrom(int tag) {
     return queue.accepts(tag);
 }
 
+std::chrono::milliseconds FPGA::stalledFor() const {
+    return queue.stalledFor();
+}
+
 FPGA::Poster::Poster(FPGA* fpga, int tag) : _fpga(fpga), _previous(TaskQueue::PANEL_POSTER) {
     if (_fpga != nullptr) {
         _previous = std::exchange(_fpga->_poster, tag);
@@ -183,6 +191,27 @@ FPGA::Poster::~Poster() {
 
 void FPGA::post(std::unique_ptr<FPGATask> task, size_t cost) {
     queue.post(_poster, std::move(task), cost);
+    if (!_stall_check.isActive()) {
+        _stall_check.start();
+    }
+}
+
+void FPGA::checkStall() {
+    if (queue.stalledFor() == std::chrono::milliseconds{0}) {
+        _stall_check.stop();
+    } else if (queue.stallBegins(STALL_REPORTED)) {
+        qWarning().noquote() << QStringLiteral(
+                                    "keylight: register device \"%1\" has not answered for %2 s, "
+                                    "the panel shows nothing new until it does")
+                                    .arg(DEVICE)
+                                    .arg(STALL_REPORTED.count());
+    }
+}
+
+void FPGA::reportResumed(std::chrono::milliseconds stall) {
+    qInfo().noquote() << QStringLiteral("keylight: register device \"%1\" answers again after %2 s")
+                             .arg(DEVICE)
+                             .arg(static_cast<double>(stall.count()) / 1000.0, 0, 'f', 1);
 }
 
 void FPGA::check_font_settings(const QString& path) {

@@ -2,12 +2,14 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <utility>
 
 namespace keylight {
 
-TaskQueue::TaskQueue(size_t budget, std::function<void()> drained)
-    : _budget(budget), _drained(std::move(drained)) {}
+TaskQueue::TaskQueue(size_t budget, std::function<void()> drained,
+                     std::function<void(std::chrono::milliseconds)> resumed)
+    : _budget(budget), _drained(std::move(drained)), _resumed(std::move(resumed)) {}
 
 TaskQueue::~TaskQueue() {
     // Taken after the taker has stopped, the lock orders everything it did before this.
@@ -19,6 +21,9 @@ TaskQueue::~TaskQueue() {
 void TaskQueue::post(int poster, std::unique_ptr<FPGATask> task, size_t cost) {
     {
         QMutexLocker locker(&_lock);
+        if (idle()) {
+            _progress_at = Clock::now();
+        }
         Lane& lane = poster == PANEL_POSTER ? _panel : _connections[poster];
         lane.push_back({std::move(task), cost});
         _cost += cost;
@@ -28,6 +33,21 @@ void TaskQueue::post(int poster, std::unique_ptr<FPGATask> task, size_t cost) {
 }
 
 std::unique_ptr<FPGATask> TaskQueue::take() {
+    std::chrono::milliseconds stall{0};
+    bool resumed = false;
+    {
+        QMutexLocker locker(&_lock);
+        if (_in_progress) {
+            const Clock::time_point now = Clock::now();
+            resumed = std::exchange(_stall_reported, false);
+            stall = stalledForLocked(now);
+            _in_progress = false;
+            _progress_at = now;
+        }
+    }
+    if (resumed) {
+        _resumed(stall);
+    }
     pending.acquire();
     std::unique_ptr<FPGATask> task;
     bool drained = false;
@@ -40,6 +60,7 @@ std::unique_ptr<FPGATask> TaskQueue::take() {
             return nullptr;
         }
         task = takeNext();
+        _in_progress = task != nullptr;
         drained = drainedAfterFull();
     }
     if (drained) {
@@ -62,6 +83,33 @@ bool TaskQueue::accepts(int poster) const {
         return true;
     }
     return poster == PANEL_POSTER ? _panel.empty() : _connections.count(poster) == 0;
+}
+
+std::chrono::milliseconds TaskQueue::stalledFor() const {
+    QMutexLocker locker(&_lock);
+    return stalledForLocked(Clock::now());
+}
+
+bool TaskQueue::stallBegins(std::chrono::milliseconds limit) {
+    QMutexLocker locker(&_lock);
+    if (_stall_reported || stalledForLocked(Clock::now()) < limit) {
+        return false;
+    }
+    _stall_reported = true;
+    return true;
+}
+
+bool TaskQueue::idle() const {
+    return !_in_progress && _panel.empty() && _connections.empty();
+}
+
+std::chrono::milliseconds TaskQueue::stalledForLocked(Clock::time_point now) const {
+    if (idle()) {
+        return std::chrono::milliseconds{0};
+    }
+    // Not zero while busy, even just after the last progress: zero means idle.
+    return std::max(std::chrono::milliseconds{1},
+                    std::chrono::duration_cast<std::chrono::milliseconds>(now - _progress_at));
 }
 
 std::unique_ptr<FPGATask> TaskQueue::takeNext() {
