@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <grp.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -91,7 +92,11 @@ void reportUnreadableSettings(const QString& path, QSettings::Status status) {
 }  // namespace
 
 FPGA::FPGA(const QString& settings_path, const QString& font_dir)
-    : _settings_path(settings_path), _font_dir(font_dir), watcher(QStringList{settings_path}) {
+    : _drained_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      _drained(_drained_fd, QSocketNotifier::Read),
+      _settings_path(settings_path),
+      _font_dir(font_dir),
+      watcher(QStringList{settings_path}) {
     const QString settingsFolder = QFileInfo(_settings_path).absolutePath();
     if (QFileInfo(settingsFolder).isDir()) {
         watcher.addPath(settingsFolder);
@@ -111,6 +116,7 @@ FPGA::FPGA(const QString& settings_path, const QString& font_dir)
     connect(&watcher, &QFileSystemWatcher::directoryChanged, this, &FPGA::settingsDirectoryChanged);
     _stall_check.setInterval(STALL_CHECK_INTERVAL);
     connect(&_stall_check, &QTimer::timeout, this, &FPGA::checkStall);
+    connect(&_drained, &QSocketNotifier::activated, this, &FPGA::takeDrained);
 
     worker = std::make_unique<WorkerThread>(queue, lock);
     worker->start();
@@ -124,6 +130,8 @@ FPGA::~FPGA() {
     while (worker->isRunning()) {
         worker->wait(2000);
     }
+    _drained.setEnabled(false);
+    close(_drained_fd);
 }
 
 void FPGA::textLine(int screenId, int lineId, const char* text, bool inverted) {
@@ -193,6 +201,21 @@ void FPGA::post(std::unique_ptr<FPGATask> task, size_t cost) {
     queue.post(_poster, std::move(task), cost);
     if (!_stall_check.isActive()) {
         _stall_check.start();
+    }
+}
+
+// Worker thread.
+void FPGA::announceDrained() {
+    const uint64_t one = 1;
+    // Only a counter at its limit refuses the write, and then an announcement is pending anyway.
+    const ssize_t written = write(_drained_fd, &one, sizeof one);
+    static_cast<void>(written);
+}
+
+void FPGA::takeDrained() {
+    uint64_t count = 0;
+    if (read(_drained_fd, &count, sizeof count) == sizeof count) {
+        emit queueDrained();
     }
 }
 

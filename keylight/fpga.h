@@ -17,6 +17,7 @@
 #include <QFileSystemWatcher>
 #include <QMutex>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
@@ -103,7 +104,7 @@ public:
 
 signals:
     // The waiting tasks have drained to half of QUEUE_BUDGET after reaching it: a connection
-    // that acceptsWorkFrom() turned down may be read again. Emitted on the worker thread.
+    // that acceptsWorkFrom() turned down may be read again. Emitted on the event-loop thread.
     void queueDrained();
 
 public slots:
@@ -120,11 +121,18 @@ private:
     void settingsDirectoryChanged();
     void checkStall();
     static void reportResumed(std::chrono::milliseconds stall);
+    void announceDrained();
+    void takeDrained();
 
     std::unique_ptr<WorkerThread> worker;
     QMutex lock;  // held while a task executes and while a font loads
-    TaskQueue queue{QUEUE_BUDGET, [this] { emit queueDrained(); },
+    TaskQueue queue{QUEUE_BUDGET, [this] { announceDrained(); },
                     [](std::chrono::milliseconds stall) { reportResumed(stall); }};
+    // The worker tells the event loop that the queue has drained through an event counter
+    // rather than a queued signal: its write and read order the two threads for
+    // ThreadSanitizer too, which cannot see the locks inside Qt's event queue.
+    int _drained_fd;
+    QSocketNotifier _drained;
     QTimer _stall_check;                    // runs while the worker has work
     int _poster = TaskQueue::PANEL_POSTER;  // whose work is being posted; event-loop thread only
     QString _settings_path;
