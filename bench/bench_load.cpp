@@ -2,8 +2,8 @@
 // panelprime, then keylight under panelsim-run, driven over TCP by client threads. Prints one
 // table: throughput for 1, 8 and 50 clients; the delay of a quiet client's LED change while
 // another client floods text lines; keylight's resident memory around two floods; connections
-// per second, a burst of 500 connections, and keylight's CPU time while it is out of
-// descriptors.
+// per second, a burst of 500 connections, keylight's CPU time while it is out of
+// descriptors, and its memory while the device stops answering and all buttons blink.
 //
 //   build/bench/bench_load
 #include <arpa/inet.h>
@@ -570,6 +570,35 @@ Starved outOfDescriptors(const Board& board) {
     return {starved.cpuSeconds, starved.wallSeconds, served};
 }
 
+// ---- a device that stops answering ---------------------------------------------------------
+
+struct Stalled {
+    long beforeKiB, peakKiB;
+    bool resumed;
+};
+
+// Every button blinking with 20 ms phases (a task per button and tick), panelsim stopped for
+// 15 s with SIGSTOP, so that keylight's worker waits in a register request; then SIGCONT.
+Stalled stalledDevice(const Board& board) {
+    board.waitUntilIdle();
+    const int fd = connectTo(board.port);
+    TraceTail blinking(board.root + "/trace.log");
+    if (fd < 0 || !sendAll(fd, frame(klm_record_of<KLM_SetLEDButtonState>(-1, -1, 20))) ||
+        !blinking.waitFor(" W 0900 6000"))
+        fail("the buttons do not blink");
+    sleepMs(500);
+    Stalled stalled{board.keylightResidentKiB(), 0, false};
+    kill(board.daemon, SIGSTOP);
+    for (const auto start = Clock::now(); secondsSince(start) < 15; sleepMs(50))
+        stalled.peakKiB = std::max(stalled.peakKiB, board.keylightResidentKiB());
+    TraceTail resumed(board.root + "/trace.log");
+    kill(board.daemon, SIGCONT);
+    stalled.resumed = resumed.waitFor(" W 0900 4000") && resumed.waitFor(" W 0900 6000");
+    sendAll(fd, frame(klm_record_of<KLM_SetLEDButtonState>(-1, 0, 0)));
+    close(fd);
+    return stalled;
+}
+
 }  // namespace
 
 int main() {
@@ -615,5 +644,13 @@ int main() {
         "in %.1f s; a new connection afterwards %s |\n",
         starved.cpuSeconds, starved.wallSeconds,
         starved.servedAfter ? "is served" : "is NOT served");
+    std::fflush(stdout);
+
+    const Stalled stalled = stalledDevice(board);
+    std::printf(
+        "| device stopped for 15 s (SIGSTOP panelsim), 24 buttons blinking every 20 ms | resident "
+        "%ld KiB before, %ld KiB peak: growth %ld KiB; blinking %s after SIGCONT |\n",
+        stalled.beforeKiB, stalled.peakKiB, stalled.peakKiB - stalled.beforeKiB,
+        stalled.resumed ? "resumes" : "does NOT resume");
     return 0;
 }

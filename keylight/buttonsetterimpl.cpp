@@ -266,16 +266,18 @@ void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
     }
     IButton* button = found->second;
     if (state != BLINK_STATE) {
-        button->setLEDState(state);
         _blinking.erase(button);
+        button->setLEDState(state);
         return;
     }
     if (time == 0) {
         printf("keylight: button id %d must have a non-zero time to use blinking.", id);
         return;
     }
-    // A new entry restarts the cycle of a button that blinks already.
-    _blinking.insert_or_assign(button, BlinkState(time));
+    // A new entry restarts the cycle of a button that blinks already; the old one's phase
+    // still waiting is withdrawn before the new one's first task is posted.
+    _blinking.erase(button);
+    _blinking.emplace(button, Blink{BlinkState(time), button->startBlinking()});
     if (!_update_timer.isActive()) {
         _update_timer.start();
         qDebug() << "ButtonSetterImpl, update timer started";
@@ -283,9 +285,10 @@ void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
 }
 
 void ButtonSetterImpl::update_timer() {
-    for (auto& [button, blink] : _blinking) {
-        if (const std::optional<int> state = blink.tick()) {
-            button->setLEDState(*state);
+    for (auto& entry : _blinking) {
+        Blink& blink = entry.second;
+        if (const std::optional<int> state = blink.cycle.tick()) {
+            blink.led->show(*state);
         }
     }
     if (_blinking.empty()) {

@@ -8,9 +8,11 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "blinkingled.h"
 #include "blinkstate.h"
 #include "buttonimage.h"
 #include "buttonmap.h"
@@ -59,6 +61,11 @@ public slots:
     void update_timer();
 
 private:
+    struct Blink {
+        BlinkState cycle;
+        std::unique_ptr<BlinkingLed> led;
+    };
+
     void dispatch(QByteArray& message, QTcpSocket* socket, int tag);
     void handleNullMessage(const QByteArray& message);
     void handleUploadImage(QByteArray& message, int tag);
@@ -77,7 +84,7 @@ private:
     std::vector<uint32_t> _record;
     std::map<int, ButtonImage> _images;
     ButtonMap _buttons;
-    std::map<IButton*, BlinkState> _blinking;  // the buttons that blink, by pointer
+    std::map<IButton*, Blink> _blinking;  // the buttons that blink, by pointer
     ButtonLevels _levels;
     LevelFile _level_file;
     QTimer _update_timer;

@@ -1,5 +1,6 @@
 #include "buttontesserax.h"
 
+#include "blinkingled.h"
 #include "fpga.h"
 
 namespace keylight {
@@ -8,6 +9,10 @@ Button_TesseraX::Button_TesseraX(int id, FPGA* fpga) : Button(id, fpga) {}
 
 void Button_TesseraX::setLEDState(int state) {
     fpga()->setLEDButtonState(id(), state);
+}
+
+std::unique_ptr<BlinkingLed> Button_TesseraX::startBlinking() {
+    return std::make_unique<BlinkingLed>(fpga(), id());
 }
 
 }  // namespace keylight

@@ -12,6 +12,7 @@ public:
 
     // Posts a SetLEDButtonStateTask for LED id() with the state unchanged.
     void setLEDState(int state) override;
+    std::unique_ptr<BlinkingLed> startBlinking() override;
 };
 
 }  // namespace keylight

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <grp.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +29,9 @@ namespace keylight {
 
 namespace {
 
+const char* const DEVICE = "/dev/fpga-reg";
+constexpr std::chrono::seconds STALL_CHECK_INTERVAL{1};
+
 // A list as the log has always shown it: ("a", "b"), whatever the Qt version prints.
 QString quotedList(const QStringList& items) {
     QStringList quoted;
@@ -46,14 +50,13 @@ QString processGroup() {
 // One line that says why the register device is not open and what brings it back; the hardware
 // library itself stays silent about it.
 void reportClosedDevice(int error) {
-    const char* const device = "/dev/fpga-reg";
     if (error == ENOENT) {
         qCritical().noquote()
             << QStringLiteral(
                    "keylight: register device \"%1\" is missing, nothing reaches "
                    "the panel: load the "
                    "FPGA driver, then systemctl restart panelprime keylight lampwatch")
-                   .arg(device);
+                   .arg(DEVICE);
     } else if (error == EACCES || error == EPERM) {
         qCritical().noquote()
             << QStringLiteral(
@@ -61,12 +64,12 @@ void reportClosedDevice(int error) {
                    "read-write for group \"%3\" (udevadm trigger applies the package's device "
                    "rule), "
                    "then systemctl restart panelprime keylight lampwatch")
-                   .arg(device, QString::fromLocal8Bit(strerror(error)), processGroup());
+                   .arg(DEVICE, QString::fromLocal8Bit(strerror(error)), processGroup());
     } else {
         qCritical().noquote() << QStringLiteral(
                                      "keylight: register device \"%1\" cannot be opened (%2), "
                                      "nothing reaches the panel")
-                                     .arg(device, QString::fromLocal8Bit(strerror(error)));
+                                     .arg(DEVICE, QString::fromLocal8Bit(strerror(error)));
     }
 }
 
@@ -90,7 +93,11 @@ void reportUnreadableSettings(const QString& path, QSettings::Status status) {
 }  // namespace
 
 FPGA::FPGA(const QString& settings_path, const QString& font_dir)
-    : _settings_path(settings_path), _font_dir(font_dir), watcher(QStringList{settings_path}) {
+    : _drained_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      _drained(_drained_fd, QSocketNotifier::Read),
+      _settings_path(settings_path),
+      _font_dir(font_dir),
+      watcher(QStringList{settings_path}) {
     const QString settingsFolder = QFileInfo(_settings_path).absolutePath();
     if (QFileInfo(settingsFolder).isDir()) {
         watcher.addPath(settingsFolder);
@@ -108,6 +115,9 @@ FPGA::FPGA(const QString& settings_path, const QString& font_dir)
     connect(&watcher, &QFileSystemWatcher::fileChanged, this, &FPGA::watchSettingsAgain);
     connect(&watcher, &QFileSystemWatcher::fileChanged, this, &FPGA::check_font_settings);
     connect(&watcher, &QFileSystemWatcher::directoryChanged, this, &FPGA::settingsDirectoryChanged);
+    _stall_check.setInterval(STALL_CHECK_INTERVAL);
+    connect(&_stall_check, &QTimer::timeout, this, &FPGA::checkStall);
+    connect(&_drained, &QSocketNotifier::activated, this, &FPGA::takeDrained);
 
     worker = std::make_unique<WorkerThread>(queue, lock);
     worker->start();
@@ -121,6 +131,8 @@ FPGA::~FPGA() {
     while (worker->isRunning()) {
         worker->wait(2000);
     }
+    _drained.setEnabled(false);
+    close(_drained_fd);
 }
 
 void FPGA::textLine(int screenId, int lineId, const char* text, bool inverted) {
@@ -192,6 +204,42 @@ FPGA::Poster::~Poster() {
 
 void FPGA::post(std::unique_ptr<FPGATask> task, size_t cost) {
     queue.post(_poster, std::move(task), cost);
+    if (!_stall_check.isActive()) {
+        _stall_check.start();
+    }
+}
+
+// Worker thread.
+void FPGA::announceDrained() {
+    const uint64_t one = 1;
+    // Only a counter at its limit refuses the write, and then an announcement is pending anyway.
+    const ssize_t written = write(_drained_fd, &one, sizeof one);
+    static_cast<void>(written);
+}
+
+void FPGA::takeDrained() {
+    uint64_t count = 0;
+    if (read(_drained_fd, &count, sizeof count) == sizeof count) {
+        emit queueDrained();
+    }
+}
+
+void FPGA::checkStall() {
+    if (queue.stalledFor() == std::chrono::milliseconds{0}) {
+        _stall_check.stop();
+    } else if (queue.stallBegins(STALL_REPORTED)) {
+        qWarning().noquote() << QStringLiteral(
+                                    "keylight: register device \"%1\" has not answered for %2 s, "
+                                    "the panel shows nothing new until it does")
+                                    .arg(DEVICE)
+                                    .arg(STALL_REPORTED.count());
+    }
+}
+
+void FPGA::reportResumed(std::chrono::milliseconds stall) {
+    qInfo().noquote() << QStringLiteral("keylight: register device \"%1\" answers again after %2 s")
+                             .arg(DEVICE)
+                             .arg(static_cast<double>(stall.count()) / 1000.0, 0, 'f', 1);
 }
 
 void FPGA::check_font_settings(const QString& path) {

@@ -8,12 +8,18 @@
 //
 // The event-loop thread posts; only the worker thread (and a font reload holding the execution
 // lock) calls the panel hardware library, which takes no locks of its own.
+//
+// A device that stops answering holds the worker in a register request. That is logged once
+// when the worker has gone STALL_REPORTED without finishing a task, and once when it finishes
+// one again.
 #pragma once
 
 #include <QFileSystemWatcher>
 #include <QMutex>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
 #include <cstddef>
@@ -34,6 +40,9 @@ public:
     // connections adding to them are held back: some 3000 text lines, a second or two of
     // drawing.
     static constexpr size_t QUEUE_BUDGET = 256 * 1024;
+    // Far longer than any task takes on a device that answers: a full-screen picture is one
+    // burst of 16384 words.
+    static constexpr std::chrono::seconds STALL_REPORTED{5};
 
     // While an object of this class lives, the work posted through fpga (null: none) is
     // connection tag's: it takes turns with other connections' work. Work posted outside any
@@ -97,7 +106,7 @@ public:
 
 signals:
     // The waiting tasks have drained to half of QUEUE_BUDGET after reaching it: a connection
-    // that acceptsWorkFrom() turned down may be read again. Emitted on the worker thread.
+    // that acceptsWorkFrom() turned down may be read again. Emitted on the event-loop thread.
     void queueDrained();
 
 public slots:
@@ -106,14 +115,27 @@ public slots:
     void check_font_settings(const QString& path);
 
 private:
+    friend class BlinkingLed;
+
     // Queues task for the current poster; cost is the bytes it holds.
     void post(std::unique_ptr<FPGATask> task, size_t cost);
     void watchSettingsAgain();
     void settingsDirectoryChanged();
+    void checkStall();
+    static void reportResumed(std::chrono::milliseconds stall);
+    void announceDrained();
+    void takeDrained();
 
     std::unique_ptr<WorkerThread> worker;
     QMutex lock;  // held while a task executes and while a font loads
-    TaskQueue queue{QUEUE_BUDGET, [this] { emit queueDrained(); }};
+    TaskQueue queue{QUEUE_BUDGET, [this] { announceDrained(); },
+                    [](std::chrono::milliseconds stall) { reportResumed(stall); }};
+    // The worker tells the event loop that the queue has drained through an event counter
+    // rather than a queued signal: its write and read order the two threads for
+    // ThreadSanitizer too, which cannot see the locks inside Qt's event queue.
+    int _drained_fd;
+    QSocketNotifier _drained;
+    QTimer _stall_check;                    // runs while the worker has work
     int _poster = TaskQueue::PANEL_POSTER;  // whose work is being posted; event-loop thread only
     QString _settings_path;
     QString _font_dir;

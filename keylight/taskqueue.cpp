@@ -2,12 +2,14 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <utility>
 
 namespace keylight {
 
-TaskQueue::TaskQueue(size_t budget, std::function<void()> drained)
-    : _budget(budget), _drained(std::move(drained)) {}
+TaskQueue::TaskQueue(size_t budget, std::function<void()> drained,
+                     std::function<void(std::chrono::milliseconds)> resumed)
+    : _budget(budget), _drained(std::move(drained)), _resumed(std::move(resumed)) {}
 
 TaskQueue::~TaskQueue() {
     // Taken after the taker has stopped, the lock orders everything it did before this.
@@ -19,12 +21,11 @@ TaskQueue::~TaskQueue() {
 void TaskQueue::post(int poster, std::unique_ptr<FPGATask> task, size_t cost) {
     {
         QMutexLocker locker(&_lock);
+        if (idle()) {
+            _progress_at = Clock::now();
+        }
         Lane& lane = poster == PANEL_POSTER ? _panel : _connections[poster];
         lane.push_back({std::move(task), cost});
-        if (_waiting == 0 && !_executing) {
-            _progress_since = std::chrono::steady_clock::now();
-        }
-        ++_waiting;
         _cost += cost;
         _reached_budget = _reached_budget || _cost >= _budget;
     }
@@ -32,6 +33,21 @@ void TaskQueue::post(int poster, std::unique_ptr<FPGATask> task, size_t cost) {
 }
 
 std::unique_ptr<FPGATask> TaskQueue::take() {
+    std::chrono::milliseconds stall{0};
+    bool resumed = false;
+    {
+        QMutexLocker locker(&_lock);
+        if (_in_progress) {
+            const Clock::time_point now = Clock::now();
+            resumed = std::exchange(_stall_reported, false);
+            stall = stalledForLocked(now);
+            _in_progress = false;
+            _progress_at = now;
+        }
+    }
+    if (resumed) {
+        _resumed(stall);
+    }
     pending.acquire();
     std::unique_ptr<FPGATask> task;
     bool drained = false;
@@ -44,19 +60,13 @@ std::unique_ptr<FPGATask> TaskQueue::take() {
             return nullptr;
         }
         task = takeNext();
-        _executing = task != nullptr;
+        _in_progress = task != nullptr;
         drained = drainedAfterFull();
     }
     if (drained) {
         _drained();
     }
     return task;
-}
-
-void TaskQueue::finished() {
-    QMutexLocker locker(&_lock);
-    _executing = false;
-    _progress_since = std::chrono::steady_clock::now();
 }
 
 void TaskQueue::stop() {
@@ -77,16 +87,38 @@ bool TaskQueue::accepts(int poster) const {
 
 size_t TaskQueue::unfinished() const {
     QMutexLocker locker(&_lock);
-    return _waiting + (_executing ? 1 : 0);
+    size_t tasks = _panel.size() + (_in_progress ? 1 : 0);
+    for (const auto& [poster, lane] : _connections) {
+        tasks += lane.size();
+    }
+    return tasks;
 }
 
 std::chrono::milliseconds TaskQueue::stalledFor() const {
     QMutexLocker locker(&_lock);
-    if (_waiting == 0 && !_executing) {
+    return stalledForLocked(Clock::now());
+}
+
+bool TaskQueue::stallBegins(std::chrono::milliseconds limit) {
+    QMutexLocker locker(&_lock);
+    if (_stall_reported || stalledForLocked(Clock::now()) < limit) {
+        return false;
+    }
+    _stall_reported = true;
+    return true;
+}
+
+bool TaskQueue::idle() const {
+    return !_in_progress && _panel.empty() && _connections.empty();
+}
+
+std::chrono::milliseconds TaskQueue::stalledForLocked(Clock::time_point now) const {
+    if (idle()) {
         return std::chrono::milliseconds{0};
     }
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 _progress_since);
+    // Not zero while busy, even just after the last progress: zero means idle.
+    return std::max(std::chrono::milliseconds{1},
+                    std::chrono::duration_cast<std::chrono::milliseconds>(now - _progress_at));
 }
 
 std::unique_ptr<FPGATask> TaskQueue::takeNext() {
@@ -111,7 +143,6 @@ std::unique_ptr<FPGATask> TaskQueue::takeNext() {
 std::unique_ptr<FPGATask> TaskQueue::takeFrom(Lane& lane) {
     Entry entry = std::move(lane.front());
     lane.pop_front();
-    --_waiting;
     _cost -= entry.cost;
     return std::move(entry.task);
 }

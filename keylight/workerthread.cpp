@@ -10,11 +10,8 @@ WorkerThread::WorkerThread(TaskQueue& queue, QMutex& lock) : _queue(queue), _loc
 
 void WorkerThread::run() {
     while (std::unique_ptr<FPGATask> task = _queue.take()) {
-        {
-            QMutexLocker locker(&_lock);
-            task->execute();
-        }
-        _queue.finished();
+        QMutexLocker locker(&_lock);
+        task->execute();
     }
 }
 

@@ -21,15 +21,23 @@ namespace {
 constexpr const char DEVICE_PATH[] = "/dev/fpga-reg";
 constexpr int MAX_DEVICES = 64;
 
+// The table of device descriptors, which every ioctl and close of the program looks at, has
+// a lock of its own: a request that waits for the daemon (stopped, or slow) holds up only the
+// threads that use the device, as a driver's blocking ioctl would.
 pthread_mutex_t g_deviceMutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t g_exchangeMutex = PTHREAD_MUTEX_INITIALIZER;
 int g_devices[MAX_DEVICES];
 int g_deviceCount = 0;
 
-struct DeviceLock {
-    DeviceLock() { pthread_mutex_lock(&g_deviceMutex); }
-    ~DeviceLock() { pthread_mutex_unlock(&g_deviceMutex); }
-    DeviceLock(const DeviceLock&) = delete;
-    DeviceLock& operator=(const DeviceLock&) = delete;
+class Lock {
+public:
+    explicit Lock(pthread_mutex_t& mutex) : _mutex(mutex) { pthread_mutex_lock(&_mutex); }
+    ~Lock() { pthread_mutex_unlock(&_mutex); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    pthread_mutex_t& _mutex;
 };
 
 // Index of fd among the device descriptors, or -1; call with the lock held.
@@ -87,7 +95,7 @@ int exchange(int fd, const panelsim::wire::RequestHeader& header, const uint16_t
     uint8_t head[panelsim::wire::REQUEST_HEADER_SIZE];
     panelsim::wire::encodeRequestHeader(header, head);
     uint8_t answer[panelsim::wire::REPLY_SIZE];
-    DeviceLock lock;
+    Lock lock(g_exchangeMutex);
     if (!sendAll(fd, head, sizeof head) ||
         (header.count > 1 && !sendWords(fd, words, header.count)) ||
         !receiveAll(fd, answer, sizeof answer)) {
@@ -120,7 +128,7 @@ int openDevice(int flags) {
         errno = ENOENT;  // what the program would see without the device
         return -1;
     }
-    DeviceLock lock;
+    Lock lock(g_deviceMutex);
     if (g_deviceCount == MAX_DEVICES) {
         close(fd);
         errno = EMFILE;
@@ -134,14 +142,14 @@ int openDevice(int flags) {
 bool isDevice(int fd) {
     if (__atomic_load_n(&g_deviceCount, __ATOMIC_ACQUIRE) == 0)
         return false;
-    DeviceLock lock;
+    Lock lock(g_deviceMutex);
     return deviceSlot(fd) >= 0;
 }
 
 void forgetDevice(int fd) {
     if (__atomic_load_n(&g_deviceCount, __ATOMIC_ACQUIRE) == 0)
         return;
-    DeviceLock lock;
+    Lock lock(g_deviceMutex);
     const int slot = deviceSlot(fd);
     if (slot < 0)
         return;

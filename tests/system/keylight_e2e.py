@@ -1,7 +1,10 @@
 """keylight on the virtual panel: what a client sends over TCP shows on the board."""
 
 import contextlib
+import re
+import signal
 import sys
+import time
 import unittest
 
 from panelharness import (BLACK565, FONT_8X13, SCREEN_SIDE as SIDE, WHITE565, Board, black_screen, cell, font,
@@ -67,6 +70,33 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
             wait_until(lambda: board.state()["button_leds"][5] and not board.state()["status_leds"][7],
                        "button 5 steady lit and status 7 dark")
             self.assertEqual(board.state()["toggle_leds"], [False, True])
+
+    def test_a_device_that_stops_answering_is_logged_once_and_blinking_resumes_when_it_answers(self):
+        stalled = 'keylight: register device "/dev/fpga-reg" has not answered for 5 s'
+        answers = re.compile(r'keylight: register device "/dev/fpga-reg" answers again after \d+\.\d s')
+
+        def blink_writes(trace):
+            return sum(1 for line in trace if re.search(r" W 0900 [4-7][0-9A-F]00$", line))
+
+        with Board() as board, keylight_on(board) as (keylight, sock):
+            sock.sendall(klm.led_button_state(klm.ALL_BUTTONS, klm.BLINK, 40))
+            klm.round_trip(sock)
+            wait_until(lambda: blink_writes(board.trace()) >= 48, "the buttons to blink")
+            daemon = board.daemon.process
+            daemon.send_signal(signal.SIGSTOP)
+            try:
+                stopped = time.monotonic()
+                keylight.wait_for_output(stalled)
+                self.assertGreaterEqual(time.monotonic() - stopped, 4.9)
+                klm.round_trip(sock)  # clients are still served
+                time.sleep(2)  # two more checks of the stalled worker, which report nothing new
+            finally:
+                daemon.send_signal(signal.SIGCONT)
+            keylight.wait_for_output(answers)
+            before = blink_writes(board.trace())
+            wait_until(lambda: blink_writes(board.trace()) >= before + 48, "the buttons to blink again")
+            self.assertEqual(keylight.output().count(stalled), 1)
+            self.assertEqual(len(answers.findall(keylight.output())), 1)
 
     def test_the_screen_level_of_the_level_file_reaches_the_backlight_on_reconfigure(self):
         with Board(buttonlevel="led 90\nscr 50\n") as board, keylight_on(board) as (_, sock):

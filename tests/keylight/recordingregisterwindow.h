@@ -9,8 +9,8 @@
 
 namespace keylight {
 
-// Records every store in order instead of touching hardware; for tests and for machines
-// without a mapped window. Safe to store from one thread and read from another.
+// Records every store in order instead of touching hardware, for the vacuum writer's tests.
+// Safe to store from one thread and read from another.
 class RecordingRegisterWindow : public RegisterWindow {
 public:
     struct Store {
