@@ -169,6 +169,10 @@ bool FPGA::acceptsWorkFrom(int tag) {
     return queue.accepts(tag);
 }
 
+size_t FPGA::queuedBytes() const {
+    return queue.cost();
+}
+
 FPGA::Poster::Poster(FPGA* fpga, int tag) : _fpga(fpga), _previous(TaskQueue::PANEL_POSTER) {
     if (_fpga != nullptr) {
         _previous = std::exchange(_fpga->_poster, tag);

@@ -87,6 +87,8 @@ public:
     // Whether connection tag may hand over more work now: while the waiting tasks hold less
     // than QUEUE_BUDGET, or while none of them is the connection's own.
     bool acceptsWorkFrom(int tag);
+    // What the waiting tasks hold, themselves and their text and image bytes.
+    size_t queuedBytes() const;
 
 signals:
     // The waiting tasks have drained to half of QUEUE_BUDGET after reaching it: a connection

@@ -64,6 +64,11 @@ bool TaskQueue::accepts(int poster) const {
     return poster == PANEL_POSTER ? _panel.empty() : _connections.count(poster) == 0;
 }
 
+size_t TaskQueue::cost() const {
+    QMutexLocker locker(&_lock);
+    return _cost;
+}
+
 std::unique_ptr<FPGATask> TaskQueue::takeNext() {
     if (!_panel.empty()) {
         return takeFrom(_panel);

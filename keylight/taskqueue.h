@@ -47,6 +47,8 @@ public:
     // Whether poster may add work: while the waiting tasks cost less than the budget, or while
     // none of them is poster's (a quiet connection is never held back by another's flood).
     bool accepts(int poster) const;
+    // What the waiting tasks cost together. Any thread.
+    size_t cost() const;
 
 private:
     struct Entry {
