@@ -231,6 +231,7 @@ void ClientKeylight::refuseOversizedFrame(uint32_t length) {
 
 void ClientKeylight::releaseSocket() {
     releaseFrameRoom();
+    _setter->connectionClosed(_tag);
     _socket->disconnect(this);
     _socket->close();
     _socket->deleteLater();
