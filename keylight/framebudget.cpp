@@ -1,6 +1,7 @@
 #include "framebudget.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "clientkeylight.h"
 #include "fpga.h"
@@ -9,12 +10,19 @@ namespace keylight {
 
 FrameBudget::FrameBudget(const FPGA* fpga, size_t budget) : _fpga(fpga), _budget(budget) {
     _waiting_check.setInterval(WAITING_CHECK_MS);
-    connect(&_waiting_check, &QTimer::timeout, this, &FrameBudget::grantWaiting);
+    connect(&_waiting_check, &QTimer::timeout, this, &FrameBudget::checkWaiting);
 }
 
 void FrameBudget::request(ClientKeylight* client, size_t bytes) {
     _waiting.push_back({client, bytes});
-    grantWaiting();
+    grantOldest();
+    // Looking at every waiting frame on each request would cost a pass over all of them per
+    // connection; the others are looked at by the timer.
+    if (_reserve_holder == nullptr && !_waiting.empty() && _waiting.back().client == client &&
+        client->waitingFrameArrived(bytes)) {
+        grantReserve(std::prev(_waiting.end()));
+    }
+    checkWhileWaiting();
 }
 
 void FrameBudget::release(ClientKeylight* client) {
@@ -28,12 +36,26 @@ void FrameBudget::release(ClientKeylight* client) {
                                       [client](const Request& r) { return r.client == client; }),
                        _waiting.end());
     }
-    grantWaiting();
+    grantOldest();
+    checkWhileWaiting();
+}
+
+void FrameBudget::checkWaiting() {
+    grantOldest();
+    if (_reserve_holder == nullptr) {
+        const auto arrived = std::find_if(_waiting.begin(), _waiting.end(), [](const Request& r) {
+            return r.client->waitingFrameArrived(r.bytes);
+        });
+        if (arrived != _waiting.end()) {
+            grantReserve(arrived);
+        }
+    }
+    checkWhileWaiting();
 }
 
 // Only the oldest request is granted out of the budget, so a large frame is not passed over
-// for ever by smaller ones; any request whose frame has arrived in full may take the reserve.
-void FrameBudget::grantWaiting() {
+// for ever by smaller ones.
+void FrameBudget::grantOldest() {
     while (!_waiting.empty() && _waiting.front().bytes <= room()) {
         const Request next = _waiting.front();
         _waiting.pop_front();
@@ -41,17 +63,16 @@ void FrameBudget::grantWaiting() {
         _granted += next.bytes;
         next.client->frameGranted(next.bytes);
     }
-    if (_reserve_holder == nullptr) {
-        const auto arrived = std::find_if(_waiting.begin(), _waiting.end(), [](const Request& r) {
-            return r.client->waitingFrameArrived(r.bytes);
-        });
-        if (arrived != _waiting.end()) {
-            const Request next = *arrived;
-            _waiting.erase(arrived);
-            _reserve_holder = next.client;
-            next.client->frameGranted(next.bytes);
-        }
-    }
+}
+
+void FrameBudget::grantReserve(std::deque<Request>::iterator request) {
+    const Request next = *request;
+    _waiting.erase(request);
+    _reserve_holder = next.client;
+    next.client->frameGranted(next.bytes);
+}
+
+void FrameBudget::checkWhileWaiting() {
     if (_waiting.empty()) {
         _waiting_check.stop();
     } else if (!_waiting_check.isActive()) {

@@ -33,8 +33,9 @@ public:
     // Frames being read and hardware work waiting, in bytes: together with a connection's own
     // buffer, some 20 MiB for 600 connections, a quarter of what the unit allows.
     static constexpr size_t PROCESS_BUDGET = 8 * 1024 * 1024;
-    // How often the connections waiting for a grant are looked at while any waits.
-    static constexpr int WAITING_CHECK_MS = 50;
+    // How often the connections waiting for a grant are looked at while any waits: a whole
+    // frame waits this long at most for the reserve.
+    static constexpr int WAITING_CHECK_MS = 100;
 
     // The work waiting for fpga (none without one) counts against budget; the queue may always
     // fill to its own FPGA::QUEUE_BUDGET.
@@ -53,12 +54,16 @@ private:
         size_t bytes;
     };
 
-    void grantWaiting();
+    // Grants what the budget has room for, and the reserve to a frame that has arrived whole.
+    void checkWaiting();
+    void grantOldest();
+    void grantReserve(std::deque<Request>::iterator request);
+    void checkWhileWaiting();
     size_t room() const;
 
     const FPGA* _fpga;
     size_t _budget;
-    size_t _granted = 0;                     // the grants out of the budget
+    size_t _granted = 0;  // the grants out of the budget
     std::map<ClientKeylight*, size_t> _grants;
     ClientKeylight* _reserve_holder = nullptr;
     std::deque<Request> _waiting;
