@@ -33,6 +33,9 @@ public:
     // connections adding to them are held back: some 3000 text lines, a second or two of
     // drawing.
     static constexpr size_t QUEUE_BUDGET = 256 * 1024;
+    // Beyond this even a connection with no task waiting is held back: hundreds of
+    // connections that each hand over a picture at once would otherwise queue them all.
+    static constexpr size_t QUEUE_LIMIT = 2 * 1024 * 1024;
 
     // While an object of this class lives, the work posted through fpga (null: none) is
     // connection tag's: it takes turns with other connections' work. Work posted outside any
@@ -85,7 +88,8 @@ public:
     void setTFTIntensity(int percent);
 
     // Whether connection tag may hand over more work now: while the waiting tasks hold less
-    // than QUEUE_BUDGET, or while none of them is the connection's own.
+    // than QUEUE_BUDGET, or while none of them is the connection's own and they hold less
+    // than QUEUE_LIMIT.
     bool acceptsWorkFrom(int tag);
     // What the waiting tasks hold, themselves and their text and image bytes.
     size_t queuedBytes() const;
@@ -108,7 +112,7 @@ private:
 
     std::unique_ptr<WorkerThread> worker;
     QMutex lock;  // held while a task executes and while a font loads
-    TaskQueue queue{QUEUE_BUDGET, [this] { emit queueDrained(); }};
+    TaskQueue queue{QUEUE_BUDGET, QUEUE_LIMIT, [this] { emit queueDrained(); }};
     int _poster = TaskQueue::PANEL_POSTER;  // whose work is being posted; event-loop thread only
     QString _settings_path;
     QString _font_dir;

@@ -6,8 +6,8 @@
 
 namespace keylight {
 
-TaskQueue::TaskQueue(size_t budget, std::function<void()> drained)
-    : _budget(budget), _drained(std::move(drained)) {}
+TaskQueue::TaskQueue(size_t budget, size_t limit, std::function<void()> drained)
+    : _budget(budget), _limit(limit), _drained(std::move(drained)) {}
 
 TaskQueue::~TaskQueue() {
     // Taken after the taker has stopped, the lock orders everything it did before this.
@@ -60,6 +60,9 @@ bool TaskQueue::accepts(int poster) const {
     QMutexLocker locker(&_lock);
     if (_cost < _budget) {
         return true;
+    }
+    if (_cost >= _limit) {
+        return false;
     }
     return poster == PANEL_POSTER ? _panel.empty() : _connections.count(poster) == 0;
 }
