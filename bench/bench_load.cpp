@@ -86,6 +86,29 @@ std::string uploadImage(int id) {
     return frame(klm_record(image));
 }
 
+// A 24-bit BMP picture that fills a screen, drawn at the top left of screen 0.
+std::string screenPicture() {
+    const uint32_t side = KLM_SCREEN_SIDE;
+    const uint32_t pixels = 3 * side * side;
+    std::vector<uint8_t> bmp(54 + pixels, 0x40);
+    const auto le32 = [&](size_t at, uint32_t value) {
+        for (size_t i = 0; i < 4; ++i)
+            bmp[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    le32(2, static_cast<uint32_t>(bmp.size()));
+    le32(6, 0);
+    le32(10, 54);  // pixels after the two headers
+    le32(14, 40);  // information header
+    le32(18, side);
+    le32(22, side);
+    le32(26, 1 | (24 << 16));  // one plane, 24 bits a pixel
+    for (size_t at = 30; at < 54; at += 4)
+        le32(at, at == 34 ? pixels : 0);
+    return frame(klm_tailed_record_of<KLM_DrawTFTImage>(bmp.data(), bmp.size(), 0, 0, 0));
+}
+
 // A type 0 message of `size` bytes in all: its type and zero bytes.
 std::string nullMessage(size_t size) {
     return frame(std::vector<uint8_t>(size, 0));
@@ -700,6 +723,32 @@ Held incompleteFrames(const Board& board, int count) {
     return held;
 }
 
+// `count` connections each send one picture that fills a screen, all at once, and close.
+Memory wholePictures(const Board& board, int count) {
+    const std::string picture = screenPicture();
+    return memoryAround(board, [&] {
+        std::vector<int> fds;
+        for (int i = 0; i < count; ++i) {
+            const int fd = connectTo(board.port);
+            if (fd < 0)
+                fail("connection refused while sending pictures");
+            fds.push_back(fd);
+        }
+        std::vector<std::thread> senders;
+        for (size_t part = 0; part < 4; ++part) {
+            senders.emplace_back([&, part] {
+                for (size_t i = part; i < fds.size(); i += 4)
+                    sendAll(fds[i], picture);
+            });
+        }
+        for (std::thread& sender : senders)
+            sender.join();
+        for (int fd : fds)
+            close(fd);
+        return static_cast<long>(count);
+    });
+}
+
 // 200 000 uploads under ever new ids on one connection, then 1 000 connections open at once
 // with 30 uploads each.
 Memory uploads(const Board& board) {
@@ -811,6 +860,8 @@ int main() {
         KLM_LARGEST_FRAME, held.bytesSent, held.memory.beforeKiB, held.memory.peakKiB,
         held.memory.afterKiB, held.queryMs);
     std::fflush(stdout);
+    printMemoryRow("600 connections each sending a picture that fills a screen, at once",
+                   "pictures", wholePictures(board, 600));
     printMemoryRow("200 000 uploads under new ids, then 1 000 connections of 30", "uploads",
                    uploads(board));
     for (const size_t size : {size_t{255 * 1024}, size_t{KLM_LARGEST_FRAME}}) {
