@@ -2,10 +2,14 @@
 // panelprime, then keylight under panelsim-run, driven over TCP by client threads. Prints one
 // table: throughput for 1, 8 and 50 clients; the delay of a quiet client's LED change while
 // another client floods text lines; keylight's resident memory around two floods; connections
-// per second, a burst of 500 connections, keylight's CPU time while it is out of
-// descriptors, and its memory while the device stops answering and all buttons blink.
+// per second, a burst of 500 connections, and keylight's CPU time while it is out of
+// descriptors; keylight's peak memory while 600 connections hold incomplete largest frames,
+// while 600 send a picture at once and around floods of image uploads, and another client's
+// query time meanwhile and behind type 0 messages; its memory while the device stops answering
+// and all buttons blink.
 //
 //   build/bench/bench_load
+//   BENCH_LOAD_KEYLIGHT=OTHER/keylight build/bench/bench_load   # another keylight build
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -74,6 +78,41 @@ std::string query() {
 std::string textLine(int screen, int line, const std::string& text) {
     return frame(
         klm_tailed_record_of<KLM_TextLine>(text.c_str(), text.size() + 1, screen, line, 0));
+}
+
+std::string uploadImage(int id) {
+    KLM_UploadImage image{TYPE_UPLOAD_IMAGE, static_cast<uint32_t>(id), KLM_UPLOAD_IMAGE_BYTES, {}};
+    for (uint8_t& byte : image._data)
+        byte = static_cast<uint8_t>(id);
+    return frame(klm_record(image));
+}
+
+// A 24-bit BMP picture that fills a screen, drawn at the top left of screen 0.
+std::string screenPicture() {
+    const uint32_t side = KLM_SCREEN_SIDE;
+    const uint32_t pixels = 3 * side * side;
+    std::vector<uint8_t> bmp(54 + pixels, 0x40);
+    const auto le32 = [&](size_t at, uint32_t value) {
+        for (size_t i = 0; i < 4; ++i)
+            bmp[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    le32(2, static_cast<uint32_t>(bmp.size()));
+    le32(6, 0);
+    le32(10, 54);  // pixels after the two headers
+    le32(14, 40);  // information header
+    le32(18, side);
+    le32(22, side);
+    le32(26, 1 | (24 << 16));  // one plane, 24 bits a pixel
+    for (size_t at = 30; at < 54; at += 4)
+        le32(at, at == 34 ? pixels : 0);
+    return frame(klm_tailed_record_of<KLM_DrawTFTImage>(bmp.data(), bmp.size(), 0, 0, 0));
+}
+
+// A type 0 message of `size` bytes in all: its type and zero bytes.
+std::string nullMessage(size_t size) {
+    return frame(std::vector<uint8_t>(size, 0));
 }
 
 // ---- sockets -------------------------------------------------------------------------------
@@ -206,7 +245,9 @@ public:
         waitpid(prime, nullptr, 0);
 
         port = freePort();
-        keylight = spawn({PANELSIM_RUN, root, KEYLIGHT, "map", "127.0.0.1", std::to_string(port)},
+        const char* other = std::getenv("BENCH_LOAD_KEYLIGHT");
+        keylight = spawn({PANELSIM_RUN, root, other != nullptr ? other : KEYLIGHT, "map",
+                          "127.0.0.1", std::to_string(port)},
                          "/dev/null");
         for (int i = 0; i < 400; ++i) {
             const int fd = connectTo(port);
@@ -599,10 +640,205 @@ Stalled stalledDevice(const Board& board) {
     return stalled;
 }
 
+// Another client's alive query, asked every 20 ms on a connection of its own: the longest it
+// waited for the answer.
+class QueryProbe {
+public:
+    explicit QueryProbe(int port) : _fd(connectTo(port)) {
+        if (_fd < 0)
+            fail("the query probe cannot connect");
+        _thread = std::thread([this] {
+            const std::string ask = query();
+            while (!_stop) {
+                const auto start = Clock::now();
+                if (!sendAll(_fd, ask) || !receive(8)) {
+                    _lost = true;
+                    return;
+                }
+                const double waited = secondsSince(start) * 1000;
+                _slowestMs = std::max(_slowestMs.load(), waited);
+                sleepMs(20);
+            }
+        });
+    }
+    ~QueryProbe() { finish(); }
+    // The longest wait in milliseconds; negative when an answer never came.
+    double finish() {
+        _stop = true;
+        if (_thread.joinable())
+            _thread.join();
+        if (_fd >= 0)
+            close(_fd);
+        _fd = -1;
+        return _lost ? -1 : _slowestMs.load();
+    }
+
+private:
+    bool receive(size_t count) {
+        char buffer[8];
+        for (size_t got = 0; got < count;) {
+            pollfd watch{_fd, POLLIN, 0};
+            if (poll(&watch, 1, 30000) <= 0)
+                return false;
+            const ssize_t n = recv(_fd, buffer, count - got, 0);
+            if (n <= 0)
+                return false;
+            got += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    int _fd;
+    std::atomic<bool> _stop{false};
+    std::atomic<bool> _lost{false};
+    std::atomic<double> _slowestMs{0};
+    std::thread _thread;
+};
+
+void needDescriptors(rlim_t count) {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < count && limit.rlim_max >= count) {
+        limit.rlim_cur = count;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur < count)
+        fail("ulimit -n is " + std::to_string(limit.rlim_cur) + ", the memory rows need " +
+             std::to_string(count));
+}
+
+struct Held {
+    Memory memory;
+    double queryMs;
+    long bytesSent;
+};
+
+// `count` connections each send a largest frame but its last byte, as far as TCP takes it;
+// they stay open for 3 s more while another client asks its query.
+Held incompleteFrames(const Board& board, int count) {
+    Held held{};
+    const std::string largest = nullMessage(KLM_LARGEST_FRAME);
+    const std::string partial = largest.substr(0, largest.size() - 1);
+    QueryProbe probe(board.port);
+    long sent = 0;
+    held.memory = memoryAround(board, [&] {
+        std::vector<int> fds;
+        for (int i = 0; i < count; ++i) {
+            const int fd = connectTo(board.port);
+            if (fd < 0)
+                fail("connection refused while connections hold frames");
+            fds.push_back(fd);
+        }
+        std::vector<size_t> at(fds.size(), 0);
+        for (auto lastProgress = Clock::now(); secondsSince(lastProgress) < 1;) {
+            for (size_t i = 0; i < fds.size(); ++i) {
+                const ssize_t n = send(fds[i], partial.data() + at[i], partial.size() - at[i],
+                                       MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n > 0) {
+                    at[i] += static_cast<size_t>(n);
+                    sent += n;
+                    lastProgress = Clock::now();
+                }
+            }
+            sleepMs(5);
+        }
+        sleepMs(3000);
+        for (int fd : fds)
+            close(fd);
+        return static_cast<long>(count);
+    });
+    held.queryMs = probe.finish();
+    held.bytesSent = sent;
+    return held;
+}
+
+// `count` connections each send one picture that fills a screen, all at once, and close.
+Memory wholePictures(const Board& board, int count) {
+    const std::string picture = screenPicture();
+    return memoryAround(board, [&] {
+        std::vector<int> fds;
+        for (int i = 0; i < count; ++i) {
+            const int fd = connectTo(board.port);
+            if (fd < 0)
+                fail("connection refused while sending pictures");
+            fds.push_back(fd);
+        }
+        std::vector<std::thread> senders;
+        for (size_t part = 0; part < 4; ++part) {
+            senders.emplace_back([&, part] {
+                for (size_t i = part; i < fds.size(); i += 4)
+                    sendAll(fds[i], picture);
+            });
+        }
+        for (std::thread& sender : senders)
+            sender.join();
+        for (int fd : fds)
+            close(fd);
+        return static_cast<long>(count);
+    });
+}
+
+// 200 000 uploads under ever new ids on one connection, then 1 000 connections open at once
+// with 30 uploads each.
+Memory uploads(const Board& board) {
+    return memoryAround(board, [&] {
+        const int fd = connectTo(board.port);
+        std::string chunk;
+        for (int id = 0; id < 200000; ++id) {
+            chunk += uploadImage(23 + id);
+            if (chunk.size() > 64 * 1024) {
+                sendAll(fd, chunk);
+                chunk.clear();
+            }
+        }
+        sendAll(fd, chunk + query());
+        char answer[8];
+        recv(fd, answer, sizeof answer, MSG_WAITALL);
+        close(fd);
+        std::vector<int> fds;
+        std::string thirty;
+        for (int id = 0; id < 30; ++id)
+            thirty += uploadImage(23 + id);
+        for (int i = 0; i < 1000; ++i) {
+            const int each = connectTo(board.port);
+            if (each < 0)
+                fail("connection refused while uploading");
+            sendAll(each, thirty + query());
+            fds.push_back(each);
+        }
+        for (int each : fds) {
+            recv(each, answer, sizeof answer, MSG_WAITALL);
+            close(each);
+        }
+        return 200000L + 30000L;
+    });
+}
+
+// Five type 0 messages of `size` bytes, each on a connection of its own, half a second
+// apart, while another client asks its query; keylight ends a connection whose frame it does
+// not take.
+double queryBehindNullMessages(const Board& board, size_t size) {
+    board.waitUntilIdle();
+    const std::string message = nullMessage(size);
+    QueryProbe probe(board.port);
+    for (int i = 0; i < 5; ++i) {
+        const int fd = connectTo(board.port);
+        if (fd < 0)
+            fail("connection refused while sending null messages");
+        sendUntil(fd, message, Clock::now() + std::chrono::seconds(2));
+        sleepMs(500);
+        close(fd);
+    }
+    return probe.finish();
+}
+
 }  // namespace
 
 int main() {
     signal(SIGPIPE, SIG_IGN);
+    // keylight inherits the limit: 1 000 connections at once, and the client ends of as many.
+    needDescriptors(2100);
     Board board;
     const double perMessage = accessesPerStatusMessage(board);
     if (perMessage <= 0)
@@ -652,5 +888,25 @@ int main() {
         "%ld KiB before, %ld KiB peak: growth %ld KiB; blinking %s after SIGCONT |\n",
         stalled.beforeKiB, stalled.peakKiB, stalled.peakKiB - stalled.beforeKiB,
         stalled.resumed ? "resumes" : "does NOT resume");
+    std::fflush(stdout);
+    const Held held = incompleteFrames(board, 600);
+    std::printf(
+        "| 600 connections each holding a largest frame (%u bytes) but its last byte, %ld "
+        "bytes taken by TCP | resident %ld KiB before, %ld KiB peak, %ld KiB after; another "
+        "client's query answered within %.1f ms |\n",
+        KLM_LARGEST_FRAME, held.bytesSent, held.memory.beforeKiB, held.memory.peakKiB,
+        held.memory.afterKiB, held.queryMs);
+    std::fflush(stdout);
+    printMemoryRow("600 connections each sending a picture that fills a screen, at once",
+                   "pictures", wholePictures(board, 600));
+    printMemoryRow("200 000 uploads under new ids, then 1 000 connections of 30", "uploads",
+                   uploads(board));
+    for (const size_t size : {size_t{255 * 1024}, size_t{KLM_LARGEST_FRAME}}) {
+        std::printf(
+            "| five type 0 messages of %zu bytes, half a second apart | another client's query "
+            "answered within %.1f ms |\n",
+            size, queryBehindNullMessages(board, size));
+        std::fflush(stdout);
+    }
     return 0;
 }

@@ -18,6 +18,9 @@ public:
     // (1000, 2000, ...). Nothing is reported back: a refused message is logged and skipped.
     virtual void process_messages(std::vector<QByteArray>& messages, QTcpSocket* socket,
                                   int tag) = 0;
+    // Connection tag has ended: nothing it kept can be addressed any more. A setter that keeps
+    // nothing per connection has nothing to drop.
+    virtual void connectionClosed(int tag) { static_cast<void>(tag); }
 };
 
 }  // namespace keylight

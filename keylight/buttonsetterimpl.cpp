@@ -4,6 +4,7 @@
 #include <QTcpSocket>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "defaultbuttonimages.h"
 #include "fpga.h"
 #include "klm.h"
+#include "logescape.h"
 
 namespace keylight {
 
@@ -21,6 +23,8 @@ constexpr int ALL_BUTTONS = -1;
 constexpr int BLINK_STATE = -1;
 constexpr int LAST_SHARED_IMAGE_ID = DEFAULT_IMAGE_COUNT - 1;
 constexpr size_t OPCODE_SIZE = sizeof(uint32_t);
+// The bytes of a null message shown one a line; the rest are counted in one more.
+constexpr int NULL_MESSAGE_BYTES_SHOWN = 16;
 
 uint32_t readNetworkWord(const QByteArray& message, size_t offset) {
     return qFromBigEndian<uint32_t>(message.constData() + offset);
@@ -152,8 +156,13 @@ void ButtonSetterImpl::dispatch(QByteArray& message, QTcpSocket* socket, int tag
 void ButtonSetterImpl::handleNullMessage(const QByteArray& message) {
     qCritical() << "ButtonSetterImpl::process_messages , TYPE_NULL_MESSAGE";
     qCritical() << "size  = " << message.size();
-    for (int i = 0; i < message.size(); ++i) {
+    const int shown = std::min(static_cast<int>(message.size()), NULL_MESSAGE_BYTES_SHOWN);
+    for (int i = 0; i < shown; ++i) {
         printf("data[%d] = 0x%x\n", i, static_cast<unsigned char>(message[i]));
+    }
+    if (message.size() > shown) {
+        printf("data[%d..%d] not shown: %d more bytes\n", shown,
+               static_cast<int>(message.size()) - 1, static_cast<int>(message.size()) - shown);
     }
 }
 
@@ -210,8 +219,8 @@ void ButtonSetterImpl::handleSubTextLine(QByteArray& message) {
             "keylight: _screen_id = %d, _line_id = %d,  _offset =%d, _num_chars = %d, _text = "
             "'%s', "
             "_text_colour = 0x%x, _back_colour = 0x%x.\n",
-            screenId, lineId, offset, numChars, record->_text, record->_text_colour,
-            record->_back_colour);
+            screenId, lineId, offset, numChars, escapedForLog(record->_text).c_str(),
+            record->_text_colour, record->_back_colour);
         _fpga->subTextLine(screenId, lineId, offset, numChars, record->_text, record->_text_colour,
                            record->_back_colour);
     }
@@ -303,6 +312,11 @@ void ButtonSetterImpl::uploadImage(int imageId, int size, const uint8_t* data, i
         printf("keylight:failed to upload image %d\n", imageId);
         return;
     }
+    if (imageId >= 0 && imageId <= LAST_SHARED_IMAGE_ID) {
+        _images.insert_or_assign(imageId, image);
+        printf("keylight:image uploaded %d\n", imageId);
+        return;
+    }
     int64_t key = imageId;
     if (imageId > LAST_SHARED_IMAGE_ID) {
         // Each connection owns the ids above the shared ones, offset by its tag.
@@ -312,16 +326,30 @@ void ButtonSetterImpl::uploadImage(int imageId, int size, const uint8_t* data, i
         printf("keylight:failed to upload image %d\n", imageId);
         return;
     }
-    _images.insert_or_assign(static_cast<int>(key), image);
+    std::map<int, ButtonImage>& own = _own_images[tag];
+    if (own.size() >= OWN_IMAGES_MAX && own.count(static_cast<int>(key)) == 0) {
+        printf("keylight:failed to upload image %d, the connection holds %zu images already\n",
+               imageId, own.size());
+        return;
+    }
+    own.insert_or_assign(static_cast<int>(key), image);
     printf("keylight:image uploaded %d\n", static_cast<int>(key));
 }
 
+void ButtonSetterImpl::connectionClosed(int tag) {
+    _own_images.erase(tag);
+}
+
 std::optional<ButtonImage> ButtonSetterImpl::storedImage(int key) const {
-    const auto found = _images.find(key);
-    if (found == _images.end()) {
-        return std::nullopt;
+    if (const auto shared = _images.find(key); shared != _images.end()) {
+        return shared->second;
     }
-    return found->second;
+    for (const auto& connection : _own_images) {
+        if (const auto own = connection.second.find(key); own != connection.second.end()) {
+            return own->second;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace keylight

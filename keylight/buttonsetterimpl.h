@@ -42,17 +42,25 @@ public:
     // bytes than it carries, or whose text lacks its zero byte is refused with one log line
     // naming opcode and size; the next message is processed.
     void process_messages(std::vector<QByteArray>& messages, QTcpSocket* socket, int tag) override;
+    // Drops the images the connection uploaded under its own ids.
+    void connectionClosed(int tag) override;
 
     // Reads the level file again and posts the screen level once per "scr" line.
     void reconfig();
     // State -1 blinks with phases of time milliseconds, any other state is steady; id -1
     // addresses every button. Unknown ids and blinking with time 0 are reported and ignored.
     void setLEDState(int id, int state, int time);
-    // Stores size bytes as image imageId: ids up to 22 are shared, higher ids are offset by
-    // the connection's tag. Refused when size is not 120 or the key does not fit 32 bits.
+    // A connection keeps at most this many images under ids of its own.
+    static constexpr size_t OWN_IMAGES_MAX = 32;
+
+    // Stores size bytes as image imageId: ids 0 to 22 are shared, higher ids are offset by the
+    // connection's tag; the images under ids other than the shared ones are the connection's
+    // own and go with it. Refused when size is not 120, the key does not fit 32 bits, or the
+    // id would be the connection's own image beyond OWN_IMAGES_MAX.
     void uploadImage(int imageId, int size, const uint8_t* data, int tag);
 
-    // The image stored under key, if any.
+    // The image stored under key, if any: a shared one, else the first connection's that
+    // holds one under key.
     std::optional<ButtonImage> storedImage(int key) const;
 
 public slots:
@@ -82,7 +90,8 @@ private:
 
     // Word-aligned, host-order copy of the record being handled.
     std::vector<uint32_t> _record;
-    std::map<int, ButtonImage> _images;
+    std::map<int, ButtonImage> _images;                     // the shared ones, ids 0 to 22
+    std::map<int, std::map<int, ButtonImage>> _own_images;  // by connection tag, then key
     ButtonMap _buttons;
     std::map<IButton*, Blink> _blinking;  // the buttons that blink, by pointer
     ButtonLevels _levels;

@@ -4,18 +4,28 @@
 #include <QTcpSocket>
 #include <QtEndian>
 
+#include <poll.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
 #include <limits>
 #include <vector>
 
+#include "bmp_format.h"
 #include "buttonsetter.h"
 #include "fpga.h"
+#include "framebudget.h"
+#include "registers.h"
 
 namespace keylight {
 
 namespace {
+
+// The largest picture the hardware library draws fills a screen; its rows need no padding.
+static_assert(KLM_LARGEST_FRAME == sizeof(KLM_DrawTFTImage) + BMP_FILE_HEADER_BYTES +
+                                       BMP_INFO_HEADER_BYTES + 3 * SCREEN_WIDTH * SCREEN_HEIGHT &&
+                  SCREEN_WIDTH % 4 == 0,
+              "the largest frame is the draw-image record of a picture that fills a screen");
 
 constexpr int TAG_STEP = 1000;
 constexpr qint64 PREFIX_SIZE = 4;
@@ -33,8 +43,13 @@ int takeTag() {
 }  // namespace
 
 ClientKeylight::ClientKeylight(QObject* parent, QTcpSocket* socket, ButtonSetter* setter,
-                               FPGA* fpga)
-    : QObject(parent), _socket(socket), _setter(setter), _fpga(fpga), _tag(takeTag()) {
+                               FPGA* fpga, FrameBudget* frames)
+    : QObject(parent),
+      _socket(socket),
+      _setter(setter),
+      _fpga(fpga),
+      _frames(frames),
+      _tag(takeTag()) {
     if (_socket == nullptr) {
         qDebug() << "collector: ClientKeylight::ClientKeylight, null socket";
         return;
@@ -73,6 +88,10 @@ bool ClientKeylight::hasUnread() const {
     }
     int unread = 0;
     return ::ioctl(_descriptor, FIONREAD, &unread) == 0 && unread > 0;
+}
+
+qint64 ClientKeylight::buffered() const {
+    return _socket != nullptr ? _socket->bytesAvailable() : 0;
 }
 
 void ClientKeylight::clientData() {
@@ -140,13 +159,65 @@ void ClientKeylight::resumeReading() {
     }
 }
 
+// A frame keeps its room until it has been cut; the next large one asks anew, behind the
+// frames of other connections that asked meanwhile.
+void ClientKeylight::readOn(uint32_t frameInProgress) {
+    const qint64 needed = qint64{frameInProgress} + PREFIX_SIZE;
+    if (needed <= READ_CHUNK || _frames == nullptr) {
+        releaseFrameRoom();
+        bufferUpTo(std::max(READ_CHUNK, needed));
+    } else if (_frame_room == needed) {
+        bufferUpTo(needed);
+    } else if (_frame_asked != needed) {
+        releaseFrameRoom();
+        bufferUpTo(READ_CHUNK);
+        _frame_asked = needed;
+        _frames->request(this, static_cast<size_t>(needed));
+    }
+}
+
 // Qt stops watching a socket whose buffer has reached its limit and watches it again only
 // when a read empties the buffer: a partial frame left behind would stall the connection for
 // good. Setting the limit anew makes Qt compare the buffer with it again.
-void ClientKeylight::readOn(uint32_t frameInProgress) {
-    const qint64 limit = std::max<qint64>(READ_CHUNK, qint64{frameInProgress} + PREFIX_SIZE);
+void ClientKeylight::bufferUpTo(qint64 bytes) {
     _socket->setReadBufferSize(0);
-    _socket->setReadBufferSize(limit);
+    _socket->setReadBufferSize(bytes);
+}
+
+void ClientKeylight::frameGranted(size_t bytes) {
+    _frame_asked = 0;
+    _frame_room = static_cast<qint64>(bytes);
+    bufferUpTo(_frame_room);
+}
+
+bool ClientKeylight::waitingFrameArrived(size_t bytes) {
+    const int fd = static_cast<int>(_socket->socketDescriptor());
+    int unread = 0;
+    if (ioctl(fd, FIONREAD, &unread) == 0 &&
+        static_cast<size_t>(_socket->bytesAvailable() + unread) >= bytes) {
+        return true;
+    }
+    // Qt does not read a socket whose buffer is full, and so never sees this peer go.
+    pollfd peer{fd, POLLRDHUP, 0};
+    if (poll(&peer, 1, 0) > 0 && (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (_socket != nullptr) {
+                    endConnection();
+                }
+            },
+            Qt::QueuedConnection);
+    }
+    return false;
+}
+
+void ClientKeylight::releaseFrameRoom() {
+    if (_frame_room != 0 || _frame_asked != 0) {
+        _frame_room = 0;
+        _frame_asked = 0;
+        _frames->release(this);
+    }
 }
 
 void ClientKeylight::endConnection() {
@@ -170,6 +241,8 @@ void ClientKeylight::refuseOversizedFrame(uint32_t length) {
 }
 
 void ClientKeylight::releaseSocket() {
+    releaseFrameRoom();
+    _setter->connectionClosed(_tag);
     _socket->disconnect(this);
     _socket->close();
     _socket->deleteLater();

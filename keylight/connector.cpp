@@ -45,8 +45,9 @@ bool failsOneConnectionOnly(int error) {
 
 }  // namespace
 
-Connector::Connector(const QString& address, quint16 port, ButtonSetter* setter, FPGA* fpga)
-    : _address(address), _port(port), _setter(setter), _fpga(fpga) {
+Connector::Connector(const QString& address, quint16 port, ButtonSetter* setter, FPGA* fpga,
+                     size_t frameBudget)
+    : _address(address), _port(port), _setter(setter), _fpga(fpga), _frames(fpga, frameBudget) {
     _listen_retry.setInterval(LISTEN_RETRY_MS);
     connect(&_listen_retry, &QTimer::timeout, this, &Connector::retryListen);
     _accept_retry.setInterval(ACCEPT_RETRY_MS);
@@ -158,7 +159,7 @@ void Connector::newClient() {
             delete socket;
             continue;
         }
-        auto* client = new ClientKeylight(this, socket, _setter, _fpga);
+        auto* client = new ClientKeylight(this, socket, _setter, _fpga, &_frames);
         _clients.append(client);
         // A client object goes when its connection ends; only the pointer value is compared.
         connect(client, &QObject::destroyed, this, [this, client] { _clients.removeOne(client); });

@@ -9,7 +9,10 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include <cstddef>
 #include <memory>
+
+#include "framebudget.h"
 
 namespace keylight {
 
@@ -23,8 +26,9 @@ class Connector : public QObject {
 public:
     // An empty address listens on every local address. setter and fpga are not owned; the
     // clients post their work through fpga, which holds them back when its queue is full
-    // (without one nothing does).
-    Connector(const QString& address, quint16 port, ButtonSetter* setter, FPGA* fpga = nullptr);
+    // (without one nothing does). Their large frames share frameBudget bytes with that work.
+    Connector(const QString& address, quint16 port, ButtonSetter* setter, FPGA* fpga = nullptr,
+              size_t frameBudget = FrameBudget::PROCESS_BUDGET);
     // Destroys the client objects before the server, so that a client still connected closes
     // its socket before the server deletes the sockets it holds.
     ~Connector() override;
@@ -65,6 +69,7 @@ private:
     int _inherited = -1;
     ButtonSetter* _setter;
     FPGA* _fpga;
+    FrameBudget _frames;  // outlives the clients, which the destructor deletes first
     QTcpServer _server;
     QList<ClientKeylight*> _clients;  // the connections still open, in order of acceptance
     // Watches the listening socket for connections; goes before the server closes it.

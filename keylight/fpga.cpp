@@ -190,6 +190,10 @@ std::chrono::milliseconds FPGA::stalledFor() const {
     return queue.stalledFor();
 }
 
+size_t FPGA::queuedBytes() const {
+    return queue.cost();
+}
+
 FPGA::Poster::Poster(FPGA* fpga, int tag) : _fpga(fpga), _previous(TaskQueue::PANEL_POSTER) {
     if (_fpga != nullptr) {
         _previous = std::exchange(_fpga->_poster, tag);

@@ -43,6 +43,9 @@ public:
     // Far longer than any task takes on a device that answers: a full-screen picture is one
     // burst of 16384 words.
     static constexpr std::chrono::seconds STALL_REPORTED{5};
+    // Beyond this even a connection with no task waiting is held back: hundreds of
+    // connections that each hand over a picture at once would otherwise queue them all.
+    static constexpr size_t QUEUE_LIMIT = 2 * 1024 * 1024;
 
     // While an object of this class lives, the work posted through fpga (null: none) is
     // connection tag's: it takes turns with other connections' work. Work posted outside any
@@ -95,8 +98,11 @@ public:
     void setTFTIntensity(int percent);
 
     // Whether connection tag may hand over more work now: while the waiting tasks hold less
-    // than QUEUE_BUDGET, or while none of them is the connection's own.
+    // than QUEUE_BUDGET, or while none of them is the connection's own and they hold less
+    // than QUEUE_LIMIT.
     bool acceptsWorkFrom(int tag);
+    // What the waiting tasks hold, themselves and their text and image bytes.
+    size_t queuedBytes() const;
 
     // Hardware tasks waiting or executing. Any thread.
     size_t unfinishedTasks() const;
@@ -128,7 +134,7 @@ private:
 
     std::unique_ptr<WorkerThread> worker;
     QMutex lock;  // held while a task executes and while a font loads
-    TaskQueue queue{QUEUE_BUDGET, [this] { announceDrained(); },
+    TaskQueue queue{QUEUE_BUDGET, QUEUE_LIMIT, [this] { announceDrained(); },
                     [](std::chrono::milliseconds stall) { reportResumed(stall); }};
     // The worker tells the event loop that the queue has drained through an event counter
     // rather than a queued signal: its write and read order the two threads for

@@ -7,9 +7,9 @@
 
 namespace keylight {
 
-TaskQueue::TaskQueue(size_t budget, std::function<void()> drained,
+TaskQueue::TaskQueue(size_t budget, size_t limit, std::function<void()> drained,
                      std::function<void(std::chrono::milliseconds)> resumed)
-    : _budget(budget), _drained(std::move(drained)), _resumed(std::move(resumed)) {}
+    : _budget(budget), _limit(limit), _drained(std::move(drained)), _resumed(std::move(resumed)) {}
 
 TaskQueue::~TaskQueue() {
     // Taken after the taker has stopped, the lock orders everything it did before this.
@@ -82,6 +82,9 @@ bool TaskQueue::accepts(int poster) const {
     if (_cost < _budget) {
         return true;
     }
+    if (_cost >= _limit) {
+        return false;
+    }
     return poster == PANEL_POSTER ? _panel.empty() : _connections.count(poster) == 0;
 }
 
@@ -119,6 +122,11 @@ std::chrono::milliseconds TaskQueue::stalledForLocked(Clock::time_point now) con
     // Not zero while busy, even just after the last progress: zero means idle.
     return std::max(std::chrono::milliseconds{1},
                     std::chrono::duration_cast<std::chrono::milliseconds>(now - _progress_at));
+}
+
+size_t TaskQueue::cost() const {
+    QMutexLocker locker(&_lock);
+    return _cost;
 }
 
 std::unique_ptr<FPGATask> TaskQueue::takeNext() {

@@ -29,12 +29,14 @@ public:
     static constexpr int PANEL_POSTER = 0;
 
     // budget: the cost at which the connections that add to the queue are held back.
+    // limit: the cost, above budget, at which every connection is held back, also one that
+    // has no task waiting.
     // drained: called by take(), on the taking thread and outside the queue's lock, each time
     // the cost has fallen to half the budget after reaching it; the connections held back
     // meanwhile may then be read again.
     // resumed: called by take() in the same way when the task taken before has finished after
     // stallBegins() reported a stall, with how long the taker went without finishing a task.
-    TaskQueue(size_t budget, std::function<void()> drained,
+    TaskQueue(size_t budget, size_t limit, std::function<void()> drained,
               std::function<void(std::chrono::milliseconds)> resumed);
     // Destroys every task still waiting, unexecuted.
     ~TaskQueue();
@@ -52,7 +54,8 @@ public:
     // Makes the waiting or the next take() return null.
     void stop();
     // Whether poster may add work: while the waiting tasks cost less than the budget, or while
-    // none of them is poster's (a quiet connection is never held back by another's flood).
+    // none of them is poster's (a quiet connection is not held back by another's flood) and
+    // they cost less than the limit (nor do many connections at once go beyond it).
     bool accepts(int poster) const;
     // Tasks waiting or in progress. Any thread.
     size_t unfinished() const;
@@ -62,6 +65,8 @@ public:
     // True once per stall, the first time it is asked while the taker has been stalled for
     // at least limit; take() reports the stall's end to resumed. Any thread.
     bool stallBegins(std::chrono::milliseconds limit);
+    // What the waiting tasks cost together. Any thread.
+    size_t cost() const;
 
 private:
     struct Entry {
@@ -86,6 +91,7 @@ private:
     std::map<int, Lane> _connections;  // only lanes that hold tasks
     int _last_served = PANEL_POSTER;   // the connection whose task was taken last
     size_t _budget;
+    size_t _limit;
     size_t _cost = 0;
     bool _reached_budget = false;
     std::function<void()> _drained;

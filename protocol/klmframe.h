@@ -12,8 +12,14 @@
 
 #include "klm.h"
 
-// The largest frame keylight takes; it ends a connection that announces a larger one.
-constexpr uint32_t KLM_LARGEST_FRAME = 1024 * 1024;
+// The side of a screen in pixels; no picture keylight draws is larger.
+constexpr uint32_t KLM_SCREEN_SIDE = 128;
+// The largest record keylight acts on, and so the largest frame it takes: the draw-image
+// record of a picture that fills a screen, three bytes a pixel behind the 14-byte file header
+// and the 40-byte information header of its BMP file. keylight ends a connection that
+// announces a larger frame.
+constexpr uint32_t KLM_LARGEST_FRAME =
+    sizeof(KLM_DrawTFTImage) + 14 + 40 + 3 * KLM_SCREEN_SIDE * KLM_SCREEN_SIDE;
 
 // The record of `layout` whose fixed part is `fixed` (host order, layout.fixed_size bytes),
 // followed by `tail_size` bytes from `tail`, in network order.

@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QtEndian>
 
 #include <memory>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "buttonsetter.h"
 #include "clientkeylight.h"
 #include "connector.h"
+#include "klmframe.h"
 #include "server_harness.h"
 
 namespace {
@@ -144,6 +146,46 @@ TEST_F(Framing, bytes_sent_just_before_a_disconnect_are_processed_before_the_dis
     EXPECT_GE(lines.indexOf("batch of 1"), 0);
 }
 
+// Peers that stop one byte short of the largest frame hold no more than the budget and a read
+// chunk each; a whole frame still gets through, and every stalled one once it is complete.
+TEST(FrameBudget, stalled_frames_wait_in_tcp_beyond_the_budget_and_a_whole_frame_gets_through) {
+    constexpr qint64 FRAME = KLM_LARGEST_FRAME + 4;
+    constexpr qint64 CHUNK = keylight::ClientKeylight::READ_CHUNK;
+    RecordingSetter setter;
+    keylight::Connector connector(QStringLiteral("127.0.0.1"), 0, &setter, nullptr, 2 * FRAME);
+    ASSERT_TRUE(connector.listen());
+    const QByteArray largest = frame(QByteArray(KLM_LARGEST_FRAME, 'l'));
+    const auto clients = [&] { return connector.findChildren<keylight::ClientKeylight*>(); };
+    const auto held = [&] {
+        qint64 bytes = 0;
+        for (const keylight::ClientKeylight* client : clients()) {
+            bytes += client->buffered();
+        }
+        return bytes;
+    };
+
+    std::vector<std::unique_ptr<Client>> stalled;
+    for (int i = 0; i < 5; ++i) {
+        stalled.push_back(std::make_unique<Client>(connector.serverPort()));
+        stalled.back()->send(largest.left(largest.size() - 1));
+    }
+    const qint64 bound = 2 * (FRAME - 1) + 3 * CHUNK;
+    ASSERT_TRUE(processUntil([&] { return held() == bound; })) << held() << " bytes held";
+    Client whole(connector.serverPort());
+    whole.send(largest);
+    ASSERT_TRUE(processUntil([&] { return setter.nonEmpty().size() == 1; }));
+    EXPECT_EQ(held(), bound);
+
+    for (const auto& client : stalled) {
+        client->send(largest.right(1));
+    }
+    ASSERT_TRUE(processUntil([&] { return setter.nonEmpty().size() == 6; }));
+    for (const auto& batch : setter.nonEmpty()) {
+        EXPECT_EQ(batch.messages, std::vector<QByteArray>{largest.mid(4)});
+    }
+    EXPECT_EQ(clients().size(), 6) << "no connection was closed";
+}
+
 // The disconnect handler itself delivers frames still buffered when the connection ends.
 TEST(ClientKeylight, delivers_buffered_frames_when_its_connection_ends) {
     QTcpServer server;
@@ -168,12 +210,11 @@ TEST(ClientKeylight, delivers_buffered_frames_when_its_connection_ends) {
     servertest::deliverDeferredDeletes();
 }
 
-TEST_F(Framing, a_frame_over_1_MiB_closes_only_that_connection) {
+TEST_F(Framing, a_frame_over_the_largest_record_closes_only_that_connection) {
     auto greedy = connect();
     auto modest = connect();
     QByteArray oversized(4, '\0');
-    oversized[1] = 0x10;
-    oversized[3] = 0x01;  // 0x00100001 bytes: one more than 1 MiB
+    qToBigEndian<uint32_t>(KLM_LARGEST_FRAME + 1, oversized.data());
     greedy->send(frame("before") + oversized + QByteArray(64, 'x'));
     ASSERT_TRUE(
         processUntil([&] { return greedy->socket.state() == QAbstractSocket::UnconnectedState; }));
@@ -184,7 +225,7 @@ TEST_F(Framing, a_frame_over_1_MiB_closes_only_that_connection) {
     for (const QString& line : QtLog::lines()) {
         if (line.startsWith("keylight: client ") &&
             line.endsWith(
-                " announced a frame of 1048577 bytes, more than 1048576: connection closed")) {
+                " announced a frame of 49227 bytes, more than 49226: connection closed")) {
             ++refusals;
         }
     }
@@ -199,9 +240,9 @@ TEST_F(Framing, a_frame_over_1_MiB_closes_only_that_connection) {
     }));
 }
 
-TEST_F(Framing, a_frame_of_exactly_1_MiB_is_delivered) {
+TEST_F(Framing, a_frame_of_exactly_the_largest_record_is_delivered) {
     auto client = connect();
-    const QByteArray big(1024 * 1024, 'b');
+    const QByteArray big(KLM_LARGEST_FRAME, 'b');
     client->send(frame(big));
     ASSERT_TRUE(processUntil([&] { return !setter.nonEmpty().empty(); }));
     ASSERT_EQ(setter.nonEmpty()[0].messages.size(), 1u);

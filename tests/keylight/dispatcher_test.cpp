@@ -108,12 +108,18 @@ TEST_F(Dispatch, the_reply_goes_to_the_asking_connection_only) {
     EXPECT_EQ(client->socket.bytesAvailable(), 0);
 }
 
-TEST_F(Dispatch, a_null_message_prints_every_byte) {
+TEST_F(Dispatch, a_null_message_prints_its_first_16_bytes_and_counts_the_rest) {
     StdoutCapture out;
-    sendAndSettle(frame(nullRecord(QByteArray("\x01\xAB", 2))));
-    EXPECT_EQ(out.finish(),
-              "data[0] = 0x0\ndata[1] = 0x0\ndata[2] = 0x0\ndata[3] = 0x0\n"
-              "data[4] = 0x1\ndata[5] = 0xab\n");
+    sendAndSettle(frame(nullRecord(QByteArray("\x01\xAB", 2))) +
+                  frame(nullRecord(QByteArray(1000, '\x7F'))));
+    std::string expected =
+        "data[0] = 0x0\ndata[1] = 0x0\ndata[2] = 0x0\ndata[3] = 0x0\n"
+        "data[4] = 0x1\ndata[5] = 0xab\n"
+        "data[0] = 0x0\ndata[1] = 0x0\ndata[2] = 0x0\ndata[3] = 0x0\n";
+    for (int i = 4; i < 16; ++i) {
+        expected += "data[" + std::to_string(i) + "] = 0x7f\n";
+    }
+    EXPECT_EQ(out.finish(), expected + "data[16..1003] not shown: 988 more bytes\n");
     EXPECT_GE(QtLog::indexOf("ButtonSetterImpl::process_messages , TYPE_NULL_MESSAGE"), 0);
     EXPECT_EQ(QtLog::indexOf("size  =  6"),
               QtLog::indexOf("ButtonSetterImpl::process_messages , TYPE_NULL_MESSAGE") + 1);
@@ -192,6 +198,38 @@ TEST_F(Dispatch, shared_image_ids_are_stored_as_given_and_higher_ids_in_the_conn
     ASSERT_TRUE(setter->storedImage(tag + 30).has_value());
     EXPECT_EQ(setter->storedImage(tag + 30)->bytes()[119], 0x5A);
     EXPECT_FALSE(setter->storedImage(30).has_value());
+}
+
+TEST_F(Dispatch, a_connection_keeps_32_images_of_its_own_which_go_when_it_closes) {
+    StdoutCapture out;
+    const int tag = tagOfNewest();
+    QByteArray uploads;
+    for (int id = 23; id <= 55; ++id) {
+        uploads += frame(uploadImageRecord(id, 120, 1));
+    }
+    uploads += frame(uploadImageRecord(-1, 120, 1)) + frame(uploadImageRecord(23, 120, 2)) +
+               frame(uploadImageRecord(5, 120, 3));
+    sendAndSettle(uploads);
+    const std::string printed = out.finish();
+
+    EXPECT_NE(printed.find("keylight:image uploaded " + std::to_string(tag + 54) +
+                           "\n"
+                           "keylight:failed to upload image 55, the connection holds 32 images "
+                           "already\n"
+                           "keylight:failed to upload image -1, the connection holds 32 images "
+                           "already\n"
+                           "keylight:image uploaded " +
+                           std::to_string(tag + 23) +
+                           "\n"
+                           "keylight:image uploaded 5\n"),
+              std::string::npos)
+        << printed;
+    EXPECT_FALSE(setter->storedImage(tag + 55).has_value());
+    EXPECT_EQ(setter->storedImage(tag + 23)->bytes()[0], 2);
+
+    client->socket.disconnectFromHost();
+    EXPECT_TRUE(processUntil([&] { return !setter->storedImage(tag + 23).has_value(); }));
+    EXPECT_EQ(setter->storedImage(5)->bytes()[0], 3) << "the shared images stay";
 }
 
 TEST_F(Dispatch, the_default_images_are_in_the_store_from_the_start) {
@@ -306,6 +344,20 @@ TEST_F(DispatchWithFont, a_sub_text_line_prints_its_fields_and_draws_its_cells_i
     }
     EXPECT_GT(red, 0);
     EXPECT_EQ(red + blue, 24 * 13);
+}
+
+TEST_F(DispatchWithFont, client_text_cannot_start_a_line_of_the_log) {
+    StdoutCapture out;
+    sendAndSettle(
+        frame(subTextLineRecord(0, 1, 2, 3, 0, 0, "x\nkeylight:failed to start server\r\x1b")) +
+        frame(subTextLineRecord(0, 1, 2, 3, 0, 0, QByteArray(300, 'y'))));
+    EXPECT_EQ(out.finish(),
+              "keylight: _screen_id = 0, _line_id = 1,  _offset =2, _num_chars = 3, _text = "
+              "'x\\nkeylight:failed to start server\\r\\x1B', _text_colour = 0x0, _back_colour = "
+              "0x0.\n"
+              "keylight: _screen_id = 0, _line_id = 1,  _offset =2, _num_chars = 3, _text = '" +
+                  std::string(256, 'y') +
+                  "...(44 more bytes)', _text_colour = 0x0, _back_colour = 0x0.\n");
 }
 
 class DispatchWithLevels : public Dispatch {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fake_keylight.h"
+#include "klmframe.h"
 #include "sendcommands.h"
 #include "temp_dir.h"
 
@@ -166,14 +167,13 @@ TEST(KeylightSendProgram,
      refuses_a_frame_keylight_would_not_take_and_stops_reading_an_endless_file) {
     FakeKeylight keylight;
     // A text line record is 20 bytes, the text and its zero: one byte more than keylight takes.
-    const std::string text(1024 * 1024 - 20, 'x');
+    const std::string text(KLM_LARGEST_FRAME - 20, 'x');
     const ProgramRun too_large = run_send(with_port(keylight.port(), {"--stdin"}),
                                           "led 1 on\ntext 0 0 " + text + "\nled 2 on\n");
     EXPECT_EQ(too_large.status, 2);
-    EXPECT_EQ(
-        too_large.err,
-        "keylight-send: line 2: text: a record of 1048577 bytes is more than the 1048576 bytes "
-        "keylight takes in one frame\n");
+    EXPECT_EQ(too_large.err,
+              "keylight-send: line 2: text: a record of 49227 bytes is more than the 49226 bytes "
+              "keylight takes in one frame\n");
     EXPECT_EQ(keylight.connections(1).at(0), frames_of({"led", "1", "on"}));
 
     const ProgramRun endless = run_send({"--port", "1", "upload", "1", "/dev/zero"});
