@@ -62,6 +62,10 @@ void panel_close();
 // LED command's hardware minimum. An index outside 0..31 prints "Invalid LED index %d.\n",
 // writes nothing and returns 1. Otherwise the result of the register write.
 int led_button_state(int index, int state);
+// Sets the calling thread's timer slack to 1 ns. The LED pause sleeps for most of its 50 us,
+// and with the default slack of 50 us each of those sleeps may end up to 50 us later. For the
+// thread that issues button LED commands; the slack is the thread's own.
+void led_pause_thread_prepare();
 // Status indicator LED index (0..31): as led_button_state, without the pause.
 int led_status_indicator(int index, int state);
 // Toggle indicator 0 or 1, state 0 or 1. Returns 0; 1 for an index above 1 and 2 for any
