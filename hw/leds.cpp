@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 
 #include "panel.h"
@@ -18,7 +17,7 @@ namespace {
 // Indices beyond bits 4-0 of the LED command would spill into its on and kind bits.
 bool led_index_valid(int index) {
     if (index < 0 || index > LED_INDEX_MAX) {
-        printf("Invalid LED index %d.\n", index);
+        log_printf(log_priority::err, "Invalid LED index %d.\n", index);
         return false;
     }
     return true;

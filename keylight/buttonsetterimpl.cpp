@@ -12,6 +12,7 @@
 #include "defaultbuttonimages.h"
 #include "fpga.h"
 #include "klm.h"
+#include "panel.h"
 
 namespace keylight {
 
@@ -153,7 +154,8 @@ void ButtonSetterImpl::handleNullMessage(const QByteArray& message) {
     qCritical() << "ButtonSetterImpl::process_messages , TYPE_NULL_MESSAGE";
     qCritical() << "size  = " << message.size();
     for (int i = 0; i < message.size(); ++i) {
-        printf("data[%d] = 0x%x\n", i, static_cast<unsigned char>(message[i]));
+        log_printf(log_priority::debug, "data[%d] = 0x%x\n", i,
+                   static_cast<unsigned char>(message[i]));
     }
 }
 
@@ -206,7 +208,8 @@ void ButtonSetterImpl::handleSubTextLine(QByteArray& message) {
         const int lineId = static_cast<int>(record->_line_id);
         const int offset = static_cast<int>(record->_offset);
         const int numChars = static_cast<int>(record->_num_chars);
-        printf(
+        log_printf(
+            log_priority::debug,
             "keylight: _screen_id = %d, _line_id = %d,  _offset =%d, _num_chars = %d, _text = "
             "'%s', "
             "_text_colour = 0x%x, _back_colour = 0x%x.\n",
@@ -222,7 +225,8 @@ void ButtonSetterImpl::handleDrawTFTImage(QByteArray& message) {
         const int screenId = static_cast<int>(record->_screen_id);
         const int x = static_cast<int>(record->_xoffset);
         const int y = static_cast<int>(record->_yoffset);
-        printf(
+        log_printf(
+            log_priority::debug,
             "keylight(DRAW_TFT_IMAGE): _screen_id = %d, _xoffset =%d, _yoffset = %d, _size = %d.\n",
             screenId, x, y, static_cast<int>(record->_size));
         // The task copies the bytes: the message buffer is gone before the worker draws.
@@ -261,7 +265,7 @@ void ButtonSetterImpl::setLEDState(int id, int state, int time) {
 void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
     const auto found = _buttons.find(id);
     if (found == _buttons.end()) {
-        printf("keylight:invalid button id %d, setLEDState()\n", id);
+        log_printf(log_priority::err, "keylight:invalid button id %d, setLEDState()\n", id);
         return;
     }
     IButton* button = found->second;
@@ -271,7 +275,8 @@ void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
         return;
     }
     if (time == 0) {
-        printf("keylight: button id %d must have a non-zero time to use blinking.", id);
+        log_printf(log_priority::err,
+                   "keylight: button id %d must have a non-zero time to use blinking.", id);
         return;
     }
     // A new entry restarts the cycle of a button that blinks already.
@@ -297,7 +302,7 @@ void ButtonSetterImpl::update_timer() {
 void ButtonSetterImpl::uploadImage(int imageId, int size, const uint8_t* data, int tag) {
     ButtonImage image;
     if (!image.fill(data, size)) {
-        printf("keylight:failed to upload image %d\n", imageId);
+        log_printf(log_priority::err, "keylight:failed to upload image %d\n", imageId);
         return;
     }
     int64_t key = imageId;
@@ -306,11 +311,11 @@ void ButtonSetterImpl::uploadImage(int imageId, int size, const uint8_t* data, i
         key += tag;
     }
     if (key < std::numeric_limits<int>::min() || key > std::numeric_limits<int>::max()) {
-        printf("keylight:failed to upload image %d\n", imageId);
+        log_printf(log_priority::err, "keylight:failed to upload image %d\n", imageId);
         return;
     }
     _images.insert_or_assign(static_cast<int>(key), image);
-    printf("keylight:image uploaded %d\n", static_cast<int>(key));
+    log_printf(log_priority::debug, "keylight:image uploaded %d\n", static_cast<int>(key));
 }
 
 std::optional<ButtonImage> ButtonSetterImpl::storedImage(int key) const {

@@ -34,7 +34,7 @@ ClientKeylight::ClientKeylight(QObject* parent, QTcpSocket* socket, ButtonSetter
                                FPGA* fpga)
     : QObject(parent), _socket(socket), _setter(setter), _fpga(fpga), _tag(takeTag()) {
     if (_socket == nullptr) {
-        qDebug() << "collector: ClientKeylight::ClientKeylight, null socket";
+        qCritical() << "collector: ClientKeylight::ClientKeylight, null socket";
         return;
     }
     _descriptor = static_cast<int>(_socket->socketDescriptor());
@@ -64,7 +64,7 @@ int ClientKeylight::tag() const {
 
 void ClientKeylight::clientData() {
     if (_socket == nullptr) {
-        qDebug() << "keylight::ClientKeylight::clientData NULL socket";
+        qCritical() << "keylight::ClientKeylight::clientData NULL socket";
         return;
     }
     _held = !mayRead();
@@ -137,7 +137,7 @@ void ClientKeylight::readOn(uint32_t frameInProgress) {
 }
 
 void ClientKeylight::endConnection() {
-    qDebug() << "keylight: client disconnected " << _descriptor;
+    qInfo() << "keylight: client disconnected " << _descriptor;
     releaseSocket();
     deleteLater();
 }

@@ -6,6 +6,7 @@
 
 #include "buttonsetterimpl.h"
 #include "connector.h"
+#include "panel.h"
 #include "panelmapbuilder.h"
 
 namespace keylight {
@@ -41,7 +42,7 @@ bool Server::start(const QStringList& arguments) {
 
     _connector = std::make_unique<Connector>(address, port, _setter.get(), &_fpga);
     if (!_connector->listen()) {
-        puts("keylight:failed to start server");
+        log_puts(log_priority::err, "keylight:failed to start server");
     }
     return true;
 }
