@@ -52,8 +52,8 @@ bool is_journal(FILE* stream) {
 
 // Writes text (length bytes, then a line end when asked) with one fwrite, so that an
 // unbuffered stream passes it on in one piece; on the journal's stream with the prefix.
-void write_text(FILE* stream, bool journal, log_priority priority, const char* text,
-                size_t length, bool line_end) {
+void write_text(FILE* stream, bool journal, log_priority priority, const char* text, size_t length,
+                bool line_end) {
     std::string line;
     line.reserve(length + 4);
     flockfile(stream);
