@@ -37,10 +37,11 @@ constexpr int64_t PAUSE_NS = int64_t{LED_COMMAND_PAUSE_US} * 1000;
 // wake-ups' lateness: every wake-up moves it a sixteenth of the way towards its own. Half the
 // wake-ups then spin a few microseconds, half end the pause a few microseconds late; a margin
 // at a higher quantile would spin longer on most pauses to shorten a few. Bounded so that the
-// pause always sleeps a little (and keeps measuring) and always spins a little.
+// pause always sleeps a little (and keeps measuring) and always spins a little. Each thread
+// learns its own, as its timer slack is its own.
 constexpr int64_t WAKE_MARGIN_MIN_NS = 2000;
 constexpr int64_t WAKE_MARGIN_MAX_NS = PAUSE_NS * 3 / 4;
-int64_t wake_margin_ns = 10000;
+thread_local int64_t wake_margin_ns = 10000;
 
 int64_t monotonic_ns() {
     timespec now;
