@@ -1,12 +1,12 @@
 // keylight under load on the virtual panel: a panelsim daemon of its own on a fresh ROOT,
 // panelprime, then keylight under panelsim-run, driven over TCP by client threads. Prints one
 // table: throughput for 1, 8 and 50 clients; the delay of a quiet client's LED change while
-// another client floods text lines; keylight's resident memory around two floods; connections
-// per second, a burst of 500 connections, and keylight's CPU time while it is out of
-// descriptors; keylight's peak memory while 600 connections hold incomplete largest frames,
-// while 600 send a picture at once and around floods of image uploads, and another client's
-// query time meanwhile and behind type 0 messages; its memory while the device stops answering
-// and all buttons blink.
+// another client floods text lines; keylight's resident memory around two floods; keylight's
+// own CPU time per message of each kind; connections per second, a burst of 500 connections,
+// and keylight's CPU time while it is out of descriptors; keylight's peak memory while 600
+// connections hold incomplete largest frames, while 600 send a picture at once and around
+// floods of image uploads, and another client's query time meanwhile and behind type 0
+// messages; its memory while the device stops answering and all buttons blink.
 //
 //   build/bench/bench_load
 //   BENCH_LOAD_KEYLIGHT=OTHER/keylight build/bench/bench_load   # another keylight build
@@ -87,27 +87,33 @@ std::string uploadImage(int id) {
     return frame(klm_record(image));
 }
 
-// A 24-bit BMP picture that fills a screen, drawn at the top left of screen 0.
-std::string screenPicture() {
-    const uint32_t side = KLM_SCREEN_SIDE;
-    const uint32_t pixels = 3 * side * side;
-    std::vector<uint8_t> bmp(54 + pixels, 0x40);
-    const auto le32 = [&](size_t at, uint32_t value) {
-        for (size_t i = 0; i < 4; ++i)
-            bmp[at + i] = static_cast<uint8_t>(value >> (8 * i));
+// A side x side picture, a 24-bit BMP file (side a multiple of 4: rows need no padding).
+std::string picture(int screen, int x, int y, int side) {
+    const uint32_t pixelBytes = static_cast<uint32_t>(side * side * 3);
+    std::vector<uint8_t> bmp(54 + pixelBytes, 0x5A);
+    const auto put = [&](size_t at, uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            bmp[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
     };
     bmp[0] = 'B';
     bmp[1] = 'M';
-    le32(2, static_cast<uint32_t>(bmp.size()));
-    le32(6, 0);
-    le32(10, 54);  // pixels after the two headers
-    le32(14, 40);  // information header
-    le32(18, side);
-    le32(22, side);
-    le32(26, 1 | (24 << 16));  // one plane, 24 bits a pixel
-    for (size_t at = 30; at < 54; at += 4)
-        le32(at, at == 34 ? pixels : 0);
-    return frame(klm_tailed_record_of<KLM_DrawTFTImage>(bmp.data(), bmp.size(), 0, 0, 0));
+    put(2, static_cast<uint32_t>(bmp.size()), 4);
+    put(6, 0, 4);
+    put(10, 54, 4);  // pixel data offset
+    put(14, 40, 4);  // information header size
+    put(18, static_cast<uint32_t>(side), 4);
+    put(22, static_cast<uint32_t>(side), 4);
+    put(26, 1, 2);   // colour planes
+    put(28, 24, 2);  // bits per pixel
+    put(30, 0, 4);   // no compression
+    put(34, pixelBytes, 4);
+    std::fill(bmp.begin() + 38, bmp.begin() + 54, 0);  // resolution and palette fields
+    return frame(klm_tailed_record_of<KLM_DrawTFTImage>(bmp.data(), bmp.size(), screen, x, y));
+}
+
+// A 24-bit BMP picture that fills a screen, drawn at the top left of screen 0.
+std::string screenPicture() {
+    return picture(0, 0, 0, KLM_SCREEN_SIDE);
 }
 
 // A type 0 message of `size` bytes in all: its type and zero bytes.
@@ -523,6 +529,33 @@ long textLines(const Board& board) {
     return flood.finish();
 }
 
+// keylight's own CPU time (user and system, all its threads, the virtual panel's device layer
+// in it included) per message, for `count` copies of `message` from one client: from the first
+// byte sent until keylight and the board are idle again. A query closes the batch, so that
+// its answer says keylight has read everything; every answer is read as it comes.
+double cpuMicrosecondsPerMessage(const Board& board, const std::string& message, int count) {
+    board.waitUntilIdle();
+    std::string batch;
+    batch.reserve(message.size() * static_cast<size_t>(count) + 8);
+    for (int i = 0; i < count; ++i)
+        batch += message;
+    batch += query();
+    const size_t answerBytes = 8 * (message == query() ? static_cast<size_t>(count) + 1 : 1);
+    const int fd = connectTo(board.port);
+    const double before = board.keylightCpuSeconds();
+    std::thread reader([fd, answerBytes] {
+        char buffer[65536];
+        size_t got = 0;
+        for (ssize_t n; got < answerBytes && (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+            got += static_cast<size_t>(n);
+    });
+    sendAll(fd, batch);
+    reader.join();
+    close(fd);
+    board.waitUntilIdle();
+    return (board.keylightCpuSeconds() - before) * 1e6 / count;
+}
+
 struct Churn {
     double perSecond;
     double slowestMs;
@@ -863,6 +896,25 @@ int main() {
                    memoryAround(board, [&] { return unreadQueries(board); }));
     printMemoryRow("text lines for 8 s as fast as TCP takes them", "lines",
                    memoryAround(board, [&] { return textLines(board); }));
+
+    struct Kind {
+        const char* name;
+        std::string message;
+        int count;
+    };
+    const Kind kinds[] = {
+        {"button LED", buttonLed(3, 1), 20000},
+        {"status indicator", statusIndicator(3, 1), 20000},
+        {"text line (16 characters)", textLine(1, 2, "Tesserax panel 1"), 5000},
+        {"picture (32 x 32 BMP)", picture(2, 40, 40, 32), 1000},
+        {"query", query(), 50000},
+    };
+    for (const Kind& kind : kinds) {
+        std::printf("| keylight's own CPU per message: %d %s messages, one client | %.1f us |\n",
+                    kind.count, kind.name,
+                    cpuMicrosecondsPerMessage(board, kind.message, kind.count));
+        std::fflush(stdout);
+    }
 
     const Churn churn = connectMessageClose(board);
     std::printf(

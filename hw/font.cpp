@@ -210,9 +210,9 @@ int tft_load_font(const char* path) {
     struct stat info;
     if (stat(path, &info) != 0) {
         if (errno == ENOENT) {
-            printf("Font file '%s' doesn't exist.\n", path);
+            log_printf(log_priority::err, "Font file '%s' doesn't exist.\n", path);
         } else {
-            printf("stat('%s') returned error %d.\n", path, errno);
+            log_printf(log_priority::err, "stat('%s') returned error %d.\n", path, errno);
         }
         return -1;
     }
@@ -223,7 +223,7 @@ int tft_load_font(const char* path) {
     drop_face();
     const FT_Error error = open_face(path);
     if (error != 0) {
-        printf("Error calling FT_New_Face(): error = %d\n", error);
+        log_printf(log_priority::err, "Error calling FT_New_Face(): error = %d\n", error);
         return -1;
     }
     cache.keeps_glyphs = cache.source == glyph_source::cached;

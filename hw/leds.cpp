@@ -1,6 +1,9 @@
 // Button, status and toggle LEDs, and the status inputs.
+#include <sys/prctl.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 
 #include "panel.h"
@@ -14,7 +17,7 @@ namespace {
 // Indices beyond bits 4-0 of the LED command would spill into its on and kind bits.
 bool led_index_valid(int index) {
     if (index < 0 || index > LED_INDEX_MAX) {
-        printf("Invalid LED index %d.\n", index);
+        log_printf(log_priority::err, "Invalid LED index %d.\n", index);
         return false;
     }
     return true;
@@ -25,23 +28,59 @@ int led_command(uint8_t kind, int index, int state) {
     return reg_write_high(REG_LED_COMMAND, static_cast<uint8_t>(kind + on + index));
 }
 
-int64_t nanoseconds_between(const timespec& from, const timespec& to) {
-    return static_cast<int64_t>(to.tv_sec - from.tv_sec) * 1000000000 +
-           static_cast<int64_t>(to.tv_nsec - from.tv_nsec);
+constexpr int64_t NS_PER_S = 1000000000;
+constexpr int64_t PAUSE_NS = int64_t{LED_COMMAND_PAUSE_US} * 1000;
+
+// How long before the end of the pause its sleep ends, so that the wake-up, late by the
+// kernel's latency, comes about at the end and little is left to spin. The latency differs
+// from machine to machine and with the load, so the margin follows the median of the recent
+// wake-ups' lateness: every wake-up moves it a sixteenth of the way towards its own. Half the
+// wake-ups then spin a few microseconds, half end the pause a few microseconds late; a margin
+// at a higher quantile would spin longer on most pauses to shorten a few. Bounded so that the
+// pause always sleeps a little (and keeps measuring) and always spins a little. Each thread
+// learns its own, as its timer slack is its own.
+constexpr int64_t WAKE_MARGIN_MIN_NS = 2000;
+constexpr int64_t WAKE_MARGIN_MAX_NS = PAUSE_NS * 3 / 4;
+thread_local int64_t wake_margin_ns = 10000;
+
+int64_t monotonic_ns() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * NS_PER_S + now.tv_nsec;
+}
+
+void sleep_until(int64_t deadline_ns) {
+    timespec deadline;
+    deadline.tv_sec = static_cast<time_t>(deadline_ns / NS_PER_S);
+    deadline.tv_nsec = static_cast<long>(deadline_ns % NS_PER_S);
+    // An absolute deadline: a signal's interruption does not lengthen the sleep.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+void learn_wake_latency(int64_t late_ns) {
+    const int64_t seen = std::min(late_ns, PAUSE_NS);
+    wake_margin_ns += (seen - wake_margin_ns) / 16;
+    wake_margin_ns = std::clamp(wake_margin_ns, WAKE_MARGIN_MIN_NS, WAKE_MARGIN_MAX_NS);
 }
 
 }  // namespace
 
-// A sleep would overshoot by the thread's timer slack (50 us by default, more than the pause
-// itself), so the pause spins on the monotonic clock: it ends within a few microseconds of
-// the minimum, and the caller's timer slack is left as it was.
+// Sleeping gives the CPU to the device's other programs for most of the pause; spinning the
+// rest on the monotonic clock ends it within a few microseconds of the minimum.
 void led_command_pause() {
-    timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    timespec now = start;
-    while (nanoseconds_between(start, now) < int64_t{LED_COMMAND_PAUSE_US} * 1000) {
-        clock_gettime(CLOCK_MONOTONIC, &now);
+    const int64_t end = monotonic_ns() + PAUSE_NS;
+    const int64_t wake = end - wake_margin_ns;
+    sleep_until(wake);
+    int64_t now = monotonic_ns();
+    learn_wake_latency(now - wake);
+    while (now < end) {
+        now = monotonic_ns();
     }
+}
+
+void led_pause_thread_prepare() {
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
 
 int led_button_state(int index, int state) {

@@ -4,7 +4,8 @@
 // Conventions of every function below:
 //   - int results: 0 success, -1 failure, small positive codes for refused arguments;
 //     callers may ignore them.
-//   - Diagnostics are printed on standard output (printf/puts); nothing is thrown.
+//   - Diagnostics are printed on standard output (log_printf/log_puts, below: printf and
+//     puts with the journal's priority); nothing is thrown.
 //   - Not thread-safe: the library keeps its state in module globals and takes no locks.
 //     Callers serialise every call.
 //   - Screen ids are 0, 1, 2, or -1 for all three screens; any other id is refused with
@@ -15,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // ---- Module state (one set per process) -------------------------------------------------
 
@@ -22,6 +24,24 @@ extern int fpga_fd;              // descriptor of "/dev/fpga-reg", -1 while not 
 extern int ft_ready;             // 1 once panel_open initialised FreeType
 extern int toggle_shadow;        // last value written to the toggle indicator register
 extern uint32_t spi_call_count;  // incremented on every register access; informational
+
+// ---- Diagnostics ------------------------------------------------------------------------
+
+// Priorities of diagnostic lines, numbered as syslog numbers them.
+enum class log_priority { err = 3, warning = 4, info = 6, debug = 7 };
+
+// printf and puts on standard output. When standard output is the journal's stream (the one
+// JOURNAL_STREAM names), a line that starts here begins with "<N>", N the priority, which
+// journald takes off and keeps as the line's priority; otherwise the output is exactly
+// printf's or puts'. Results as printf's and puts'.
+int log_printf(log_priority priority, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+int log_puts(log_priority priority, const char* text);
+// Writes length bytes of text and a line end to stream (standard output or error) in one
+// piece, with the prefix when the stream is the journal's.
+void log_line(FILE* stream, log_priority priority, const char* text, size_t length);
+// Whether stream (standard output or error) is the journal's stream.
+bool log_is_journal(FILE* stream);
 
 // ---- Device level (explicit descriptor) -------------------------------------------------
 
@@ -66,6 +86,10 @@ void panel_close();
 // LED command's hardware minimum. An index outside 0..31 prints "Invalid LED index %d.\n",
 // writes nothing and returns 1. Otherwise the result of the register write.
 int led_button_state(int index, int state);
+// Sets the calling thread's timer slack to 1 ns. The LED pause sleeps for most of its 50 us,
+// and with the default slack of 50 us each of those sleeps may end up to 50 us later. For the
+// thread that issues button LED commands; the slack is the thread's own.
+void led_pause_thread_prepare();
 // Status indicator LED index (0..31): as led_button_state, without the pause.
 int led_status_indicator(int index, int state);
 // Toggle indicator 0 or 1, state 0 or 1. Returns 0; 1 for an index above 1 and 2 for any

@@ -59,5 +59,5 @@ void window_image_columns(int mask, int x, int width);
 
 // ---- LEDs (leds.cpp) --------------------------------------------------------------------
 
-// Waits at least LED_COMMAND_PAUSE_US on the monotonic clock.
+// Waits at least LED_COMMAND_PAUSE_US on the monotonic clock, sleeping for most of it.
 void led_command_pause();

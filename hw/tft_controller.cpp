@@ -16,7 +16,7 @@ int screen_mask(int screenId) {
     case SCREEN_ALL:
         return SCREEN_MASK_ALL;
     default:
-        printf("Invalid screen ID %d.\n", screenId);
+        log_printf(log_priority::err, "Invalid screen ID %d.\n", screenId);
         return -1;
     }
 }

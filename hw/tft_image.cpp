@@ -23,24 +23,26 @@ int32_t le32_signed(const uint8_t* p) {
 // first thing that does not fit.
 bool bmp_geometry_check(const uint8_t* bmp, size_t length, int width, int height) {
     if (width < 1) {
-        printf("BMP width %d is not supported: it must be at least 1. Exiting.\n", width);
+        log_printf(log_priority::err,
+                   "BMP width %d is not supported: it must be at least 1. Exiting.\n", width);
         return false;
     }
     if (height < 0) {
-        puts("Top-down BMP's (negative height) are not supported. Exiting.");
+        log_puts(log_priority::err, "Top-down BMP's (negative height) are not supported. Exiting.");
         return false;
     }
     if (static_cast<long long>(width) * height > BMP_MAX_PIXELS) {
-        printf(
-            "BMP of %d x %d pixels is larger than the 65535 pixels of one transfer. "
-            "Exiting.\n",
-            width, height);
+        log_printf(log_priority::err,
+                   "BMP of %d x %d pixels is larger than the 65535 pixels of one transfer. "
+                   "Exiting.\n",
+                   width, height);
         return false;
     }
     const unsigned long long offset = bmp_le32(bmp + BMP_PIXEL_OFFSET_AT);
     if (offset > length) {
-        printf("BMP pixel data offset %llu lies outside the %llu bytes of data. Exiting.\n", offset,
-               static_cast<unsigned long long>(length));
+        log_printf(log_priority::err,
+                   "BMP pixel data offset %llu lies outside the %llu bytes of data. Exiting.\n",
+                   offset, static_cast<unsigned long long>(length));
         return false;
     }
     if (height == 0) {
@@ -50,8 +52,9 @@ bool bmp_geometry_check(const uint8_t* bmp, size_t length, int width, int height
     const unsigned long long row_bytes = 3ull * width + (width & 3);
     const unsigned long long needed = offset + row_bytes * (height - 1) + 3ull * width;
     if (needed > length) {
-        printf("BMP pixel rows need %llu bytes but the data has %llu. Exiting.\n", needed,
-               static_cast<unsigned long long>(length));
+        log_printf(log_priority::err,
+                   "BMP pixel rows need %llu bytes but the data has %llu. Exiting.\n", needed,
+                   static_cast<unsigned long long>(length));
         return false;
     }
     return true;
@@ -67,24 +70,26 @@ uint16_t bgr_to_565(uint8_t b, uint8_t g, uint8_t r) {
 
 int bmp_header_check(const uint8_t* bmp, size_t length, uint8_t* header_out) {
     if (!bmp) {
-        puts("BMP Data pointer is NULL! Exiting.");
+        log_puts(log_priority::err, "BMP Data pointer is NULL! Exiting.");
         return -1;
     }
     if (length < BMP_HEADER_SIZE) {
-        printf("BMP data of %llu bytes is shorter than its 54-byte header. Exiting.\n",
-               static_cast<unsigned long long>(length));
+        log_printf(log_priority::err,
+                   "BMP data of %llu bytes is shorter than its 54-byte header. Exiting.\n",
+                   static_cast<unsigned long long>(length));
         return -1;
     }
     if (bmp[0] != 'B' || bmp[1] != 'M') {
-        printf("Invalid BMP Signature ('%c', '%c')!  Exiting.\n", bmp[0], bmp[1]);
+        log_printf(log_priority::err, "Invalid BMP Signature ('%c', '%c')!  Exiting.\n", bmp[0],
+                   bmp[1]);
         return -1;
     }
     if (bmp_le32(bmp + BMP_INFO_SIZE_AT) != BMP_INFO_HEADER_BYTES) {
-        puts("DIB Header Size is invalid. Exiting.");
+        log_puts(log_priority::err, "DIB Header Size is invalid. Exiting.");
         return -1;
     }
     if (bmp_le16(bmp + BMP_PLANES_AT) != 1) {
-        puts("\tInvalid number of colour planes! Exiting.");
+        log_puts(log_priority::err, "\tInvalid number of colour planes! Exiting.");
         return -1;
     }
     if (header_out) {
@@ -95,11 +100,11 @@ int bmp_header_check(const uint8_t* bmp, size_t length, uint8_t* header_out) {
 
 int bmp_decode(const uint8_t* bmp, size_t length, int* width, int* height, uint16_t** pixels) {
     if (!bmp) {
-        puts("BMP Data pointer is NULL! Exiting.");
+        log_puts(log_priority::err, "BMP Data pointer is NULL! Exiting.");
         return -1;
     }
     if (!width || !height || !pixels) {
-        puts("One of the output pointers is NULL!");
+        log_puts(log_priority::err, "One of the output pointers is NULL!");
         return -1;
     }
     *pixels = nullptr;
@@ -109,7 +114,7 @@ int bmp_decode(const uint8_t* bmp, size_t length, int* width, int* height, uint1
         return -1;
     }
     if (bmp_le16(bmp + BMP_BITS_AT) != 24) {
-        puts("Only 24-bit depth BMP's are supported at this time.");
+        log_puts(log_priority::err, "Only 24-bit depth BMP's are supported at this time.");
         return -1;
     }
     const int w = le32_signed(bmp + BMP_WIDTH_AT);
@@ -120,7 +125,7 @@ int bmp_decode(const uint8_t* bmp, size_t length, int* width, int* height, uint1
     // At least one element, so that an image of no rows still gets an array to free.
     uint16_t* out = static_cast<uint16_t*>(std::malloc(std::max(1, w * h) * sizeof(uint16_t)));
     if (!out) {
-        puts("Could not allocate array for pixel data.");
+        log_puts(log_priority::err, "Could not allocate array for pixel data.");
         return -1;
     }
     // Rows are stored bottom-up, each padded to a multiple of four bytes.
@@ -161,7 +166,7 @@ void window_image_columns(int mask, int x, int width) {
 
 int tft_draw_bmp(int screenId, int x, int y, const uint8_t* bmp, size_t length) {
     if (!bmp) {
-        printf("Input parameter 'data' pointer is NULL.");
+        log_printf(log_priority::err, "Input parameter 'data' pointer is NULL.");
         return -1;
     }
     const int mask = screen_mask(screenId);
@@ -197,7 +202,8 @@ void tft_blackout(int screenId) {
 int tft_intensity(int percent) {
     const unsigned level_percent = static_cast<unsigned>(percent);
     if (level_percent > 100) {
-        printf("TFT Intensity is out of range: Must be between 0 and 100 %%.\n");
+        log_printf(log_priority::err,
+                   "TFT Intensity is out of range: Must be between 0 and 100 %%.\n");
         return -1;
     }
     const unsigned level = level_percent * PANEL_BACKLIGHT_LEVEL_MAX / 100;

@@ -157,7 +157,7 @@ void text_line_write(int mask, int lineId, uint16_t fg565, uint16_t bg565, const
     start_pixel_transfer(mask);
     const int length = text ? static_cast<int>(std::strlen(text)) : 0;
     if (line_bitmap_write(mask, text, length, fg565, bg565, 1) == -1) {
-        puts("Error generating line bitmap using FreeType.");
+        log_puts(log_priority::err, "Error generating line bitmap using FreeType.");
     }
 }
 
@@ -167,7 +167,7 @@ void sub_text_line_write(int mask, int lineId, int offset, int count, uint16_t f
     window_text_rows(mask, lineId);
     start_pixel_transfer(mask);
     if (line_bitmap_write(mask, text, count, fg565, bg565, 0) == -1) {
-        puts("Error generating line bitmap using FreeType.");
+        log_puts(log_priority::err, "Error generating line bitmap using FreeType.");
     }
 }
 

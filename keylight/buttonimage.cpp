@@ -3,13 +3,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "panel.h"
+
 namespace keylight {
 
 ButtonImage::ButtonImage(const Bytes& bytes) : _bytes(bytes) {}
 
 bool ButtonImage::fill(const uint8_t* data, int size) {
     if (size != BYTE_COUNT) {
-        printf("invalid image data, size = %d\n", size);
+        log_printf(log_priority::err, "invalid image data, size = %d\n", size);
         return false;
     }
     memcpy(_bytes.data(), data, BYTE_COUNT);

@@ -14,6 +14,7 @@
 #include "fpga.h"
 #include "klm.h"
 #include "logescape.h"
+#include "panel.h"
 
 namespace keylight {
 
@@ -158,11 +159,12 @@ void ButtonSetterImpl::handleNullMessage(const QByteArray& message) {
     qCritical() << "size  = " << message.size();
     const int shown = std::min(static_cast<int>(message.size()), NULL_MESSAGE_BYTES_SHOWN);
     for (int i = 0; i < shown; ++i) {
-        printf("data[%d] = 0x%x\n", i, static_cast<unsigned char>(message[i]));
+        log_printf(log_priority::debug, "data[%d] = 0x%x\n", i,
+                   static_cast<unsigned char>(message[i]));
     }
     if (message.size() > shown) {
-        printf("data[%d..%d] not shown: %d more bytes\n", shown,
-               static_cast<int>(message.size()) - 1, static_cast<int>(message.size()) - shown);
+        log_printf(log_priority::debug, "data[%d..%d] not shown: %d more bytes\n", shown,
+                   static_cast<int>(message.size()) - 1, static_cast<int>(message.size()) - shown);
     }
 }
 
@@ -215,7 +217,8 @@ void ButtonSetterImpl::handleSubTextLine(QByteArray& message) {
         const int lineId = static_cast<int>(record->_line_id);
         const int offset = static_cast<int>(record->_offset);
         const int numChars = static_cast<int>(record->_num_chars);
-        printf(
+        log_printf(
+            log_priority::debug,
             "keylight: _screen_id = %d, _line_id = %d,  _offset =%d, _num_chars = %d, _text = "
             "'%s', "
             "_text_colour = 0x%x, _back_colour = 0x%x.\n",
@@ -231,7 +234,8 @@ void ButtonSetterImpl::handleDrawTFTImage(QByteArray& message) {
         const int screenId = static_cast<int>(record->_screen_id);
         const int x = static_cast<int>(record->_xoffset);
         const int y = static_cast<int>(record->_yoffset);
-        printf(
+        log_printf(
+            log_priority::debug,
             "keylight(DRAW_TFT_IMAGE): _screen_id = %d, _xoffset =%d, _yoffset = %d, _size = %d.\n",
             screenId, x, y, static_cast<int>(record->_size));
         // The task copies the bytes: the message buffer is gone before the worker draws.
@@ -270,7 +274,7 @@ void ButtonSetterImpl::setLEDState(int id, int state, int time) {
 void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
     const auto found = _buttons.find(id);
     if (found == _buttons.end()) {
-        printf("keylight:invalid button id %d, setLEDState()\n", id);
+        log_printf(log_priority::err, "keylight:invalid button id %d, setLEDState()\n", id);
         return;
     }
     IButton* button = found->second;
@@ -280,7 +284,8 @@ void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
         return;
     }
     if (time == 0) {
-        printf("keylight: button id %d must have a non-zero time to use blinking.", id);
+        log_printf(log_priority::err,
+                   "keylight: button id %d must have a non-zero time to use blinking.", id);
         return;
     }
     // A new entry restarts the cycle of a button that blinks already; the old one's phase
@@ -309,12 +314,12 @@ void ButtonSetterImpl::update_timer() {
 void ButtonSetterImpl::uploadImage(int imageId, int size, const uint8_t* data, int tag) {
     ButtonImage image;
     if (!image.fill(data, size)) {
-        printf("keylight:failed to upload image %d\n", imageId);
+        log_printf(log_priority::err, "keylight:failed to upload image %d\n", imageId);
         return;
     }
     if (imageId >= 0 && imageId <= LAST_SHARED_IMAGE_ID) {
         _images.insert_or_assign(imageId, image);
-        printf("keylight:image uploaded %d\n", imageId);
+        log_printf(log_priority::debug, "keylight:image uploaded %d\n", imageId);
         return;
     }
     int64_t key = imageId;
@@ -323,17 +328,18 @@ void ButtonSetterImpl::uploadImage(int imageId, int size, const uint8_t* data, i
         key += tag;
     }
     if (key < std::numeric_limits<int>::min() || key > std::numeric_limits<int>::max()) {
-        printf("keylight:failed to upload image %d\n", imageId);
+        log_printf(log_priority::err, "keylight:failed to upload image %d\n", imageId);
         return;
     }
     std::map<int, ButtonImage>& own = _own_images[tag];
     if (own.size() >= OWN_IMAGES_MAX && own.count(static_cast<int>(key)) == 0) {
-        printf("keylight:failed to upload image %d, the connection holds %zu images already\n",
-               imageId, own.size());
+        log_printf(log_priority::err,
+                   "keylight:failed to upload image %d, the connection holds %zu images already\n",
+                   imageId, own.size());
         return;
     }
     own.insert_or_assign(static_cast<int>(key), image);
-    printf("keylight:image uploaded %d\n", static_cast<int>(key));
+    log_printf(log_priority::debug, "keylight:image uploaded %d\n", static_cast<int>(key));
 }
 
 void ButtonSetterImpl::connectionClosed(int tag) {

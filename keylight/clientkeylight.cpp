@@ -51,7 +51,7 @@ ClientKeylight::ClientKeylight(QObject* parent, QTcpSocket* socket, ButtonSetter
       _frames(frames),
       _tag(takeTag()) {
     if (_socket == nullptr) {
-        qDebug() << "collector: ClientKeylight::ClientKeylight, null socket";
+        qCritical() << "collector: ClientKeylight::ClientKeylight, null socket";
         return;
     }
     _descriptor = static_cast<int>(_socket->socketDescriptor());
@@ -96,7 +96,7 @@ qint64 ClientKeylight::buffered() const {
 
 void ClientKeylight::clientData() {
     if (_socket == nullptr) {
-        qDebug() << "keylight::ClientKeylight::clientData NULL socket";
+        qCritical() << "keylight::ClientKeylight::clientData NULL socket";
         return;
     }
     _held = !mayRead();
@@ -221,7 +221,7 @@ void ClientKeylight::releaseFrameRoom() {
 }
 
 void ClientKeylight::endConnection() {
-    qDebug() << "keylight: client disconnected " << _descriptor;
+    qInfo() << "keylight: client disconnected " << _descriptor;
     releaseSocket();
     deleteLater();
 }

@@ -163,7 +163,7 @@ void Connector::newClient() {
         _clients.append(client);
         // A client object goes when its connection ends; only the pointer value is compared.
         connect(client, &QObject::destroyed, this, [this, client] { _clients.removeOne(client); });
-        qDebug() << "keylight: new client" << client->descriptor();
+        qInfo() << "keylight: new client" << client->descriptor();
     }
 }
 

@@ -107,7 +107,7 @@ FPGA::FPGA(const QString& settings_path, const QString& font_dir)
         reportClosedDevice(errno);
     }
     check_font_settings(_settings_path);
-    qDebug().noquote() << "Files being watched:" << quotedList(watcher.files());
+    qInfo().noquote() << "Files being watched:" << quotedList(watcher.files());
 
     // Saving the settings replaces the file (write a copy, rename it over), and the watch of
     // the old file ends with it; the new file is watched again before it is read, or every
@@ -247,10 +247,10 @@ void FPGA::reportResumed(std::chrono::milliseconds stall) {
 }
 
 void FPGA::check_font_settings(const QString& path) {
-    qDebug() << "File change in" << path << " occurred.";
+    qInfo() << "File change in" << path << " occurred.";
     QSettings settings(path, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError) {
-        qDebug() << "Error accessing '" << path << "' for reading";
+        qCritical() << "Error accessing '" << path << "' for reading";
         reportUnreadableSettings(path, settings.status());
         return;
     }
@@ -277,12 +277,12 @@ void FPGA::check_font_settings(const QString& path) {
 
     // Waits for the task the worker is executing, so no line is drawn with half a face.
     QMutexLocker locker(&lock);
-    qDebug() << "keylight: Loading font '" << fontPath << "' from configuration file.";
+    qInfo() << "keylight: Loading font '" << fontPath << "' from configuration file.";
     if (tft_load_font(fontPath.toLatin1().constData()) != -1) {
         locker.unlock();
-        qDebug() << "keylight: Successfully changed to font" << fontPath;
+        qInfo() << "keylight: Successfully changed to font" << fontPath;
     } else {
-        qDebug() << "Error loading font '" << fontPath << "' from configuration file.";
+        qCritical() << "Error loading font '" << fontPath << "' from configuration file.";
         if (!QFileInfo::exists(fontPath)) {
             qCritical().noquote()
                 << QStringLiteral(

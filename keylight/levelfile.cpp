@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "fpga.h"
+#include "panel.h"
 
 namespace keylight {
 
@@ -36,7 +37,7 @@ void readLevel(const char* text, int& value) {
 LevelFile::LevelFile(const QString& path) : _path(path) {}
 
 void LevelFile::read(ButtonLevels& levels, FPGA* fpga) const {
-    puts("keylight:reconfig ");
+    log_puts(log_priority::info, "keylight:reconfig ");
     FILE* file = fopen(QFile::encodeName(_path).constData(), "r");
     if (file == nullptr) {
         qCritical().noquote() << QStringLiteral(
@@ -61,7 +62,7 @@ void LevelFile::read(ButtonLevels& levels, FPGA* fpga) const {
         } else if (strcmp(key, "scr") == 0) {
             level = &levels.screen;
         } else {
-            printf("keylight:unknown type %s\n", key);
+            log_printf(log_priority::warning, "keylight:unknown type %s\n", key);
             continue;
         }
         readLevel(line + keyEnd, *level);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "qtjournal.h"
 #include "server.h"
 #include "unixsignalhandler.h"
 
@@ -18,6 +19,7 @@ keylight::Server* running = nullptr;
 int main(int argc, char** argv) {
     // Standard output goes to the journal through a pipe: every line as soon as it is written.
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    qt_messages_to_journal();
     if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
         std::puts(
             "usage: keylight MAPFILE [ADDRESS [PORT]]  (empty ADDRESS: every local address;"

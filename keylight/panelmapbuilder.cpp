@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "buttontesserax.h"
+#include "panel.h"
 #include "registers.h"
 
 namespace keylight {
@@ -20,7 +21,8 @@ PanelMapBuilder::PanelMapBuilder(int panelType) : _panel_type(panelType) {}
 
 OwnedButtons PanelMapBuilder::buildMap(ButtonMap& out, FPGA* fpga) {
     if (!isKnownPanelType(_panel_type)) {
-        printf("Error: Panel type is invalid - should be Mosaic/Lattice/Tessera");
+        log_printf(log_priority::err,
+                   "Error: Panel type is invalid - should be Mosaic/Lattice/Tessera");
         return {};
     }
     OwnedButtons buttons;
@@ -38,7 +40,7 @@ void PanelMapBuilder::addButton(ButtonMap& map, int id, IButton* button) {
     if (found == map.end()) {
         map.emplace(id, button);
     } else if (found->second != button) {
-        printf("error: overwriting exiting button, id = %d\n", id);
+        log_printf(log_priority::err, "error: overwriting exiting button, id = %d\n", id);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "buttonsetterimpl.h"
 #include "connector.h"
+#include "panel.h"
 #include "panelmapbuilder.h"
 #include "servicemanager.h"
 
@@ -47,7 +48,7 @@ bool Server::start(const QStringList& arguments) {
 
     _connector = std::make_unique<Connector>(address, port, _setter.get(), &_fpga);
     if (!_connector->listen(service::takeListeningSocket())) {
-        puts("keylight:failed to start server");
+        log_puts(log_priority::err, "keylight:failed to start server");
     }
     _watchdog = std::make_unique<Watchdog>(&_fpga);
     return true;

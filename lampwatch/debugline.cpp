@@ -7,7 +7,11 @@ namespace lampwatch {
 // Qt drops the space after the last item of a debug line; the line here keeps it, and the
 // one Qt would add is the one it drops.
 DebugLine::~DebugLine() {
-    qDebug().noquote() << _line;
+    if (_type == QtCriticalMsg) {
+        qCritical().noquote() << _line;
+    } else {
+        qInfo().noquote() << _line;
+    }
 }
 
 DebugLine& DebugLine::operator<<(const char* text) {

@@ -67,13 +67,13 @@ void Monitor::applyStatus(int status) {
     int state = 1;
     if (!_redundant) {
         if (status == 0) {
-            DebugLine() << "Error: no bits are set!!";
+            DebugLine(QtCriticalMsg) << "Error: no bits are set!!";
             state = 0;
         }
     } else if (status == BOTH_SUPPLIES) {
         DebugLine() << "Both bits are set";
     } else {
-        DebugLine() << "Dual mode error: both PSU's are not plugged in.";
+        DebugLine(QtCriticalMsg) << "Dual mode error: both PSU's are not plugged in.";
         state = 0;
     }
     DebugLine() << "Setting PSU LED to state " << state;
@@ -85,7 +85,7 @@ void Monitor::applyStatus(int status) {
 bool Monitor::readRedundant() {
     QSettings settings(_settings_path, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError) {
-        DebugLine() << "Error accessing '" << _settings_path << "' for reading";
+        DebugLine(QtCriticalMsg) << "Error accessing '" << _settings_path << "' for reading";
         return false;
     }
     return settings.value(QStringLiteral("psu/redundant"), false).toBool();

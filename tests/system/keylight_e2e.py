@@ -3,6 +3,7 @@
 import contextlib
 import re
 import signal
+import struct
 import sys
 import time
 import unittest
@@ -12,13 +13,13 @@ from panelharness import (BLACK565, FONT_8X13, SCREEN_SIDE as SIDE, WHITE565, Bo
 
 
 @contextlib.contextmanager
-def keylight_on(board, *, started=True):
+def keylight_on(board, *, started=True, journal_stream=None):
     """keylight on a free port of the board, the screens started first; yields (keylight, socket)."""
     if started and board.with_daemon:
         status, _ = board.run("PANELPRIME")
         assert status == 0
     port = free_port()
-    keylight = board.start("KEYLIGHT", "panel.map", "127.0.0.1", str(port))
+    keylight = board.start("KEYLIGHT", "panel.map", "127.0.0.1", str(port), journal_stream=journal_stream)
     sock = klm.connect(port)
     try:
         yield keylight, sock
@@ -134,6 +135,39 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
             keylight.wait_for_output("Invalid screen ID 5.\n")
             self.assertTrue(keylight.running())
             self.assertNotIn("Error generating line bitmap", keylight.output())
+
+    def test_on_the_journal_stream_each_line_starts_with_its_priority_and_nowhere_else(self):
+        # A blink without a time is refused with a line that has no line end: the next line on
+        # the same stream continues it, and must not put a prefix into it. The last text line's
+        # length field claims 1 000 bytes.
+        messages = (klm.led_button_state(3, 1) + klm.led_button_state(2, klm.BLINK, 0)
+                    + klm.sub_text_line(0, 0, 0, "ab", 0xFF0000, 0x0000FF)
+                    + klm.text_line(5, 0, "bad screen")
+                    + klm.frame(struct.pack(">5I", klm.TYPE_TFT_TEXT_LINE, 0, 0, 0, 1000) + b"hi\0\0"))
+        blink_refusal = ("keylight: button id 2 must have a non-zero time to use blinking."
+                         "keylight: _screen_id = 0, _line_id = 0,  _offset =0, _num_chars = 2, "
+                         "_text = 'ab', _text_colour = 0xff0000, _back_colour = 0xff.")
+        outputs = {}
+        for stream in ("output", "launcher.cfg"):
+            with Board(daemon=False) as board:
+                named = "output" if stream == "output" else board.path("etc/tesserax/launcher.cfg")
+                with keylight_on(board, journal_stream=named) as (keylight, sock):
+                    sock.sendall(messages)
+                    klm.round_trip(sock)
+                    keylight.wait_for_output("Invalid screen ID 5.\n")
+                    outputs[stream] = keylight.output().splitlines()
+        journal = outputs["output"]
+        self.assertIn("<3>" + blink_refusal, journal)
+        self.assertIn("<3>Invalid screen ID 5.", journal)  # the hardware library, on the worker
+        for text, prefix in (("keylight: listening on 127.0.0.1 port ", "<6>"),
+                             ("keylight: opcode = ", "<7>"), ("Button ", "<7>"),
+                             ("keylight: refused opcode 15 message", "<3>")):
+            lines = [line for line in journal if text in line]
+            self.assertTrue(lines and all(line.startswith(prefix + text) for line in lines),
+                            "%r lines should start with %s: %r" % (text, prefix, lines))
+        # JOURNAL_STREAM inherited from elsewhere: output exactly as on a terminal.
+        self.assertIn(blink_refusal, outputs["launcher.cfg"])
+        self.assertEqual([line for line in outputs["launcher.cfg"] if re.match(r"<\d>", line)], [])
 
 
 if __name__ == "__main__":

@@ -108,12 +108,18 @@ def panel_command(root, argv):
 
 
 class Program:
-    """A process started by a Board, its standard output and error in one log file."""
+    """A process started by a Board, its standard output and error in one log file. With
+    journal_stream, JOURNAL_STREAM names that file's device and inode ("output": the log file
+    itself), as systemd names the journal stream it connects a unit's output to."""
 
-    def __init__(self, name, argv, log_path, env=None):
+    def __init__(self, name, argv, log_path, env=None, journal_stream=None):
         self.name = name
         self.log_path = log_path
         self._log = open(log_path, "wb")
+        if journal_stream is not None:
+            named = os.stat(self._log.fileno() if journal_stream == "output" else journal_stream)
+            env = dict(os.environ if env is None else env,
+                       JOURNAL_STREAM="%d:%d" % (named.st_dev, named.st_ino))
         self.process = subprocess.Popen(argv, stdout=self._log, stderr=subprocess.STDOUT,
                                         stdin=subprocess.DEVNULL, env=env)
 
@@ -398,11 +404,12 @@ class Board(RootFiles):
 
     # ---- programs ----------------------------------------------------------------------------
 
-    def start(self, name, *args):
-        """Starts tool(name) with args under panelsim-run; it is stopped when the board ends."""
+    def start(self, name, *args, journal_stream=None):
+        """Starts tool(name) with args under panelsim-run; it is stopped when the board ends.
+        journal_stream: as Program's."""
         program = Program(name.lower(), panel_command(self.root, [tool(name)] + list(args)),
                           self.path("logs/%s-%d.log" % (name.lower(), len(self.programs))),
-                          program_env(name.lower()))
+                          program_env(name.lower()), journal_stream=journal_stream)
         self.programs.append(program)
         return program
 

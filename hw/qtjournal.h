@@ -1,0 +1,8 @@
+// Qt's messages with the journal's priorities, for the Qt programs that link the library.
+#pragma once
+
+// When standard error is the journal's stream, installs a Qt message handler that writes each
+// message as Qt's own handler does, one line on standard error, after the priority prefix of
+// its type (log_line): debug 7, info 6, warning 4, critical and fatal 3. Otherwise it installs
+// nothing, and Qt's own handler stays.
+void qt_messages_to_journal();
