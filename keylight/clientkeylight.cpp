@@ -80,14 +80,15 @@ int ClientKeylight::tag() const {
 }
 
 bool ClientKeylight::hasUnread() const {
-    if (_socket == nullptr) {
-        return false;
+    return _socket != nullptr && (_held || unreadBytes() > 0);
+}
+
+qint64 ClientKeylight::unreadBytes() const {
+    int inSystem = 0;
+    if (::ioctl(_descriptor, FIONREAD, &inSystem) != 0) {
+        inSystem = 0;
     }
-    if (_held || _socket->bytesAvailable() > 0) {
-        return true;
-    }
-    int unread = 0;
-    return ::ioctl(_descriptor, FIONREAD, &unread) == 0 && unread > 0;
+    return _socket->bytesAvailable() + inSystem;
 }
 
 qint64 ClientKeylight::buffered() const {
@@ -191,14 +192,11 @@ void ClientKeylight::frameGranted(size_t bytes) {
 }
 
 bool ClientKeylight::waitingFrameArrived(size_t bytes) {
-    const int fd = static_cast<int>(_socket->socketDescriptor());
-    int unread = 0;
-    if (ioctl(fd, FIONREAD, &unread) == 0 &&
-        static_cast<size_t>(_socket->bytesAvailable() + unread) >= bytes) {
+    if (static_cast<size_t>(unreadBytes()) >= bytes) {
         return true;
     }
     // Qt does not read a socket whose buffer is full, and so never sees this peer go.
-    pollfd peer{fd, POLLRDHUP, 0};
+    pollfd peer{_descriptor, POLLRDHUP, 0};
     if (poll(&peer, 1, 0) > 0 && (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
         QMetaObject::invokeMethod(
             this,

@@ -72,6 +72,8 @@ public slots:
 
 private:
     bool mayRead() const;
+    // Bytes of the peer not yet cut into frames: in the socket and in the system's buffer.
+    qint64 unreadBytes() const;
     void resumeReading();
     void readOn(uint32_t frameInProgress);
     void bufferUpTo(qint64 bytes);
