@@ -21,8 +21,8 @@ Function resolve(const char* name) {
 }  // namespace panelsim::preload
 
 // The C library's definition of name (looked up once), or nullptr.
-#define REAL_FUNCTION(name)                                                                \
-    ([] {                                                                                  \
+#define REAL_FUNCTION(name)                                                              \
+    ([] {                                                                                \
         static const auto real = ::panelsim::preload::resolve<decltype(&::name)>(#name); \
-        return real;                                                                       \
+        return real;                                                                     \
     }())
