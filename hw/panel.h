@@ -31,14 +31,15 @@ extern uint32_t spi_call_count;  // incremented on every register access; inform
 enum class log_priority { err = 3, warning = 4, info = 6, debug = 7 };
 
 // printf and puts on standard output. When standard output is the journal's stream (the one
-// JOURNAL_STREAM names), a line that starts here begins with "<N>", N the priority, which
-// journald takes off and keeps as the line's priority; otherwise the output is exactly
-// printf's or puts'. Results as printf's and puts'.
+// JOURNAL_STREAM names), each line of the text begins with "<N>", N the priority, which
+// journald takes off and keeps as the line's priority, and the text ends its own line and is
+// written at once, line end or not; otherwise the output is exactly printf's or puts'.
+// Results as printf's and puts'.
 int log_printf(log_priority priority, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 int log_puts(log_priority priority, const char* text);
 // Writes length bytes of text and a line end to stream (standard output or error) in one
-// piece, with the prefix when the stream is the journal's.
+// piece, on the journal's stream with the prefix before each line of it.
 void log_line(FILE* stream, log_priority priority, const char* text, size_t length);
 // Whether stream (standard output or error) is the journal's stream.
 bool log_is_journal(FILE* stream);

@@ -164,16 +164,17 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
             self.assertNotIn("Error generating line bitmap", keylight.output())
 
     def test_on_the_journal_stream_each_line_starts_with_its_priority_and_nowhere_else(self):
-        # A blink without a time is refused with a line that has no line end: the next line on
-        # the same stream continues it, and must not put a prefix into it. The last text line's
-        # length field claims 1 000 bytes.
+        # A blink without a time is refused with a text that has no line end: elsewhere the
+        # next line continues it, in the journal it is a line of its own, there at once even
+        # when nothing follows it. The last text line's length field claims 1 000 bytes.
         messages = (klm.led_button_state(3, 1) + klm.led_button_state(2, klm.BLINK, 0)
                     + klm.sub_text_line(0, 0, 0, "ab", 0xFF0000, 0x0000FF)
                     + klm.text_line(5, 0, "bad screen")
-                    + klm.frame(struct.pack(">5I", klm.TYPE_TFT_TEXT_LINE, 0, 0, 0, 1000) + b"hi\0\0"))
-        blink_refusal = ("keylight: button id 2 must have a non-zero time to use blinking."
-                         "keylight: _screen_id = 0, _line_id = 0,  _offset =0, _num_chars = 2, "
-                         "_text = 'ab', _text_colour = 0xff0000, _back_colour = 0xff.")
+                    + klm.frame(struct.pack(">5I", klm.TYPE_TFT_TEXT_LINE, 0, 0, 0, 1000) + b"hi\0\0")
+                    + klm.led_button_state(2, klm.BLINK, 0))
+        refusal = "keylight: button id 2 must have a non-zero time to use blinking."
+        sub_text = ("keylight: _screen_id = 0, _line_id = 0,  _offset =0, _num_chars = 2, "
+                    "_text = 'ab', _text_colour = 0xff0000, _back_colour = 0xff.")
         outputs = {}
         for stream in ("output", "launcher.cfg"):
             with Board(daemon=False) as board:
@@ -184,7 +185,8 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
                     keylight.wait_for_output("Invalid screen ID 5.\n")
                     outputs[stream] = keylight.output().splitlines()
         journal = outputs["output"]
-        self.assertIn("<3>" + blink_refusal, journal)
+        self.assertEqual(journal.count("<3>" + refusal), 2)
+        self.assertIn("<7>" + sub_text, journal)
         self.assertIn("<3>Invalid screen ID 5.", journal)  # the hardware library, on the worker
         for text, prefix in (("keylight: listening on 127.0.0.1 port ", "<6>"),
                              ("keylight: opcode = ", "<7>"), ("Button ", "<7>"),
@@ -193,7 +195,7 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
             self.assertTrue(lines and all(line.startswith(prefix + text) for line in lines),
                             "%r lines should start with %s: %r" % (text, prefix, lines))
         # JOURNAL_STREAM inherited from elsewhere: output exactly as on a terminal.
-        self.assertIn(blink_refusal, outputs["launcher.cfg"])
+        self.assertIn(refusal + sub_text, outputs["launcher.cfg"])
         self.assertEqual([line for line in outputs["launcher.cfg"] if re.match(r"<\d>", line)], [])
 
 
