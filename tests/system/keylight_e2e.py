@@ -56,6 +56,33 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
                                      for y in range(height)])
             board.wait_for_screen(2, expected)
 
+    def test_frames_too_large_to_act_on_are_dropped_with_a_line_and_the_connection_goes_on(self):
+        def colour(x, y):
+            return 0x2040F0 if x < y else 0xF08010
+
+        plain = klm.bmp24(SIDE, SIDE, colour)
+        pixels = plain[54:]
+        # The same picture behind a 108-byte (version 4) information header: the library does
+        # not draw it and says why.
+        v4 = (struct.pack("<2sIHHI", b"BM", 14 + 108 + len(pixels), 0, 0, 14 + 108)
+              + struct.pack("<I", 108) + plain[18:54] + bytes(108 - 40) + pixels)
+        unknown_type = 99
+        with Board() as board, keylight_on(board) as (keylight, sock):
+            sock.sendall(klm.draw_tft_image(0, 0, 0, v4)
+                         + klm.draw_tft_image(1, 0, 0, plain + b"\0\0")
+                         + klm.draw_tft_image(2, 0, 0, klm.bmp24(300, 300, colour))
+                         + klm.frame(struct.pack(">I", unknown_type) + bytes(1_000_000 - 4))
+                         + klm.frame(struct.pack(">I", 0) + bytes(255 * 1024 - 4)))
+            klm.round_trip(sock)
+            expected = black_screen()
+            paste(expected, 0, 0, [[klm.rgb24_to_565(colour(x, y)) for x in range(SIDE)] for y in range(SIDE)])
+            board.wait_for_screen(1, expected)
+            keylight.wait_for_output("DIB Header Size is invalid. Exiting.")
+            dropped = re.findall(r"keylight: connection \d+ \(client \d+\) sent a frame of type (\d+) and (\d+) "
+                                 r"bytes, more than 65536: dropped", keylight.output())
+            self.assertEqual(dropped, [("19", str(20 + 54 + 300 * 300 * 3)), (str(unknown_type), "1000000"),
+                                       ("0", str(255 * 1024))])
+
     def test_leds_follow_the_messages_and_blinking_shows_in_the_trace(self):
         with Board() as board, keylight_on(board) as (keylight, sock):
             sock.sendall(klm.led_button_state(3, 1) + klm.led_status_indicator(7, 1)
