@@ -404,12 +404,15 @@ class Board(RootFiles):
 
     # ---- programs ----------------------------------------------------------------------------
 
-    def start(self, name, *args, journal_stream=None):
+    def start(self, name, *args, journal_stream=None, env=None):
         """Starts tool(name) with args under panelsim-run; it is stopped when the board ends.
-        journal_stream: as Program's."""
+        journal_stream: as Program's; env: variables added to the program's environment."""
+        environment = program_env(name.lower())
+        if env:
+            environment = dict(os.environ if environment is None else environment, **env)
         program = Program(name.lower(), panel_command(self.root, [tool(name)] + list(args)),
                           self.path("logs/%s-%d.log" % (name.lower(), len(self.programs))),
-                          program_env(name.lower()), journal_stream=journal_stream)
+                          environment, journal_stream=journal_stream)
         self.programs.append(program)
         return program
 
