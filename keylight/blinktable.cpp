@@ -214,7 +214,8 @@ void BlinkTableFile::save(const std::vector<BlinkRow>& rows) {
 bool BlinkTableFile::replaceFile(const QByteArray& bytes, QString& why) const {
     const QByteArray path = QFile::encodeName(_path);
     const QByteArray fresh = path + ".new";
-    const int fd = ::open(fresh.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(fresh.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         why = QString::fromLocal8Bit(strerror(errno));
         return false;

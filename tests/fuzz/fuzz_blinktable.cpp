@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<int>(size));
     QString why;
-    const std::vector<keylight::BlinkRow> rows =
-        keylight::parseBlinkTable(bytes, [](int id) { return id >= 0 && id < 24; }, why);
+    const std::vector<keylight::BlinkRow> rows = keylight::parseBlinkTable(
+        bytes, [](int id) { return id >= 0 && id < 24; }, why);
     if (why.isEmpty() && keylight::blinkTableBytes(rows) != bytes) {
         abort();
     }
