@@ -31,6 +31,9 @@ int fpga_open(const char* path) {
 void panel_open() {
     fpga_fd = fpga_open(nullptr);
     const int open_error = errno;
+    if (fpga_fd >= 0) {
+        toggle_shadow_from_device();
+    }
     text_engine_start();
     errno = open_error;
 }
@@ -38,6 +41,9 @@ void panel_open() {
 int panel_device_open() {
     if (fpga_fd < 0) {
         fpga_fd = fpga_open(nullptr);
+        if (fpga_fd >= 0) {
+            toggle_shadow_from_device();
+        }
     }
     return fpga_fd < 0 ? -1 : 0;
 }

@@ -14,6 +14,12 @@ int toggle_shadow = 0;
 
 namespace {
 
+// Set whenever the device is opened: the indicators may still be lit by an earlier run of a
+// program (keylight restarted, say), and a shadow starting at 0 would switch the other
+// indicator off with the first write. Read before that first write rather than at the open,
+// so that opening the device never waits for it (keylight opens it on its event loop).
+bool toggle_shadow_unread = false;
+
 // Indices beyond bits 4-0 of the LED command would spill into its on and kind bits.
 bool led_index_valid(int index) {
     if (index < 0 || index > LED_INDEX_MAX) {
@@ -79,6 +85,10 @@ void led_command_pause() {
     }
 }
 
+void toggle_shadow_from_device() {
+    toggle_shadow_unread = true;
+}
+
 void led_pause_thread_prepare() {
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
@@ -104,12 +114,20 @@ int led_toggle_indicator(int index, int state) {
     if (bit > TOGGLE_INDEX_MAX) {
         return 1;
     }
+    if (state != 0 && state != 1) {
+        return 2;
+    }
+    if (toggle_shadow_unread) {
+        uint16_t held = 0;
+        if (fpga_access(fpga_fd, REG_TOGGLE, 1, &held, 1) >= 0) {
+            toggle_shadow = held & TOGGLE_BITS;
+            toggle_shadow_unread = false;
+        }
+    }
     if (state == 1) {
         toggle_shadow |= 1 << bit;
-    } else if (state == 0) {
-        toggle_shadow &= ~(1 << bit);
     } else {
-        return 2;
+        toggle_shadow &= ~(1 << bit);
     }
     reg_write(REG_TOGGLE, static_cast<uint16_t>(toggle_shadow));
     return 0;

@@ -24,7 +24,8 @@
 
 extern int fpga_fd;              // descriptor of "/dev/fpga-reg", -1 while not open
 extern int ft_ready;             // 1 once panel_open initialised FreeType
-extern int toggle_shadow;        // last value written to the toggle indicator register
+extern int toggle_shadow;        // toggle indicator bits as last written, or as read from the
+                                 // register before the first write after opening the device
 extern uint32_t spi_call_count;  // incremented on every register access; informational
 
 // ---- Diagnostics ------------------------------------------------------------------------

@@ -64,5 +64,9 @@ void window_image_columns(int mask, int x, int width);
 
 // ---- LEDs (leds.cpp) --------------------------------------------------------------------
 
+// The device was just opened: the next toggle indicator write first takes toggle_shadow from
+// the toggle register (its indicator bits), once a read of it succeeds.
+void toggle_shadow_from_device();
+
 // Waits at least LED_COMMAND_PAUSE_US on the monotonic clock, sleeping for most of it.
 void led_command_pause();

@@ -37,6 +37,7 @@ constexpr int TOGGLE_INDEX_MAX = 1;
 constexpr int BUTTON_COUNT = 24;
 constexpr int STATUS_INDICATOR_COUNT = LED_INDEX_MAX + 1;  // every index the LED command takes
 constexpr int TOGGLE_INDICATOR_COUNT = TOGGLE_INDEX_MAX + 1;
+constexpr int TOGGLE_BITS = (1 << TOGGLE_INDICATOR_COUNT) - 1;
 constexpr int SCREEN_COUNT = 3;
 
 // ---- Screens ----------------------------------------------------------------------------

@@ -261,14 +261,53 @@ void ButtonSetterImpl::reconfig() {
     _level_file.read(_levels, _fpga);
 }
 
+void ButtonSetterImpl::keepBlinkTable(const QString& folder) {
+    _blink_file = BlinkTableFile(folder);
+    const std::vector<BlinkRow> rows =
+        _blink_file.load([this](int id) { return _buttons.count(id) != 0; });
+    for (const BlinkRow& row : rows) {
+        IButton* button = _buttons.at(row.id);
+        _blinking.erase(button);
+        _blinking.emplace(button, Blink{BlinkState(static_cast<uint8_t>(row.first_state),
+                                                   static_cast<uint8_t>(row.second_state),
+                                                   row.first_time, row.second_time),
+                                        button->startBlinking()});
+    }
+    if (!rows.empty()) {
+        qInfo().noquote() << QStringLiteral(
+                                 "keylight: %1 buttons blink again, as \"%2\" keeps them")
+                                 .arg(rows.size())
+                                 .arg(_blink_file.path());
+        startBlinkTimer();
+    }
+}
+
 void ButtonSetterImpl::setLEDState(int id, int state, int time) {
     if (id == ALL_BUTTONS) {
         for (const auto& entry : _buttons) {
             setOneLEDState(entry.second->id(), state, time);
         }
-        return;
+    } else {
+        setOneLEDState(id, state, time);
     }
-    setOneLEDState(id, state, time);
+    // Once per message: a request for every button writes the table once.
+    if (_blinking_changed) {
+        _blinking_changed = false;
+        saveBlinkTable();
+    }
+}
+
+void ButtonSetterImpl::saveBlinkTable() {
+    std::vector<BlinkRow> rows;
+    rows.reserve(_blinking.size());
+    for (const auto& entry : _blinking) {
+        const BlinkState& cycle = entry.second.cycle;
+        rows.push_back(BlinkRow{entry.first->id(), cycle.firstState(), cycle.secondState(),
+                                cycle.firstTime(), cycle.secondTime()});
+    }
+    std::sort(rows.begin(), rows.end(),
+              [](const BlinkRow& a, const BlinkRow& b) { return a.id < b.id; });
+    _blink_file.save(rows);
 }
 
 void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
@@ -279,7 +318,9 @@ void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
     }
     IButton* button = found->second;
     if (state != BLINK_STATE) {
-        _blinking.erase(button);
+        if (_blinking.erase(button) > 0) {
+            _blinking_changed = true;
+        }
         button->setLEDState(state);
         return;
     }
@@ -292,6 +333,11 @@ void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
     // still waiting is withdrawn before the new one's first task is posted.
     _blinking.erase(button);
     _blinking.emplace(button, Blink{BlinkState(time), button->startBlinking()});
+    _blinking_changed = true;
+    startBlinkTimer();
+}
+
+void ButtonSetterImpl::startBlinkTimer() {
     if (!_update_timer.isActive()) {
         _update_timer.start();
         qDebug() << "ButtonSetterImpl, update timer started";

@@ -24,7 +24,9 @@ constexpr qint64 QUIET_MS = 100;
 }  // namespace
 
 Server::Server(const ServerPaths& paths)
-    : _level_file(paths.levelFile), _fpga(paths.settingsFile, paths.fontDirectory) {}
+    : _level_file(paths.levelFile),
+      _runtime_directory(paths.runtimeDirectory),
+      _fpga(paths.settingsFile, paths.fontDirectory) {}
 
 // The members' order is the teardown's: the connector and the dispatcher, which reach the
 // buttons, go before them.
@@ -45,6 +47,7 @@ bool Server::start(const QStringList& arguments) {
     _setter = std::make_unique<ButtonSetterImpl>(_level_file);
     _setter->setButtons(ButtonMap(_map));
     _setter->setFPGA(&_fpga);
+    _setter->keepBlinkTable(_runtime_directory);
 
     _connector = std::make_unique<Connector>(address, port, _setter.get(), &_fpga);
     if (!_connector->listen(service::takeListeningSocket())) {

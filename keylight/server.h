@@ -22,6 +22,10 @@ struct ServerPaths {
     QString settingsFile = QStringLiteral("/etc/tesserax/launcher.cfg");
     QString fontDirectory = QStringLiteral("/opt/tesserax/fonts");
     QString levelFile = QStringLiteral("/etc/tesserax/buttonlevel");
+    // Where keylight keeps what outlives it (the blink table): the first folder of systemd's
+    // RUNTIME_DIRECTORY; without it (started by hand) nothing is kept.
+    QString runtimeDirectory =
+        qEnvironmentVariable("RUNTIME_DIRECTORY").section(QLatin1Char(':'), 0, 0);
 };
 
 class Server {
@@ -62,6 +66,7 @@ private:
     void checkStopped();
 
     QString _level_file;
+    QString _runtime_directory;
     FPGA _fpga;
     OwnedButtons _buttons;
     ButtonMap _map;

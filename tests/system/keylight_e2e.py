@@ -16,14 +16,15 @@ from panelharness import (BLACK565, FONT_8X13, SCREEN_SIDE as SIDE, WHITE565, Bo
 
 
 @contextlib.contextmanager
-def keylight_on(board, *, started=True, journal_stream=None, runtime_directory=None):
+def keylight_on(board, *, started=True, journal_stream=None, runtime_directory=None, env=None):
     """keylight on a free port of the board, the screens started first; yields (keylight, socket).
     With runtime_directory, keylight keeps its picture of the panel there."""
     if started and board.with_daemon:
         status, _ = board.run("PANELPRIME")
         assert status == 0
     port = free_port()
-    env = {"RUNTIME_DIRECTORY": runtime_directory} if runtime_directory else None
+    if runtime_directory:
+        env = dict(env or {}, RUNTIME_DIRECTORY=runtime_directory)
     keylight = board.start("KEYLIGHT", "panel.map", "127.0.0.1", str(port), journal_stream=journal_stream,
                            env=env)
     sock = klm.connect(port)
@@ -104,6 +105,29 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
             wait_until(lambda: board.state()["button_leds"][5] and not board.state()["status_leds"][7],
                        "button 5 steady lit and status 7 dark")
             self.assertEqual(board.state()["toggle_leds"], [False, True])
+
+    def test_blinking_and_the_toggle_indicators_outlive_a_killed_keylight(self):
+        def blink_writes(trace):
+            return [line.split()[-1] for line in trace if line.endswith((" W 0900 4500", " W 0900 6500"))]
+
+        with Board() as board:
+            kept = {"RUNTIME_DIRECTORY": board.path("run/keylight")}
+            os.makedirs(kept["RUNTIME_DIRECTORY"])
+            with keylight_on(board, env=kept) as (keylight, sock):
+                sock.sendall(klm.led_toggle_indicator(1, 1) + klm.led_button_state(5, klm.BLINK, 40))
+                klm.round_trip(sock)
+                wait_until(lambda: len(blink_writes(board.trace())) >= 2, "button 5 to blink")
+                keylight.process.send_signal(signal.SIGKILL)
+                keylight.process.wait()
+            before = len(board.trace())
+            with keylight_on(board, started=False, env=kept) as (keylight, sock):
+                writes = wait_until(lambda: len(blink_writes(board.trace()[before:])) >= 4
+                                    and blink_writes(board.trace()[before:]), "button 5 to blink again")
+                self.assertEqual(writes[:4], ["4500", "6500"] * 2)  # with its cycle, dark first
+                sock.sendall(klm.led_toggle_indicator(0, 1))
+                klm.round_trip(sock)
+                wait_until(lambda: board.state()["toggle_leds"] == [True, True],
+                           "toggle 0 to light beside toggle 1, which the killed keylight lit")
 
     def test_a_device_that_stops_answering_is_logged_once_and_blinking_resumes_when_it_answers(self):
         stalled = 'keylight: register device "/dev/fpga-reg" has not answered for 5 s'
