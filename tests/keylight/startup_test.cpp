@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -258,9 +259,14 @@ protected:
         }
     }
 
-    // In a cross build the program runs under the target's emulator.
-    void start(const std::vector<std::string>& arguments) {
+    // In a cross build the program runs under the target's emulator. passed, when given, is
+    // handed over as systemd hands over a socket: descriptor 3, announced to the program's
+    // process by LISTEN_PID and LISTEN_FDS, which a shell sets as only it knows the pid.
+    void start(const std::vector<std::string>& arguments, int passed = -1) {
         std::vector<std::string> words;
+        if (passed >= 0) {
+            words = {"/bin/sh", "-c", "LISTEN_PID=$$ LISTEN_FDS=1 exec \"$@\"", "sh"};
+        }
         std::istringstream emulator(PANEL_TARGET_EMULATOR);
         for (std::string word; emulator >> word;) {
             words.push_back(word);
@@ -278,6 +284,9 @@ protected:
         const std::string err = errPath();
         _pid = fork();
         if (_pid == 0) {
+            if (passed >= 0) {
+                dup2(passed, 3);
+            }
             dup2(open("/dev/null", O_RDONLY), 0);
             dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
             dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
@@ -346,6 +355,22 @@ TEST_F(Program, with_help_prints_its_usage_line_and_exits_with_0) {
     EXPECT_TRUE(exitedNormally());
     EXPECT_EQ(exitCode(), 0);
     EXPECT_TRUE(standardOutput().startsWith("usage: keylight MAPFILE [ADDRESS [PORT]]"));
+}
+
+TEST_F(Program, handed_a_socket_it_cannot_serve_names_it_and_exits_with_1) {
+    const int datagram = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(datagram, 0);
+    start({"map", "127.0.0.1", "0"}, datagram);
+    close(datagram);
+    ASSERT_TRUE(waitForFinished()) << "it neither serves nor tries again";
+    EXPECT_TRUE(exitedNormally());
+    EXPECT_EQ(exitCode(), 1);
+    EXPECT_TRUE(standardError().contains(
+        "keylight: socket 1 of the 1 that systemd passed is no listening TCP socket, and "
+        "keylight serves only those: give keylight.socket ListenStream= lines of IPv4 and IPv6 "
+        "addresses and ports only\n"))
+        << standardError().constData();
+    EXPECT_FALSE(standardOutput().contains("listening")) << standardOutput().constData();
 }
 
 TEST_F(Program, with_its_port_taken_prints_the_failure_and_keeps_running) {
