@@ -90,7 +90,7 @@ void reportUnreadableSettings(const QString& path, QSettings::Status status) {
     }
 }
 
-// Loads font_path for [font] width x height of settings_path, with its log lines. On the
+// Loads fontPath for [font] width x height of settingsPath, with its log lines. On the
 // worker once keylight runs, between two tasks: no line is ever drawn with half a face.
 void loadFont(const QString& fontPath, int width, int height, const QString& settingsPath,
               const QString& fontDir) {
@@ -180,12 +180,15 @@ FPGA::~FPGA() {
         // A device that does not answer holds the worker in its request, and nothing ends
         // that request from here. The process is ending: the worker and the queue it may
         // still return to are left to the end of the process.
-        qWarning().noquote() << QStringLiteral(
-                                    "keylight: the worker is still waiting for register device "
-                                    "\"%1\" after %2 s: %3 hardware tasks left undone")
-                                    .arg(DEVICE)
-                                    .arg(WORKER_STOP_BOUND.count())
-                                    .arg(queue->unfinished());
+        const QString held =
+            waitsForDevice()
+                ? QStringLiteral("is still waiting for register device \"%1\"").arg(DEVICE)
+                : QStringLiteral("has not finished its task");
+        qWarning().noquote()
+            << QStringLiteral("keylight: the worker %1 after %2 s: %3 hardware tasks left undone")
+                   .arg(held)
+                   .arg(WORKER_STOP_BOUND.count())
+                   .arg(queue->unfinished());
         abandoned->push_back({std::move(worker), std::move(queue)});
     }
     _drained.setEnabled(false);
