@@ -54,6 +54,10 @@ int fpga_open(const char* path);
 // One register access (one ioctl). count 1: *data is written, or receives the value read;
 // count > 1: a burst write of data[0..count-1]. Returns the ioctl result (-1 on failure).
 int fpga_access(int fd, uint32_t address, int is_read, uint16_t* data, uint32_t count);
+// Whether a register access is in the driver at this moment, on any thread. A process whose
+// thread waits here for long has a device that does not answer, not a fault of its own.
+// The one function of the library that any thread may call at any time.
+bool panel_request_in_progress();
 // Reads one register; 0 when the access fails.
 uint16_t fpga_read(int fd, uint32_t address);
 // Writes count words from data to one register (count > 1 is a burst).

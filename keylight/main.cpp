@@ -28,12 +28,14 @@ int main(int argc, char** argv) {
     }
     QCoreApplication app(argc, argv);
     keylight::Server server{keylight::ServerPaths{}};
-    if (!server.start(QCoreApplication::arguments())) {
-        return 1;
-    }
     // systemd stops and restarts keylight with SIGTERM: what the clients sent is not lost.
+    // Caught before start() tells systemd that keylight is ready, which may stop it at once;
+    // the stop runs once the event loop does.
     unixsignalhandler::UnixSignalHandler signalHandler;
     running = &server;
     unixsignalhandler::UnixSignalHandler::installHandler(SIGTERM, [] { running->stop(); });
+    if (!server.start(QCoreApplication::arguments())) {
+        return 1;
+    }
     return QCoreApplication::exec();
 }

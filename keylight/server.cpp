@@ -4,6 +4,7 @@
 #include <QDebug>
 
 #include <cstdio>
+#include <vector>
 
 #include "buttonsetterimpl.h"
 #include "connector.h"
@@ -49,8 +50,12 @@ bool Server::start(const QStringList& arguments) {
     _setter->setFPGA(&_fpga);
     _setter->keepBlinkTable(_runtime_directory);
 
+    std::vector<int> passed;
+    if (!service::takeListeningSockets(passed)) {
+        return false;
+    }
     _connector = std::make_unique<Connector>(address, port, _setter.get(), &_fpga);
-    if (!_connector->listen(service::takeListeningSocket())) {
+    if (!_connector->listen(passed)) {
         log_puts(log_priority::err, "keylight:failed to start server");
     }
     _watchdog = std::make_unique<Watchdog>(&_fpga);
@@ -63,7 +68,7 @@ void Server::stop() {
     }
     service::notify(QStringLiteral("STOPPING=1"));
     if (_connector) {
-        _connector->stopAccepting();
+        _waiting_at_stop = _connector->stopAccepting();
     }
     _stop_clock.start();
     _stopping.setInterval(STOP_CHECK_MS);
@@ -84,16 +89,17 @@ void Server::checkStopped() {
     }
     _stopping.stop();
     if (done) {
-        qInfo().noquote()
-            << QStringLiteral(
-                   "keylight: stopped on SIGTERM in %1 ms: no connection accepted "
-                   "since, all that the connections sent read, all hardware work done")
-                   .arg(elapsed);
+        qInfo().noquote() << QStringLiteral(
+                                 "keylight: stopped on SIGTERM in %1 ms: %2, all that the "
+                                 "connections sent read, all hardware work done")
+                                 .arg(elapsed)
+                                 .arg(_waiting_at_stop);
     } else {
         qWarning().noquote() << QStringLiteral(
-                                    "keylight: stopped on SIGTERM after %1 ms: %2 connections "
-                                    "still sending, %3 hardware tasks left undone")
+                                    "keylight: stopped on SIGTERM after %1 ms: %2, %3 "
+                                    "connections still sending, %4 hardware tasks left undone")
                                     .arg(elapsed)
+                                    .arg(_waiting_at_stop)
                                     .arg(sending)
                                     .arg(unfinished);
     }
