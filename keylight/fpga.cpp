@@ -142,7 +142,7 @@ private:
 
 }  // namespace
 
-FPGA::FPGA(const QString& settings_path, const QString& font_dir)
+FPGA::FPGA(const QString& settings_path, const QString& font_dir, const QString& runtime_dir)
     : _drained_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       _drained(_drained_fd, QSocketNotifier::Read),
       _settings_path(settings_path),
@@ -156,7 +156,7 @@ FPGA::FPGA(const QString& settings_path, const QString& font_dir)
     if (fpga_fd < 0) {
         reportClosedDevice(errno);
     }
-    _picture = PanelPicture::open(qEnvironmentVariable("RUNTIME_DIRECTORY"));
+    _picture = PanelPicture::open(runtime_dir);
     check_font_settings(_settings_path);
     qInfo().noquote() << "Files being watched:" << quotedList(watcher.files());
 

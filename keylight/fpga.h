@@ -67,13 +67,14 @@ public:
     };
 
     // Opens the register device (a device that does not open is named in one critical line,
-    // with the remedy), keeps the picture of the panel in $RUNTIME_DIRECTORY when that is set,
+    // with the remedy), keeps the picture of the panel in runtime_dir when one is named,
     // loads the font that settings_path names (fonts are looked up in font_dir), starts
     // watching settings_path, starts the worker thread and posts its first task: drawing the
     // picture from before a restart back, or, without one, the blackout of all screens. The
     // program uses the defaults; tests point both paths at a temporary folder.
     explicit FPGA(const QString& settings_path = QStringLiteral("/etc/tesserax/launcher.cfg"),
-                  const QString& font_dir = QStringLiteral("/opt/tesserax/fonts"));
+                  const QString& font_dir = QStringLiteral("/opt/tesserax/fonts"),
+                  const QString& runtime_dir = QString());
     // Stops the worker after the task in progress; tasks still queued are destroyed unexecuted.
     // A worker still waiting for the device after WORKER_STOP_BOUND is left to the end of the
     // process, with one line saying so.

@@ -27,7 +27,7 @@ constexpr qint64 QUIET_MS = 100;
 Server::Server(const ServerPaths& paths)
     : _level_file(paths.levelFile),
       _runtime_directory(paths.runtimeDirectory),
-      _fpga(paths.settingsFile, paths.fontDirectory) {}
+      _fpga(paths.settingsFile, paths.fontDirectory, paths.runtimeDirectory) {}
 
 // The members' order is the teardown's: the connector and the dispatcher, which reach the
 // buttons, go before them.
