@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
     panelview::FileBoard board(options.file);
     std::string error;
     if (!board.open(error)) {
-        std::fprintf(stderr, "panelview: %s: %s\n", options.file.c_str(), error.c_str());
+        std::fprintf(stderr, "panelview: %s\n", error.c_str());
         return 2;
     }
     if (options.png)

@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
         if (arg == "--init") {
             options.layDefaults = true;
         } else if (arg == "--http") {
-            if (++i == argc || !panelsim::parseHostPort(argv[i], options.httpHost, options.httpPort))
+            if (++i == argc ||
+                !panelsim::parseHostPort(argv[i], options.httpHost, options.httpPort))
                 return usage();
         } else if (!arg.empty() && arg[0] != '-' && options.root.empty()) {
             options.root = arg;

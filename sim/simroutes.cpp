@@ -21,16 +21,16 @@ std::string trimmed(const std::string& text) {
 }  // namespace
 
 void installSimRoutes(httplib::Server& server, FpgaModel& model, TraceLog& trace) {
-    server.Post("/api/status_inputs", [&model](const httplib::Request& req,
-                                               httplib::Response& res) {
-        const std::optional<unsigned long> bits = parseDecimal(trimmed(req.body), 3);
-        if (!bits) {
-            refuse(res, 400, "status inputs must be a decimal number 0..3");
-            return;
-        }
-        model.setStatusInputs(static_cast<unsigned>(*bits));
-        res.set_content(stateJson(model.state()), "application/json");
-    });
+    server.Post("/api/status_inputs",
+                [&model](const httplib::Request& req, httplib::Response& res) {
+                    const std::optional<unsigned long> bits = parseDecimal(trimmed(req.body), 3);
+                    if (!bits) {
+                        refuse(res, 400, "status inputs must be a decimal number 0..3");
+                        return;
+                    }
+                    model.setStatusInputs(static_cast<unsigned>(*bits));
+                    res.set_content(stateJson(model.state()), "application/json");
+                });
 
     server.Get("/api/trace", [&trace](const httplib::Request& req, httplib::Response& res) {
         size_t count = TraceLog::KEPT_LINES;

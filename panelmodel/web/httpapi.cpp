@@ -141,8 +141,7 @@ void HttpApi::install(httplib::Server& server) {
 
     server.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
         res.set_header("Cache-Control", "no-store");
-        res.set_content(stateJson(_board.state(), _board.knowsStatusInputs()),
-                        "application/json");
+        res.set_content(stateJson(_board.state(), _board.knowsStatusInputs()), "application/json");
     });
 
     server.Get(R"(/api/screen/([^/]*)\.(rgb565|png))", [this](const httplib::Request& req,

@@ -64,8 +64,8 @@ std::string encodePng(const std::vector<Picture>& pictures) {
     if (png == nullptr)
         return {};
     png_infop info = png_create_info_struct(png);
-    const bool written = info != nullptr &&
-                         writePng(png, info, static_cast<png_uint_32>(width), rows.data(), out);
+    const bool written =
+        info != nullptr && writePng(png, info, static_cast<png_uint_32>(width), rows.data(), out);
     png_destroy_write_struct(&png, &info);
     return written ? out : std::string{};
 }
