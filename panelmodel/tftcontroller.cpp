@@ -25,8 +25,9 @@ uint8_t highByte(uint16_t value) {
 
 }  // namespace
 
-TftController::TftController() {
+TftController::TftController(uint16_t* picture, bool on) : _picture(picture) {
     reset();
+    _on = on;
 }
 
 void TftController::reset() {

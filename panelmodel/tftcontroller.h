@@ -11,7 +11,9 @@ namespace panelsim {
 
 class TftController {
 public:
-    TftController();
+    // picture is the controller's picture memory, SCREEN_PIXELS words (not owned);
+    // on whether the display was on when the model took the memory over.
+    TftController(uint16_t* picture, bool on);
 
     // One byte written to the index register; a register number arrives as two bytes,
     // high byte first (0x00, then the number).
@@ -24,7 +26,7 @@ public:
     void reset();
 
     bool isOn() const { return _on; }
-    const Picture& picture() const { return _picture; }
+    const uint16_t* picture() const { return _picture; }
 
 private:
     void setRegister(uint16_t number, uint16_t value);
@@ -39,7 +41,7 @@ private:
     unsigned _column = 0;
     unsigned _row = 0;
     bool _on = false;
-    Picture _picture{};
+    uint16_t* _picture;
 };
 
 }  // namespace panelsim
