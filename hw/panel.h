@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "fpga_request.h"
+
 // ---- Module state (one set per process) -------------------------------------------------
 
 extern int fpga_fd;              // descriptor of "/dev/fpga-reg", -1 while not open
@@ -54,6 +56,15 @@ int fpga_access(int fd, uint32_t address, int is_read, uint16_t* data, uint32_t 
 uint16_t fpga_read(int fd, uint32_t address);
 // Writes count words from data to one register (count > 1 is a burst).
 int fpga_write(int fd, uint32_t address, uint16_t* data, uint32_t count);
+
+// Told of every register access the device executed, after it did, with the record as the
+// device had it (for a single word, the value written or read). The record and its words
+// are the caller's: valid during the call only.
+typedef void (*fpga_access_observer)(void* context, unsigned long request,
+                                     const fpga_request* record);
+// One observer at a time; nullptr removes it. Set it before other threads access the device
+// and remove it after they stopped: the library takes no lock for it.
+void fpga_set_access_observer(fpga_access_observer observer, void* context);
 
 // ---- Module level (through fpga_fd) -----------------------------------------------------
 
@@ -142,6 +153,8 @@ uint16_t rgb24_to_565(uint32_t c);
 int tft_draw_bmp(int screenId, int x, int y, const uint8_t* bmp, size_t length);
 // Fills the screen(s) with black.
 void tft_blackout(int screenId);
+// Fills the screen(s) with pixels: 128 x 128 RGB565 words, top row first.
+void tft_fill_screen(int screenId, uint16_t* pixels);
 // Backlight intensity of all screens, 0..100 %. 0, or -1 (nothing written) out of range.
 int tft_intensity(int percent);
 // Decodes the 24-bit uncompressed BMP bmp[0..length-1] into width x height RGB565 pixels,
@@ -158,3 +171,7 @@ uint16_t bgr_to_565(uint8_t b, uint8_t g, uint8_t r);
 // Brings the three TFT controllers out of reset and programs them (takes about 109 ms).
 // Returns the result of the last register write.
 int tft_controller_init();
+// Hands observer the register writes of the start-up sequence, in order and at once, as if
+// the device had executed them, and sends nothing to the device: for a picture of a panel
+// whose start-up another process made.
+void tft_controller_init_replay(fpga_access_observer observer, void* context);

@@ -49,7 +49,7 @@ struct PanelViewState {
     uint8_t backlight_valid;      // 1 when bits 7-6 of panel control are both set
     uint8_t backlight_level;      // 0..63
     uint8_t screens_on[SCREEN_COUNT];
-    uint8_t reserved[5];
+    uint8_t reserved[7];
     uint64_t accesses;  // register accesses executed since the file was made
 };
 

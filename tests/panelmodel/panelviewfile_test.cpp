@@ -43,7 +43,9 @@ protected:
     void store(const std::string& content) const {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
     }
-    PanelViewRead readInto(PanelViewState& state) const { return PanelViewReader(path).read(state); }
+    PanelViewRead readInto(PanelViewState& state) const {
+        return PanelViewReader(path).read(state);
+    }
 
     // Lights button LED 3, turns screen 1 on and fills its picture with one colour.
     static void draw(FpgaModel& model) {

@@ -1,25 +1,31 @@
 """keylight on the virtual panel: what a client sends over TCP shows on the board."""
 
 import contextlib
+import os
 import re
 import signal
 import struct
 import sys
 import time
 import unittest
+import zlib
 
 from panelharness import (BLACK565, FONT_8X13, SCREEN_SIDE as SIDE, WHITE565, Board, black_screen, cell, font,
-                          free_port, glyph_line, klmwire as klm, paste, sample_line_screens, wait_until)
+                          free_port, glyph_line, klmwire as klm, paste, read_panel_view, sample_line_screens,
+                          wait_until)
 
 
 @contextlib.contextmanager
-def keylight_on(board, *, started=True, journal_stream=None):
-    """keylight on a free port of the board, the screens started first; yields (keylight, socket)."""
+def keylight_on(board, *, started=True, journal_stream=None, runtime_directory=None):
+    """keylight on a free port of the board, the screens started first; yields (keylight, socket).
+    With runtime_directory, keylight keeps its picture of the panel there."""
     if started and board.with_daemon:
         status, _ = board.run("PANELPRIME")
         assert status == 0
     port = free_port()
-    keylight = board.start("KEYLIGHT", "panel.map", "127.0.0.1", str(port), journal_stream=journal_stream)
+    env = {"RUNTIME_DIRECTORY": runtime_directory} if runtime_directory else None
+    keylight = board.start("KEYLIGHT", "panel.map", "127.0.0.1", str(port), journal_stream=journal_stream,
+                           env=env)
     sock = klm.connect(port)
     try:
         yield keylight, sock
@@ -135,6 +141,56 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
             keylight.wait_for_output("Invalid screen ID 5.\n")
             self.assertTrue(keylight.running())
             self.assertNotIn("Error generating line bitmap", keylight.output())
+
+    def test_its_picture_of_the_panel_equals_the_board_byte_for_byte(self):
+        with Board() as board:
+            runtime = board.path("run/keylight")
+            os.makedirs(runtime)
+            with keylight_on(board, runtime_directory=runtime) as (_, sock):
+                sock.sendall(klm.text_line(1, 2, "Hello, panel!")
+                             + klm.sub_text_line(2, 4, 3, "RGB", 0xFF0000, 0x0000FF)
+                             + klm.draw_tft_image(0, 20, 30, klm.bmp24(32, 32, lambda x, y: x << 19 | y << 11))
+                             + klm.led_button_state(3, 1) + klm.led_status_indicator(7, 1)
+                             + klm.led_toggle_indicator(1, 1))
+                klm.round_trip(sock)
+                wait_until(lambda: board.state()["toggle_leds"][1], "toggle 1 to light")
+                path = os.path.join(runtime, "panel.view")
+                self.assertEqual(os.stat(path).st_mode & 0o777, 0o644)
+
+                def board_and_picture():
+                    state = board.daemon.state()
+                    screens = [board.daemon.http("/api/screen/%d.rgb565" % n)[2] for n in range(3)]
+                    picture = read_panel_view(path)
+                    if picture is None:
+                        return None
+                    state.pop("status_inputs")  # only lampwatch reads them
+                    state.pop("accesses")  # the board counts panelprime's too
+                    picture.pop("accesses")
+                    return state, screens, picture
+                wait_until(lambda: (lambda seen: seen and seen[2] == dict(seen[0], screens_rgb565=seen[1]))(
+                    board_and_picture()), "the picture to equal the board")
+
+    def test_a_restart_draws_the_picture_from_before_back_instead_of_blacking_the_screens_out(self):
+        # A burst of black reaching screen 0 (masks 1, 3, 5, 7).
+        black_burst = re.compile(r" B 0A0[37BF] 16384 %08X$" % zlib.crc32(bytes(SIDE * SIDE * 2)))
+        with Board() as board:
+            runtime = board.path("run/keylight")
+            os.makedirs(runtime)
+            with keylight_on(board, runtime_directory=runtime) as (keylight, sock):
+                sock.sendall(klm.text_line(0, 0, "INVERTED", inverted=True))
+                klm.round_trip(sock)
+                expected = sample_line_screens()[0]
+                board.wait_for_screen(0, expected)
+                self.assertTrue(any(black_burst.search(line) for line in board.trace()))  # after a boot
+                keylight.stop()
+            opened_before = len(board.trace())
+            with keylight_on(board, started=False, runtime_directory=runtime) as (_, sock):
+                klm.round_trip(sock)
+                restored = wait_until(lambda: [line for line in board.trace()[opened_before:]
+                                               if re.search(r" B 0A09 16384 ", line)], "screen 2 to be drawn back")
+                self.assertEqual([line for line in board.trace()[opened_before:] if black_burst.search(line)], [])
+                self.assertEqual(len(restored), 1)
+                self.assertEqual(board.screen(0), expected)
 
     def test_on_the_journal_stream_each_line_starts_with_its_priority_and_nowhere_else(self):
         # A blink without a time is refused with a line that has no line end: the next line on
