@@ -21,6 +21,9 @@ public:
     // One word written to the data register: a pixel while the current register is the
     // memory write register, otherwise the value of the current register.
     void writeData(uint16_t word);
+    // count words written to the data register one after the other, as writeData would take
+    // them: the pixel bursts, in one pass.
+    void writeData(const uint16_t* words, uint32_t count);
     // Held in reset by the panel control: display off, registers back to their defaults.
     // The picture memory keeps its contents.
     void reset();
