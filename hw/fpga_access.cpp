@@ -66,6 +66,7 @@ int fpga_access(int fd, uint32_t address, int is_read, uint16_t* data, uint32_t 
         record.data.words = data;
     }
 
+    led_gap_wait();
     const int result = device_ioctl(fd, request, &record);
     // The driver hands a single word back in place, for reads and writes alike.
     if (count == 1) {

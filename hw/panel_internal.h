@@ -59,5 +59,6 @@ void window_image_columns(int mask, int x, int width);
 
 // ---- LEDs (leds.cpp) --------------------------------------------------------------------
 
-// Waits at least LED_COMMAND_PAUSE_US on the monotonic clock, sleeping for most of it.
-void led_command_pause();
+// Starts the gap that the device needs after a button LED command: no register access until
+// LED_COMMAND_GAP_US from now on the monotonic clock (led_gap_wait).
+void led_gap_begin();

@@ -131,6 +131,8 @@ FPGA::~FPGA() {
     while (worker->isRunning()) {
         worker->wait(2000);
     }
+    // The next program on the device (keylight restarted) must find it ready.
+    led_gap_wait();
     _drained.setEnabled(false);
     close(_drained_fd);
 }
