@@ -33,13 +33,17 @@ enum class log_priority { err = 3, warning = 4, info = 6, debug = 7 };
 // printf and puts on standard output. When standard output is the journal's stream (the one
 // JOURNAL_STREAM names), a line that starts here begins with "<N>", N the priority, which
 // journald takes off and keeps as the line's priority; otherwise the output is exactly
-// printf's or puts'. Results as printf's and puts'.
+// printf's or puts'. Results as printf's and puts'. A priority less urgent than
+// PANEL_LOG_LEVEL's (the environment's at start: "err", "warning", "info" or "debug"; unset,
+// all are written) writes nothing, formats nothing and gives 0.
 int log_printf(log_priority priority, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 int log_puts(log_priority priority, const char* text);
 // Writes length bytes of text and a line end to stream (standard output or error) in one
-// piece, with the prefix when the stream is the journal's.
+// piece, with the prefix when the stream is the journal's; nothing when priority is not kept.
 void log_line(FILE* stream, log_priority priority, const char* text, size_t length);
+// Whether lines of priority are written (PANEL_LOG_LEVEL, above).
+bool log_kept(log_priority priority);
 // Whether stream (standard output or error) is the journal's stream.
 bool log_is_journal(FILE* stream);
 

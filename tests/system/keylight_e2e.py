@@ -1,12 +1,14 @@
 """keylight on the virtual panel: what a client sends over TCP shows on the board."""
 
 import contextlib
+import os
 import re
 import signal
 import struct
 import sys
 import time
 import unittest
+from unittest import mock
 
 from panelharness import (BLACK565, FONT_8X13, SCREEN_SIDE as SIDE, WHITE565, Board, black_screen, cell, font,
                           free_port, glyph_line, klmwire as klm, paste, sample_line_screens, wait_until)
@@ -148,14 +150,15 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
                          "keylight: _screen_id = 0, _line_id = 0,  _offset =0, _num_chars = 2, "
                          "_text = 'ab', _text_colour = 0xff0000, _back_colour = 0xff.")
         outputs = {}
-        for stream in ("output", "launcher.cfg"):
-            with Board(daemon=False) as board:
+        # "info": as the packaged unit starts it, the journal keeping info and above.
+        for stream, level in (("output", None), ("launcher.cfg", None), ("output", "info")):
+            with Board(daemon=False) as board, mock.patch.dict(os.environ, {"PANEL_LOG_LEVEL": level or "debug"}):
                 named = "output" if stream == "output" else board.path("etc/tesserax/launcher.cfg")
                 with keylight_on(board, journal_stream=named) as (keylight, sock):
                     sock.sendall(messages)
                     klm.round_trip(sock)
                     keylight.wait_for_output("Invalid screen ID 5.\n")
-                    outputs[stream] = keylight.output().splitlines()
+                    outputs[level or stream] = keylight.output().splitlines()
         journal = outputs["output"]
         self.assertIn("<3>" + blink_refusal, journal)
         self.assertIn("<3>Invalid screen ID 5.", journal)  # the hardware library, on the worker
@@ -165,6 +168,12 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
             lines = [line for line in journal if text in line]
             self.assertTrue(lines and all(line.startswith(prefix + text) for line in lines),
                             "%r lines should start with %s: %r" % (text, prefix, lines))
+        # At info, the same lines but the debug ones.
+        kept = outputs["info"]
+        self.assertEqual([line for line in kept if line.startswith("<7>") or "opcode =" in line], [])
+        for line in ("<6>keylight: listening on 127.0.0.1 port ", "<3>keylight: refused opcode 15 message"):
+            self.assertTrue([text for text in kept if text.startswith(line)], "%r not in %r" % (line, kept))
+        self.assertTrue([line for line in kept if "Invalid screen ID 5." in line])
         # JOURNAL_STREAM inherited from elsewhere: output exactly as on a terminal.
         self.assertIn(blink_refusal, outputs["launcher.cfg"])
         self.assertEqual([line for line in outputs["launcher.cfg"] if re.match(r"<\d>", line)], [])
