@@ -36,9 +36,10 @@ constexpr int64_t GAP_NS = int64_t{LED_COMMAND_GAP_US} * 1000;
 // from machine to machine and with the load, so the margin follows the median of the recent
 // wake-ups' lateness: every wake-up moves it a sixteenth of the way towards its own. Half the
 // wake-ups then spin a few microseconds, half end the gap a few microseconds late; a margin
-// at a higher quantile would spin longer on most gaps to shorten a few. Bounded so that the
-// gap always sleeps a little (and keeps measuring) and always spins a little. Each thread
-// learns its own, as its timer slack is its own.
+// at a higher quantile would spin longer on most gaps to shorten a few. Bounded so that a
+// whole gap always sleeps a little (and keeps measuring) and always spins a little; what is
+// left of a gap when less than the margin is only spun. Each thread learns its own, as its
+// timer slack is its own.
 constexpr int64_t WAKE_MARGIN_MIN_NS = 2000;
 constexpr int64_t WAKE_MARGIN_MAX_NS = GAP_NS * 3 / 4;
 thread_local int64_t wake_margin_ns = 10000;
