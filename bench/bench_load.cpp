@@ -684,8 +684,9 @@ private:
             at += 4 + length;
         }
         pending.erase(0, at);
-        if (!answers.empty() && send(fd, answers.data(), answers.size(), MSG_NOSIGNAL) < 0)
-            return;
+        // A peer that has gone is seen at the next read.
+        if (!answers.empty())
+            send(fd, answers.data(), answers.size(), MSG_NOSIGNAL);
     }
 
     int _listener = -1;
