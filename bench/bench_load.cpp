@@ -227,10 +227,11 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
-// A panelsim daemon on a fresh ROOT with keylight (after panelprime) on a free port.
+// A panelsim daemon on a fresh ROOT with keylight (after panelprime) on a free port; with
+// picture, keylight keeps its picture of the panel in ROOT/run.
 class Board {
 public:
-    Board() {
+    explicit Board(bool picture = false) {
         char name[] = "/tmp/bench-load-XXXXXX";
         if (mkdtemp(name) == nullptr)
             fail("no temporary folder");
@@ -259,9 +260,16 @@ public:
 
         port = freePort();
         const char* other = std::getenv("BENCH_LOAD_KEYLIGHT");
+        if (picture) {
+            mkdir((root + "/run").c_str(), 0755);
+            setenv("RUNTIME_DIRECTORY", (root + "/run").c_str(), 1);
+        } else {
+            unsetenv("RUNTIME_DIRECTORY");
+        }
         keylight = spawn({PANELSIM_RUN, root, other != nullptr ? other : KEYLIGHT, "map",
                           "127.0.0.1", std::to_string(port)},
                          "/dev/null");
+        unsetenv("RUNTIME_DIRECTORY");
         for (int i = 0; i < 400; ++i) {
             const int fd = connectTo(port);
             if (fd >= 0) {
@@ -1056,10 +1064,48 @@ double queryBehindNullMessages(const Board& board, size_t size) {
     return probe.finish();
 }
 
+// keylight's own CPU per text line and per picture, without and with its picture of the panel,
+// each on a keylight of its own; the lowest of three batches, as other programs' load only
+// ever adds to it. Then keylight's resident memory.
+void pictureRows() {
+    for (const bool withPicture : {false, true}) {
+        Board board(withPicture);
+        struct Kind {
+            const char* name;
+            std::string message;
+            int count;
+        };
+        const Kind kinds[] = {
+            {"text line (16 characters)", textLine(1, 2, "Tesserax panel 1"), 5000},
+            {"picture (32 x 32 BMP)", picture(2, 40, 40, 32), 1000},
+        };
+        for (const Kind& kind : kinds) {
+            double lowest = 1e9;
+            for (int run = 0; run < 3; ++run)
+                lowest =
+                    std::min(lowest, cpuMicrosecondsPerMessage(board, kind.message, kind.count));
+            std::printf(
+                "| picture of the panel %s: keylight's own CPU per message: %d %s "
+                "messages, one client, lowest of 3 | %.1f us |\n",
+                withPicture ? "on" : "off", kind.count, kind.name, lowest);
+            std::fflush(stdout);
+        }
+        std::printf(
+            "| picture of the panel %s: keylight's resident memory afterwards | %ld KiB |\n",
+            withPicture ? "on" : "off", board.keylightResidentKiB());
+        std::fflush(stdout);
+    }
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
+    if (argc > 1 && std::strcmp(argv[1], "picture") == 0) {
+        std::printf("| case | measured |\n|---|---|\n");
+        pictureRows();
+        return 0;
+    }
     // keylight inherits the limit: 1 000 connections at once, and the client ends of as many.
     needDescriptors(2100);
     // keylight as the packaged unit starts it, its debug lines not even formatted; the
@@ -1169,5 +1215,6 @@ int main() {
             size, queryBehindNullMessages(board, size));
         std::fflush(stdout);
     }
+    pictureRows();
     return 0;
 }

@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -75,34 +74,40 @@ log_priority level_from_environment() {
 
 const log_priority level_kept = level_from_environment();
 
-// Some lines are printed in pieces, and some without their line end; a prefix in the middle
-// of a line would be text to the journal, so it goes only where standard output starts one.
-std::atomic<bool> stdout_at_line_start{true};
-
 bool is_journal(FILE* stream) {
     return stream == stdout ? stdout_journal : stream == stderr && stderr_journal;
 }
 
-// Writes text (length bytes, then a line end when asked) with one fwrite, so that an
-// unbuffered stream passes it on in one piece; on the journal's stream with the prefix.
-void write_text(FILE* stream, bool journal, log_priority priority, const char* text, size_t length,
-                bool line_end) {
-    std::string line;
-    line.reserve(length + 4);
+// On the journal's stream every text ends its own line, and each of its lines carries the
+// prefix: journald would join a text without its line end to whatever the process writes
+// next, at that line's priority, and the stream's buffer would keep it from the journal until
+// then, or for good if the process is killed first. A line end that closes the text ends its
+// last line; line_end then adds an empty line, as puts does. All of it leaves in one write.
+void write_journal(FILE* stream, log_priority priority, const char* text, size_t length,
+                   bool line_end) {
+    const char prefix[] = {'<', static_cast<char>('0' + static_cast<int>(priority)), '>'};
+    std::string lines;
+    lines.reserve(length + sizeof prefix + 1);
+    size_t start = 0;
+    for (;;) {
+        const void* found = std::memchr(text + start, '\n', length - start);
+        if (found == nullptr) {
+            if (start < length || line_end) {
+                lines.append(prefix, sizeof prefix);
+                lines.append(text + start, length - start);
+                lines += '\n';
+            }
+            break;
+        }
+        const size_t stop = static_cast<size_t>(static_cast<const char*>(found) - text);
+        lines.append(prefix, sizeof prefix);
+        lines.append(text + start, stop - start);
+        lines += '\n';
+        start = stop + 1;
+    }
     flockfile(stream);
-    if (journal && (stream != stdout || stdout_at_line_start)) {
-        line += '<';
-        line += static_cast<char>('0' + static_cast<int>(priority));
-        line += '>';
-    }
-    line.append(text, length);
-    if (line_end) {
-        line += '\n';
-    }
-    if (stream == stdout && !line.empty()) {
-        stdout_at_line_start = line.back() == '\n';
-    }
-    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fwrite(lines.data(), 1, lines.size(), stream);
+    std::fflush(stream);
     funlockfile(stream);
 }
 
@@ -133,11 +138,11 @@ int log_printf(log_priority priority, const char* format, ...) {
         return length;
     }
     if (static_cast<size_t>(length) < sizeof small) {
-        write_text(stdout, true, priority, small, static_cast<size_t>(length), false);
+        write_journal(stdout, priority, small, static_cast<size_t>(length), false);
     } else {
         std::string text(static_cast<size_t>(length) + 1, '\0');
         std::vsnprintf(&text[0], text.size(), format, again);
-        write_text(stdout, true, priority, text.data(), static_cast<size_t>(length), false);
+        write_journal(stdout, priority, text.data(), static_cast<size_t>(length), false);
     }
     va_end(again);
     return length;
@@ -150,7 +155,7 @@ int log_puts(log_priority priority, const char* text) {
     if (!stdout_journal) {
         return std::puts(text);
     }
-    write_text(stdout, true, priority, text, std::strlen(text), true);
+    write_journal(stdout, priority, text, std::strlen(text), true);
     return 0;
 }
 
@@ -158,7 +163,14 @@ void log_line(FILE* stream, log_priority priority, const char* text, size_t leng
     if (!log_kept(priority)) {
         return;
     }
-    write_text(stream, is_journal(stream), priority, text, length, true);
+    if (is_journal(stream)) {
+        write_journal(stream, priority, text, length, true);
+        return;
+    }
+    // One fwrite, so that an unbuffered stream passes the line on in one piece.
+    std::string line(text, length);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stream);
 }
 
 bool log_is_journal(FILE* stream) {

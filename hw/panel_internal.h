@@ -5,11 +5,16 @@
 #include <cstdint>
 
 #include "fpga_request.h"
+#include "panel.h"
 
 // ---- Device seam (fpga_device.cpp) ------------------------------------------------------
 
 int device_open(const char* path, int flags);
 int device_ioctl(int fd, unsigned long request, fpga_request* record);
+
+// Until called again with nullptr, this thread's register accesses go to observer alone,
+// executed by no device (fpga_access.cpp).
+void fpga_replay_to(fpga_access_observer observer, void* context);
 
 // ---- Screens ----------------------------------------------------------------------------
 

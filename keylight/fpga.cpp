@@ -20,6 +20,8 @@
 #include "drawtftimagetask.h"
 #include "ledtasks.h"
 #include "panel.h"
+#include "panelpicture.h"
+#include "restorescreenstask.h"
 #include "settftintensitytask.h"
 #include "subtextlinetask.h"
 #include "textlinetask.h"
@@ -106,6 +108,7 @@ FPGA::FPGA(const QString& settings_path, const QString& font_dir)
     if (fpga_fd < 0) {
         reportClosedDevice(errno);
     }
+    _picture = PanelPicture::open(qEnvironmentVariable("RUNTIME_DIRECTORY"));
     check_font_settings(_settings_path);
     qInfo().noquote() << "Files being watched:" << quotedList(watcher.files());
 
@@ -121,7 +124,11 @@ FPGA::FPGA(const QString& settings_path, const QString& font_dir)
 
     worker = std::make_unique<WorkerThread>(queue, lock);
     worker->start();
-    blackoutScreen(-1);
+    if (_picture && _picture->hadPicture()) {
+        post(std::make_unique<RestoreScreensTask>(*_picture), sizeof(RestoreScreensTask));
+    } else {
+        blackoutScreen(-1);
+    }
 }
 
 // The members then go in reverse order: the queue, whose destructor takes its lock and so

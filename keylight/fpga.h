@@ -30,6 +30,7 @@
 
 namespace keylight {
 
+class PanelPicture;
 class WorkerThread;
 
 class FPGA : public QObject {
@@ -63,10 +64,11 @@ public:
     };
 
     // Opens the register device (a device that does not open is named in one critical line,
-    // with the remedy), loads the font that settings_path names (fonts are looked up
-    // in font_dir), starts watching settings_path, starts the worker thread and posts the
-    // blackout of all screens as its first task. The program uses the defaults; tests point
-    // both paths at a temporary folder.
+    // with the remedy), keeps the picture of the panel in $RUNTIME_DIRECTORY when that is set,
+    // loads the font that settings_path names (fonts are looked up in font_dir), starts
+    // watching settings_path, starts the worker thread and posts its first task: drawing the
+    // picture from before a restart back, or, without one, the blackout of all screens. The
+    // program uses the defaults; tests point both paths at a temporary folder.
     explicit FPGA(const QString& settings_path = QStringLiteral("/etc/tesserax/launcher.cfg"),
                   const QString& font_dir = QStringLiteral("/opt/tesserax/fonts"));
     // Stops the worker after the task in progress; tasks still queued are destroyed unexecuted.
@@ -132,6 +134,7 @@ private:
     void announceDrained();
     void takeDrained();
 
+    std::unique_ptr<PanelPicture> _picture;  // follows the worker's accesses; outlives it
     std::unique_ptr<WorkerThread> worker;
     QMutex lock;  // held while a task executes and while a font loads
     TaskQueue queue{QUEUE_BUDGET, QUEUE_LIMIT, [this] { announceDrained(); },
