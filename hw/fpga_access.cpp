@@ -92,6 +92,7 @@ int fpga_access(int fd, uint32_t address, int is_read, uint16_t* data, uint32_t 
         replay_observer(replay_context, request, &record);
         return 0;
     }
+    led_gap_wait();
     const int result = device_ioctl(fd, request, &record);
     if (result == 0 && access_observer) {
         access_observer(access_observer_context, request, &record);

@@ -12,6 +12,20 @@
 
 namespace {
 
+const char* priority_name(log_priority priority) {
+    switch (priority) {
+    case log_priority::err:
+        return "err";
+    case log_priority::warning:
+        return "warning";
+    case log_priority::info:
+        return "info";
+    case log_priority::debug:
+        break;
+    }
+    return "debug";
+}
+
 // systemd connects a unit's standard output and error to the journal and names that stream
 // in JOURNAL_STREAM as "DEVICE:INODE" (decimal). The variable is inherited by children whose
 // streams lead elsewhere (a test runner's pipe), so only a descriptor with that device and
@@ -40,6 +54,25 @@ bool stream_is_journal(int fd) {
 // Fixed for the life of the process: systemd sets both before the program starts.
 const bool stdout_journal = stream_is_journal(STDOUT_FILENO);
 const bool stderr_journal = stream_is_journal(STDERR_FILENO);
+
+// The least urgent priority written, from PANEL_LOG_LEVEL: "err", "warning", "info" or
+// "debug". A unit whose journal keeps info and above (LogLevelMax=info) sets the same level
+// here, so that lines nobody keeps are not even formatted. Unset or any other value: all.
+log_priority level_from_environment() {
+    const char* named = std::getenv("PANEL_LOG_LEVEL");
+    if (named == nullptr) {
+        return log_priority::debug;
+    }
+    for (const log_priority priority :
+         {log_priority::err, log_priority::warning, log_priority::info}) {
+        if (std::strcmp(named, priority_name(priority)) == 0) {
+            return priority;
+        }
+    }
+    return log_priority::debug;
+}
+
+const log_priority level_kept = level_from_environment();
 
 bool is_journal(FILE* stream) {
     return stream == stdout ? stdout_journal : stream == stderr && stderr_journal;
@@ -80,7 +113,14 @@ void write_journal(FILE* stream, log_priority priority, const char* text, size_t
 
 }  // namespace
 
+bool log_kept(log_priority priority) {
+    return static_cast<int>(priority) <= static_cast<int>(level_kept);
+}
+
 int log_printf(log_priority priority, const char* format, ...) {
+    if (!log_kept(priority)) {
+        return 0;
+    }
     va_list arguments;
     va_start(arguments, format);
     if (!stdout_journal) {
@@ -109,6 +149,9 @@ int log_printf(log_priority priority, const char* format, ...) {
 }
 
 int log_puts(log_priority priority, const char* text) {
+    if (!log_kept(priority)) {
+        return 0;
+    }
     if (!stdout_journal) {
         return std::puts(text);
     }
@@ -117,6 +160,9 @@ int log_puts(log_priority priority, const char* text) {
 }
 
 void log_line(FILE* stream, log_priority priority, const char* text, size_t length) {
+    if (!log_kept(priority)) {
+        return;
+    }
     if (is_journal(stream)) {
         write_journal(stream, priority, text, length, true);
         return;

@@ -37,13 +37,18 @@ enum class log_priority { err = 3, warning = 4, info = 6, debug = 7 };
 // JOURNAL_STREAM names), each line of the text begins with "<N>", N the priority, which
 // journald takes off and keeps as the line's priority, and the text ends its own line and is
 // written at once, line end or not; otherwise the output is exactly printf's or puts'.
-// Results as printf's and puts'.
+// Results as printf's and puts'. A priority less urgent than PANEL_LOG_LEVEL's (the
+// environment's at start: "err", "warning", "info" or "debug"; unset, all are written)
+// writes nothing, formats nothing and gives 0.
 int log_printf(log_priority priority, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 int log_puts(log_priority priority, const char* text);
 // Writes length bytes of text and a line end to stream (standard output or error) in one
-// piece, on the journal's stream with the prefix before each line of it.
+// piece, on the journal's stream with the prefix before each line of it; nothing when
+// priority is not kept.
 void log_line(FILE* stream, log_priority priority, const char* text, size_t length);
+// Whether lines of priority are written (PANEL_LOG_LEVEL, above).
+bool log_kept(log_priority priority);
 // Whether stream (standard output or error) is the journal's stream.
 bool log_is_journal(FILE* stream);
 
@@ -99,15 +104,23 @@ void panel_close();
 
 // ---- LEDs and status --------------------------------------------------------------------
 
-// Button LED index (0..31): state 1 lit, anything else dark; then waits at least 50 us, the
-// LED command's hardware minimum. An index outside 0..31 prints "Invalid LED index %d.\n",
-// writes nothing and returns 1. Otherwise the result of the register write.
+// Button LED index (0..31): state 1 lit, anything else dark. The device takes no register
+// access within 50 us of a button LED command: the call returns at once, and the next
+// access of any kind (led_gap_wait) first waits for what is left of the 50 us. An index
+// outside 0..31 prints "Invalid LED index %d.\n", writes nothing and returns 1. Otherwise
+// the result of the register write.
 int led_button_state(int index, int state);
-// Sets the calling thread's timer slack to 1 ns. The LED pause sleeps for most of its 50 us,
+// Waits until 50 us have passed since the last button LED command, sleeping for most of the
+// wait and spinning the rest; returns at once when they have. Every register access does
+// this first. A program that ends with the device in use calls it last, so that the device
+// is ready for whichever program comes next.
+void led_gap_wait();
+// Sets the calling thread's timer slack to 1 ns. The LED gap sleeps for most of its 50 us,
 // and with the default slack of 50 us each of those sleeps may end up to 50 us later. For the
-// thread that issues button LED commands; the slack is the thread's own.
+// thread that makes the register accesses after button LED commands; the slack is the
+// thread's own.
 void led_pause_thread_prepare();
-// Status indicator LED index (0..31): as led_button_state, without the pause.
+// Status indicator LED index (0..31): as led_button_state, without the gap.
 int led_status_indicator(int index, int state);
 // Toggle indicator 0 or 1, state 0 or 1. Returns 0; 1 for an index above 1 and 2 for any
 // other state, both without writing.

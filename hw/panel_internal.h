@@ -68,5 +68,6 @@ void window_image_columns(int mask, int x, int width);
 // the toggle register (its indicator bits), once a read of it succeeds.
 void toggle_shadow_from_device();
 
-// Waits at least LED_COMMAND_PAUSE_US on the monotonic clock, sleeping for most of it.
-void led_command_pause();
+// Starts the gap that the device needs after a button LED command: no register access until
+// LED_COMMAND_GAP_US from now on the monotonic clock (led_gap_wait).
+void led_gap_begin();

@@ -167,6 +167,9 @@ void ClientKeylight::clientData() {
         _held = true;
     } else {
         readOn(frameInProgress);
+        // The batch's answers leave now, in one write, rather than at a wake-up of their own.
+        // Last: a write that fails ends the connection from within (Qt emits disconnected).
+        _socket->flush();
     }
 }
 

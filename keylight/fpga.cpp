@@ -198,6 +198,8 @@ FPGA::~FPGA() {
                    .arg(queue->unfinished());
         abandoned->push_back({std::move(worker), std::move(queue)});
     }
+    // The next program on the device (keylight restarted) must find it ready.
+    led_gap_wait();
     _drained.setEnabled(false);
     close(_drained_fd);
 }

@@ -40,6 +40,12 @@ set(panel_e2e_lampwatch
   LampwatchOnTheVirtualPanel.test_a_device_that_appears_later_is_logged_missing_once_then_lights_the_psu_led
   LampwatchOnTheVirtualPanel.test_refuses_help_and_an_interval_that_is_no_number_or_0_with_a_usage_line_and_status_2
 )
+set(panel_e2e_panelview
+  panelview_e2e.py panelview
+  PanelviewOnAPicture.test_serves_the_picture_read_only_as_the_board_api_and_follows_it
+  PanelviewOnAPicture.test_writes_one_screen_or_all_three_side_by_side_as_png
+  PanelviewOnAPicture.test_refuses_a_file_that_is_no_whole_picture_with_one_line_and_status_2
+)
 set(panel_e2e_demo
   demo_test.py panelprime,keylight,lampwatch
   DemoStartAndStop.test_prints_the_address_first_plays_the_show_once_the_page_answers_and_stops_on_ctrl_c
@@ -58,7 +64,7 @@ set(panel_e2e_env
   PYTHONDONTWRITEBYTECODE=1
 )
 
-set(panel_e2e_groups panelprime keylight lampwatch)
+set(panel_e2e_groups panelprime keylight lampwatch panelview)
 # The demo is the development machine's show (make demo): it runs a native build's programs,
 # while the other groups drive a cross build's programs under the emulator.
 if(NOT CMAKE_CROSSCOMPILING)

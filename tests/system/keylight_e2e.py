@@ -9,6 +9,7 @@ import sys
 import time
 import unittest
 import zlib
+from unittest import mock
 
 from panelharness import (BLACK565, FONT_8X13, SCREEN_SIDE as SIDE, WHITE565, Board, black_screen, cell, font,
                           free_port, glyph_line, klmwire as klm, paste, read_panel_view, sample_line_screens,
@@ -256,14 +257,15 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
         sub_text = ("keylight: _screen_id = 0, _line_id = 0,  _offset =0, _num_chars = 2, "
                     "_text = 'ab', _text_colour = 0xff0000, _back_colour = 0xff.")
         outputs = {}
-        for stream in ("output", "launcher.cfg"):
-            with Board(daemon=False) as board:
+        # "info": as the packaged unit starts it, the journal keeping info and above.
+        for stream, level in (("output", None), ("launcher.cfg", None), ("output", "info")):
+            with Board(daemon=False) as board, mock.patch.dict(os.environ, {"PANEL_LOG_LEVEL": level or "debug"}):
                 named = "output" if stream == "output" else board.path("etc/tesserax/launcher.cfg")
                 with keylight_on(board, journal_stream=named) as (keylight, sock):
                     sock.sendall(messages)
                     klm.round_trip(sock)
                     keylight.wait_for_output("Invalid screen ID 5.\n")
-                    outputs[stream] = keylight.output().splitlines()
+                    outputs[level or stream] = keylight.output().splitlines()
         journal = outputs["output"]
         self.assertEqual(journal.count("<3>" + refusal), 2)
         self.assertIn("<7>" + sub_text, journal)
@@ -274,6 +276,13 @@ class KeylightOnTheVirtualPanel(unittest.TestCase):
             lines = [line for line in journal if text in line]
             self.assertTrue(lines and all(line.startswith(prefix + text) for line in lines),
                             "%r lines should start with %s: %r" % (text, prefix, lines))
+        # At info, the same lines but the debug ones.
+        kept = outputs["info"]
+        self.assertEqual([line for line in kept if line.startswith("<7>") or "opcode =" in line], [])
+        self.assertEqual(kept.count("<3>" + refusal), 2)
+        self.assertIn("<3>Invalid screen ID 5.", kept)
+        for line in ("<6>keylight: listening on 127.0.0.1 port ", "<3>keylight: refused opcode 15 message"):
+            self.assertTrue([text for text in kept if text.startswith(line)], "%r not in %r" % (line, kept))
         # JOURNAL_STREAM inherited from elsewhere: output exactly as on a terminal.
         self.assertIn(refusal + sub_text, outputs["launcher.cfg"])
         self.assertEqual([line for line in outputs["launcher.cfg"] if re.match(r"<\d>", line)], [])
