@@ -22,8 +22,8 @@ struct ServerPaths {
     QString settingsFile = QStringLiteral("/etc/tesserax/launcher.cfg");
     QString fontDirectory = QStringLiteral("/opt/tesserax/fonts");
     QString levelFile = QStringLiteral("/etc/tesserax/buttonlevel");
-    // Where keylight keeps what outlives it (the blink table, the picture of the panel): the first folder of systemd's
-    // RUNTIME_DIRECTORY; without it (started by hand) nothing is kept.
+    // Where keylight keeps what outlives it (the blink table, the picture of the panel): the
+    // first folder of systemd's RUNTIME_DIRECTORY; without it (started by hand) nothing is kept.
     QString runtimeDirectory =
         qEnvironmentVariable("RUNTIME_DIRECTORY").section(QLatin1Char(':'), 0, 0);
 };
