@@ -32,7 +32,7 @@ public:
         int tag;
     };
 
-    void process_messages(std::vector<QByteArray>& messages, QTcpSocket*, int tag) override {
+    void process_messages(std::vector<QByteArray>& messages, QByteArray&, int tag) override {
         batches.push_back({messages, tag});
         qDebug() << "batch of" << messages.size();
     }
