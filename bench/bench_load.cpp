@@ -12,6 +12,8 @@
 //
 //   build/bench/bench_load
 //   BENCH_LOAD_KEYLIGHT=OTHER/keylight build/bench/bench_load   # another keylight build
+//   build/bench/bench_load paced     # only the rows one by one, beside the reference
+//   build/bench/bench_load picture   # only the rows of keylight's picture of the panel
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -754,6 +756,31 @@ PerMessage oneByOneCpu(const Board& board, ReferenceServer& reference, const std
     return {keylightNs / 1e3 / count, referenceNs / 1e3 / count};
 }
 
+// keylight's CPU per message one by one at 1 000 a second beside the reference's, for the
+// messages a device's clients send that way.
+void pacedRows(const Board& board) {
+    struct Kind {
+        const char* name;
+        std::string message;
+        int count;
+    };
+    ReferenceServer reference;
+    const Kind paced[] = {
+        {"query", query(), 5000},
+        {"status indicator", statusIndicator(3, 1), 5000},
+        {"button LED", buttonLed(3, 1), 5000},
+    };
+    for (const Kind& kind : paced) {
+        const PerMessage cpu = oneByOneCpu(board, reference, kind.message, kind.count);
+        std::printf(
+            "| CPU per message, %d %s messages one by one at 1 000 a second | keylight %.1f us, "
+            "a plain epoll server %.1f us: %.2f x, %.1f us more |\n",
+            kind.count, kind.name, cpu.keylightUs, cpu.referenceUs,
+            cpu.keylightUs / cpu.referenceUs, cpu.keylightUs - cpu.referenceUs);
+        std::fflush(stdout);
+    }
+}
+
 struct Churn {
     double perSecond;
     double slowestMs;
@@ -1106,11 +1133,17 @@ int main(int argc, char** argv) {
         pictureRows();
         return 0;
     }
-    // keylight inherits the limit: 1 000 connections at once, and the client ends of as many.
-    needDescriptors(2100);
     // keylight as the packaged unit starts it, its debug lines not even formatted; the
     // environment may say otherwise.
     setenv("PANEL_LOG_LEVEL", "info", 0);
+    if (argc > 1 && std::strcmp(argv[1], "paced") == 0) {
+        Board board;
+        std::printf("| case | measured |\n|---|---|\n");
+        pacedRows(board);
+        return 0;
+    }
+    // keylight inherits the limit: 1 000 connections at once, and the client ends of as many.
+    needDescriptors(2100);
     Board board;
     const double perMessage = accessesPerStatusMessage(board);
     if (perMessage <= 0)
@@ -1155,21 +1188,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    ReferenceServer reference;
-    const Kind paced[] = {
-        {"query", query(), 5000},
-        {"status indicator", statusIndicator(3, 1), 5000},
-        {"button LED", buttonLed(3, 1), 5000},
-    };
-    for (const Kind& kind : paced) {
-        const PerMessage cpu = oneByOneCpu(board, reference, kind.message, kind.count);
-        std::printf(
-            "| CPU per message, %d %s messages one by one at 1 000 a second | keylight %.1f us, "
-            "a plain epoll server %.1f us: %.2f x, %.1f us more |\n",
-            kind.count, kind.name, cpu.keylightUs, cpu.referenceUs,
-            cpu.keylightUs / cpu.referenceUs, cpu.keylightUs - cpu.referenceUs);
-        std::fflush(stdout);
-    }
+    pacedRows(board);
 
     const Churn churn = connectMessageClose(board);
     std::printf(

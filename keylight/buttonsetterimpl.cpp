@@ -2,7 +2,6 @@
 
 #include <QDebug>
 #include <QLoggingCategory>
-#include <QTcpSocket>
 #include <QtEndian>
 
 #include <algorithm>
@@ -100,7 +99,7 @@ void ButtonSetterImpl::setFPGA(FPGA* fpga) {
     _fpga = fpga;
 }
 
-void ButtonSetterImpl::process_messages(std::vector<QByteArray>& messages, QTcpSocket* socket,
+void ButtonSetterImpl::process_messages(std::vector<QByteArray>& messages, QByteArray& replies,
                                         int tag) {
     for (QByteArray& message : messages) {
         message.detach();
@@ -110,11 +109,11 @@ void ButtonSetterImpl::process_messages(std::vector<QByteArray>& messages, QTcpS
                        .arg(message.size());
             continue;
         }
-        dispatch(message, socket, tag);
+        dispatch(message, replies, tag);
     }
 }
 
-void ButtonSetterImpl::dispatch(QByteArray& message, QTcpSocket* socket, int tag) {
+void ButtonSetterImpl::dispatch(QByteArray& message, QByteArray& replies, int tag) {
     const uint32_t opcode = readNetworkWord(message, 0);
     qCDebug(messageLines) << "keylight: opcode = " << opcode << ", size = " << message.size();
     switch (opcode) {
@@ -128,7 +127,7 @@ void ButtonSetterImpl::dispatch(QByteArray& message, QTcpSocket* socket, int tag
         handleReconfigure(message);
         break;
     case TYPE_QUERY:
-        handleQuery(socket);
+        handleQuery(replies);
         break;
     case TYPE_TFT_TEXT_LINE:
         handleTextLine(message);
@@ -186,10 +185,11 @@ void ButtonSetterImpl::handleReconfigure(QByteArray& message) {
     }
 }
 
-void ButtonSetterImpl::handleQuery(QTcpSocket* socket) {
-    // A frame of length 4 whose record is the number 1: "alive".
-    static const char ALIVE[] = {0, 0, 0, 4, 0, 0, 0, 1};
-    socket->write(ALIVE, sizeof ALIVE);
+void ButtonSetterImpl::handleQuery(QByteArray& replies) {
+    // A frame of length 4 whose record is the number 1: "alive". The lone answer of a batch
+    // shares these bytes rather than copying them.
+    static const QByteArray ALIVE("\0\0\0\4\0\0\0\1", 8);
+    replies += ALIVE;
 }
 
 void ButtonSetterImpl::handleTextLine(QByteArray& message) {

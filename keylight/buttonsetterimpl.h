@@ -42,7 +42,7 @@ public:
     // that is shorter than 4 bytes or than its record, whose text or image length claims more
     // bytes than it carries, or whose text lacks its zero byte is refused with one log line
     // naming opcode and size; the next message is processed.
-    void process_messages(std::vector<QByteArray>& messages, QTcpSocket* socket, int tag) override;
+    void process_messages(std::vector<QByteArray>& messages, QByteArray& replies, int tag) override;
     // Drops the images the connection uploaded under its own ids.
     void connectionClosed(int tag) override;
 
@@ -80,11 +80,11 @@ private:
         std::unique_ptr<BlinkingLed> led;
     };
 
-    void dispatch(QByteArray& message, QTcpSocket* socket, int tag);
+    void dispatch(QByteArray& message, QByteArray& replies, int tag);
     void handleNullMessage(const QByteArray& message);
     void handleUploadImage(QByteArray& message, int tag);
     void handleReconfigure(QByteArray& message);
-    void handleQuery(QTcpSocket* socket);
+    static void handleQuery(QByteArray& replies);
     void handleTextLine(QByteArray& message);
     void handleBlackoutScreen(QByteArray& message);
     void handleSetLEDButtonState(QByteArray& message);

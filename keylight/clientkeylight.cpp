@@ -6,6 +6,7 @@
 
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <limits>
@@ -144,9 +145,10 @@ void ClientKeylight::clientData() {
         batch.push_back(_socket->read(length));
         grantedFrameCut = grantedFrameCut || length + PREFIX_SIZE > READ_CHUNK;
     }
+    QByteArray replies;
     {
         FPGA::Poster poster(_fpga, _tag);
-        _setter->process_messages(batch, _socket, _tag);
+        _setter->process_messages(batch, replies, _tag);
     }
     // The room of a frame goes back once it has been cut, also when the next frame is as
     // large: that one asks anew, and may not have arrived whole like the one under the
@@ -155,21 +157,23 @@ void ClientKeylight::clientData() {
         releaseFrameRoom();
     }
     if (oversized != 0) {
+        // The answers of this batch are dropped with the rest.
         refuseOversizedFrame(oversized);
     } else if (_held) {
         return;
     } else if (_peer_gone) {
+        queueReplies(replies);
         endConnection();
-    } else if (!mayRead()) {
+    } else if (!mayRead(replies.size())) {
         // The answers or the work of this batch hold the connection back: it asks for the
         // room of its next frame once it may be read again, so that no room, the reserve
         // least of all, waits for a peer that may never take its answers.
+        queueReplies(replies);
         _held = true;
     } else {
         readOn(frameInProgress);
-        // The batch's answers leave now, in one write, rather than at a wake-up of their own.
         // Last: a write that fails ends the connection from within (Qt emits disconnected).
-        _socket->flush();
+        sendReplies(replies);
     }
 }
 
@@ -185,10 +189,37 @@ void ClientKeylight::clientDisconnected() {
     }
 }
 
-bool ClientKeylight::mayRead() const {
+bool ClientKeylight::mayRead(qint64 unsentReplies) const {
     // Answers to a peer that has gone are never taken; they hold nothing back.
-    const bool repliesTaken = _peer_gone || _socket->bytesToWrite() <= UNREAD_REPLIES;
+    const bool repliesTaken =
+        _peer_gone || _socket->bytesToWrite() + unsentReplies <= UNREAD_REPLIES;
     return repliesTaken && (_fpga == nullptr || _fpga->acceptsWorkFrom(_tag));
+}
+
+void ClientKeylight::queueReplies(const QByteArray& replies) {
+    if (!replies.isEmpty()) {
+        _socket->write(replies);
+    }
+}
+
+// A batch's answers leave now, in one write, rather than at a wake-up of their own. When
+// nothing waits before them they go straight to the system: through the socket they would
+// switch its write notifier on and off again for every batch.
+void ClientKeylight::sendReplies(const QByteArray& replies) {
+    qint64 sent = 0;
+    if (!replies.isEmpty() && _socket->bytesToWrite() == 0) {
+        sent = ::send(_descriptor, replies.constData(), static_cast<size_t>(replies.size()),
+                      MSG_NOSIGNAL | MSG_DONTWAIT);
+        // What the system did not take, also after an error, goes through the socket, whose
+        // own write meets the error again and ends the connection as for any other answer.
+        sent = std::max<qint64>(sent, 0);
+    }
+    if (sent < replies.size()) {
+        _socket->write(replies.constData() + sent, replies.size() - sent);
+    }
+    if (_socket->bytesToWrite() > 0) {
+        _socket->flush();
+    }
 }
 
 void ClientKeylight::resumeReading() {

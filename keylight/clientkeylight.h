@@ -77,9 +77,12 @@ public slots:
     void clientData();
 
 private:
-    bool mayRead() const;
+    // unsentReplies: answers of the batch just handled that are not in the socket yet.
+    bool mayRead(qint64 unsentReplies = 0) const;
     // Bytes of the peer not yet cut into frames: in the socket and in the system's buffer.
     qint64 unreadBytes() const;
+    void queueReplies(const QByteArray& replies);
+    void sendReplies(const QByteArray& replies);
     void resumeReading();
     void readOn(uint32_t frameInProgress);
     void bufferUpTo(qint64 bytes);

@@ -114,14 +114,18 @@ public:
             answersDue += message.size() == 4 && isQuery(message);
             answersAllowed += isQuery(message);
         }
-        setter->process_messages(batch, server, TAG);
+        QByteArray replies;
+        setter->process_messages(batch, replies, TAG);
+        server->write(replies);
         for (int tick = 0; tick < BLINK_TICKS; ++tick) {
             setter->update_timer();
         }
         markerPercent = 100 - markerPercent;
         writeLevel();
         std::vector<QByteArray> marker{reconfigureMessage()};
-        setter->process_messages(marker, server, TAG);
+        replies.clear();
+        setter->process_messages(marker, replies, TAG);
+        server->write(replies);
         markers.waitFor(markerPercent);
         collectAnswers();
     }

@@ -7,6 +7,9 @@
 #include <QTcpSocket>
 #include <QtEndian>
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <memory>
 #include <vector>
 
@@ -32,7 +35,7 @@ public:
         int tag;
     };
 
-    void process_messages(std::vector<QByteArray>& messages, QTcpSocket*, int tag) override {
+    void process_messages(std::vector<QByteArray>& messages, QByteArray&, int tag) override {
         batches.push_back({messages, tag});
         qDebug() << "batch of" << messages.size();
     }
@@ -49,6 +52,16 @@ public:
     }
 
     std::vector<Batch> batches;
+};
+
+// Answers every message.
+class AnsweringSetter : public keylight::ButtonSetter {
+public:
+    void process_messages(std::vector<QByteArray>& messages, QByteArray& replies, int) override {
+        for (size_t i = 0; i < messages.size(); ++i) {
+            replies += "answer";
+        }
+    }
 };
 
 class Framing : public testing::Test {
@@ -208,6 +221,37 @@ TEST(ClientKeylight, delivers_buffered_frames_when_its_connection_ends) {
     EXPECT_EQ(QtLog::lines(),
               (QStringList{"batch of 1",
                            QStringLiteral("keylight: client disconnected  %1").arg(descriptor)}));
+    servertest::deliverDeferredDeletes();
+}
+
+// The answers of a peer that reset its connection meet the reset when they are written, and
+// that write ends the connection there and then.
+TEST(ClientKeylight, ends_its_connection_when_its_answers_meet_a_reset) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    Client peer(server.serverPort());
+    ASSERT_TRUE(server.waitForNewConnection(20000));
+    QTcpSocket* accepted = server.nextPendingConnection();
+    peer.send(frame("question"));
+    ASSERT_TRUE(accepted->waitForReadyRead(20000));
+    const linger reset{1, 0};
+    ASSERT_EQ(setsockopt(static_cast<int>(peer.socket.socketDescriptor()), SOL_SOCKET, SO_LINGER,
+                         &reset, sizeof reset),
+              0);
+    peer.socket.abort();
+    pollfd resetSeen{static_cast<int>(accepted->socketDescriptor()), POLLIN, 0};
+    ASSERT_EQ(poll(&resetSeen, 1, 20000), 1);
+    ASSERT_NE(resetSeen.revents & POLLERR, 0);
+
+    AnsweringSetter setter;
+    QtLog::clear();
+    auto* client = new keylight::ClientKeylight(nullptr, accepted, &setter);
+    const int descriptor = client->descriptor();
+    client->clientData();
+
+    EXPECT_TRUE(
+        QtLog::contains(QStringLiteral("keylight: client disconnected  %1").arg(descriptor)))
+        << QtLog::lines().join('\n').toStdString();
     servertest::deliverDeferredDeletes();
 }
 

@@ -38,7 +38,7 @@ using servertest::QtLog;
 
 class CountingSetter : public keylight::ButtonSetter {
 public:
-    void process_messages(std::vector<QByteArray>& messages, QTcpSocket*, int) override {
+    void process_messages(std::vector<QByteArray>& messages, QByteArray&, int) override {
         received += messages.size();
     }
     size_t received = 0;
