@@ -184,8 +184,6 @@ TEST(Stopping,
     Gate gate;
     Board board([&gate] { gate.pass(); });
     const int threads = threadCount();
-    // With the picture of the panel kept, which the held request reports to when it returns.
-    setenv("RUNTIME_DIRECTORY", board.dir.path().toLocal8Bit().constData(), 1);
     {
         keylight::Server server(board.paths());
         ASSERT_TRUE(server.start({"keylight", "map", "127.0.0.1", "0"}));
@@ -199,7 +197,6 @@ TEST(Stopping,
         server.stop();
         EXPECT_EQ(QCoreApplication::exec(), 0);
     }
-    unsetenv("RUNTIME_DIRECTORY");
     const QStringList lines = QtLog::lines();
     ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("keylight: stopped on SIGTERM after ")));
