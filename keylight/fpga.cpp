@@ -114,11 +114,13 @@ void loadFont(const QString& fontPath, int width, int height, const QString& set
     }
 }
 
-// What teardown could not wait for: a worker still in a device request and the queue it
-// returns to. Kept, reachable, to the end of the process.
+// What teardown could not wait for: a worker still in a device request, the queue it
+// returns to and the picture its request reports to once the device answers. Kept,
+// reachable, to the end of the process.
 struct Abandoned {
     std::unique_ptr<WorkerThread> worker;
     std::unique_ptr<TaskQueue> queue;
+    std::unique_ptr<PanelPicture> picture;
 };
 std::vector<Abandoned>* const abandoned = new std::vector<Abandoned>;
 
@@ -196,7 +198,7 @@ FPGA::~FPGA() {
                    .arg(held)
                    .arg(WORKER_STOP_BOUND.count())
                    .arg(queue->unfinished());
-        abandoned->push_back({std::move(worker), std::move(queue)});
+        abandoned->push_back({std::move(worker), std::move(queue), std::move(_picture)});
     }
     // The next program on the device (keylight restarted) must find it ready.
     led_gap_wait();

@@ -49,6 +49,7 @@ TEST_F(Leds, toggle_indicators_are_written_whole_from_the_shadow) {
 // keylight restarted: the indicator the last run lit stays lit when the new run sets the other.
 TEST_F(Leds, toggle_shadow_starts_from_what_the_register_holds_once_the_device_is_opened) {
     led_toggle_indicator(1, 1);
+    panel_close();
     toggle_shadow = 0;
     panel_open();
     accesses();
