@@ -16,6 +16,12 @@ namespace {
 
 const char* const default_device_path = "/dev/fpga-reg";
 
+fpga_access_observer access_observer = nullptr;
+void* access_observer_context = nullptr;
+// While a start-up sequence is replayed: where its accesses go instead of the device.
+thread_local fpga_access_observer replay_observer = nullptr;
+thread_local void* replay_context = nullptr;
+
 }  // namespace
 
 int fpga_open(const char* path) {
@@ -25,6 +31,9 @@ int fpga_open(const char* path) {
 void panel_open() {
     fpga_fd = fpga_open(nullptr);
     const int open_error = errno;
+    if (fpga_fd >= 0) {
+        toggle_shadow_from_device();
+    }
     text_engine_start();
     errno = open_error;
 }
@@ -32,12 +41,25 @@ void panel_open() {
 int panel_device_open() {
     if (fpga_fd < 0) {
         fpga_fd = fpga_open(nullptr);
+        if (fpga_fd >= 0) {
+            toggle_shadow_from_device();
+        }
     }
     return fpga_fd < 0 ? -1 : 0;
 }
 
 void panel_close() {
     text_engine_stop();
+}
+
+void fpga_set_access_observer(fpga_access_observer observer, void* context) {
+    access_observer = observer;
+    access_observer_context = context;
+}
+
+void fpga_replay_to(fpga_access_observer observer, void* context) {
+    replay_observer = observer;
+    replay_context = context;
 }
 
 int fpga_access(int fd, uint32_t address, int is_read, uint16_t* data, uint32_t count) {
@@ -66,7 +88,15 @@ int fpga_access(int fd, uint32_t address, int is_read, uint16_t* data, uint32_t 
         record.data.words = data;
     }
 
+    if (replay_observer) {
+        replay_observer(replay_context, request, &record);
+        return 0;
+    }
+    led_gap_wait();
     const int result = device_ioctl(fd, request, &record);
+    if (result == 0 && access_observer) {
+        access_observer(access_observer_context, request, &record);
+    }
     // The driver hands a single word back in place, for reads and writes alike.
     if (count == 1) {
         *data = record.data.value;

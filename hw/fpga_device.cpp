@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 
+#include <atomic>
+
+#include "panel.h"
 #include "panel_internal.h"
 
 namespace {
@@ -17,6 +20,7 @@ int system_ioctl(int fd, unsigned long request, fpga_request* record) {
 
 const fpga_device_ops system_ops = {system_open, system_ioctl};
 const fpga_device_ops* current_ops = &system_ops;
+std::atomic<int> requests_in_driver{0};
 
 }  // namespace
 
@@ -29,5 +33,12 @@ int device_open(const char* path, int flags) {
 }
 
 int device_ioctl(int fd, unsigned long request, fpga_request* record) {
-    return current_ops->ioctl_device(fd, request, record);
+    ++requests_in_driver;
+    const int result = current_ops->ioctl_device(fd, request, record);
+    --requests_in_driver;
+    return result;
+}
+
+bool panel_request_in_progress() {
+    return requests_in_driver.load() > 0;
 }

@@ -18,11 +18,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "fpga_request.h"
+
 // ---- Module state (one set per process) -------------------------------------------------
 
 extern int fpga_fd;              // descriptor of "/dev/fpga-reg", -1 while not open
 extern int ft_ready;             // 1 once panel_open initialised FreeType
-extern int toggle_shadow;        // last value written to the toggle indicator register
+extern int toggle_shadow;        // toggle indicator bits as last written, or as read from the
+                                 // register before the first write after opening the device
 extern uint32_t spi_call_count;  // incremented on every register access; informational
 
 // ---- Diagnostics ------------------------------------------------------------------------
@@ -31,15 +34,21 @@ extern uint32_t spi_call_count;  // incremented on every register access; inform
 enum class log_priority { err = 3, warning = 4, info = 6, debug = 7 };
 
 // printf and puts on standard output. When standard output is the journal's stream (the one
-// JOURNAL_STREAM names), a line that starts here begins with "<N>", N the priority, which
-// journald takes off and keeps as the line's priority; otherwise the output is exactly
-// printf's or puts'. Results as printf's and puts'.
+// JOURNAL_STREAM names), each line of the text begins with "<N>", N the priority, which
+// journald takes off and keeps as the line's priority, and the text ends its own line and is
+// written at once, line end or not; otherwise the output is exactly printf's or puts'.
+// Results as printf's and puts'. A priority less urgent than PANEL_LOG_LEVEL's (the
+// environment's at start: "err", "warning", "info" or "debug"; unset, all are written)
+// writes nothing, formats nothing and gives 0.
 int log_printf(log_priority priority, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 int log_puts(log_priority priority, const char* text);
 // Writes length bytes of text and a line end to stream (standard output or error) in one
-// piece, with the prefix when the stream is the journal's.
+// piece, on the journal's stream with the prefix before each line of it; nothing when
+// priority is not kept.
 void log_line(FILE* stream, log_priority priority, const char* text, size_t length);
+// Whether lines of priority are written (PANEL_LOG_LEVEL, above).
+bool log_kept(log_priority priority);
 // Whether stream (standard output or error) is the journal's stream.
 bool log_is_journal(FILE* stream);
 
@@ -50,10 +59,23 @@ int fpga_open(const char* path);
 // One register access (one ioctl). count 1: *data is written, or receives the value read;
 // count > 1: a burst write of data[0..count-1]. Returns the ioctl result (-1 on failure).
 int fpga_access(int fd, uint32_t address, int is_read, uint16_t* data, uint32_t count);
+// Whether a register access is in the driver at this moment, on any thread. A process whose
+// thread waits here for long has a device that does not answer, not a fault of its own.
+// The one function of the library that any thread may call at any time.
+bool panel_request_in_progress();
 // Reads one register; 0 when the access fails.
 uint16_t fpga_read(int fd, uint32_t address);
 // Writes count words from data to one register (count > 1 is a burst).
 int fpga_write(int fd, uint32_t address, uint16_t* data, uint32_t count);
+
+// Told of every register access the device executed, after it did, with the record as the
+// device had it (for a single word, the value written or read). The record and its words
+// are the caller's: valid during the call only.
+typedef void (*fpga_access_observer)(void* context, unsigned long request,
+                                     const fpga_request* record);
+// One observer at a time; nullptr removes it. Set it before other threads access the device
+// and remove it after they stopped: the library takes no lock for it.
+void fpga_set_access_observer(fpga_access_observer observer, void* context);
 
 // ---- Module level (through fpga_fd) -----------------------------------------------------
 
@@ -82,15 +104,23 @@ void panel_close();
 
 // ---- LEDs and status --------------------------------------------------------------------
 
-// Button LED index (0..31): state 1 lit, anything else dark; then waits at least 50 us, the
-// LED command's hardware minimum. An index outside 0..31 prints "Invalid LED index %d.\n",
-// writes nothing and returns 1. Otherwise the result of the register write.
+// Button LED index (0..31): state 1 lit, anything else dark. The device takes no register
+// access within 50 us of a button LED command: the call returns at once, and the next
+// access of any kind (led_gap_wait) first waits for what is left of the 50 us. An index
+// outside 0..31 prints "Invalid LED index %d.\n", writes nothing and returns 1. Otherwise
+// the result of the register write.
 int led_button_state(int index, int state);
-// Sets the calling thread's timer slack to 1 ns. The LED pause sleeps for most of its 50 us,
+// Waits until 50 us have passed since the last button LED command, sleeping for most of the
+// wait and spinning the rest; returns at once when they have. Every register access does
+// this first. A program that ends with the device in use calls it last, so that the device
+// is ready for whichever program comes next.
+void led_gap_wait();
+// Sets the calling thread's timer slack to 1 ns. The LED gap sleeps for most of its 50 us,
 // and with the default slack of 50 us each of those sleeps may end up to 50 us later. For the
-// thread that issues button LED commands; the slack is the thread's own.
+// thread that makes the register accesses after button LED commands; the slack is the
+// thread's own.
 void led_pause_thread_prepare();
-// Status indicator LED index (0..31): as led_button_state, without the pause.
+// Status indicator LED index (0..31): as led_button_state, without the gap.
 int led_status_indicator(int index, int state);
 // Toggle indicator 0 or 1, state 0 or 1. Returns 0; 1 for an index above 1 and 2 for any
 // other state, both without writing.
@@ -142,6 +172,8 @@ uint16_t rgb24_to_565(uint32_t c);
 int tft_draw_bmp(int screenId, int x, int y, const uint8_t* bmp, size_t length);
 // Fills the screen(s) with black.
 void tft_blackout(int screenId);
+// Fills the screen(s) with pixels: 128 x 128 RGB565 words, top row first.
+void tft_fill_screen(int screenId, uint16_t* pixels);
 // Backlight intensity of all screens, 0..100 %. 0, or -1 (nothing written) out of range.
 int tft_intensity(int percent);
 // Decodes the 24-bit uncompressed BMP bmp[0..length-1] into width x height RGB565 pixels,
@@ -158,3 +190,7 @@ uint16_t bgr_to_565(uint8_t b, uint8_t g, uint8_t r);
 // Brings the three TFT controllers out of reset and programs them (takes about 109 ms).
 // Returns the result of the last register write.
 int tft_controller_init();
+// Hands observer the register writes of the start-up sequence, in order and at once, as if
+// the device had executed them, and sends nothing to the device: for a picture of a panel
+// whose start-up another process made.
+void tft_controller_init_replay(fpga_access_observer observer, void* context);

@@ -5,11 +5,16 @@
 #include <cstdint>
 
 #include "fpga_request.h"
+#include "panel.h"
 
 // ---- Device seam (fpga_device.cpp) ------------------------------------------------------
 
 int device_open(const char* path, int flags);
 int device_ioctl(int fd, unsigned long request, fpga_request* record);
+
+// Until called again with nullptr, this thread's register accesses go to observer alone,
+// executed by no device (fpga_access.cpp).
+void fpga_replay_to(fpga_access_observer observer, void* context);
 
 // ---- Screens ----------------------------------------------------------------------------
 
@@ -59,5 +64,10 @@ void window_image_columns(int mask, int x, int width);
 
 // ---- LEDs (leds.cpp) --------------------------------------------------------------------
 
-// Waits at least LED_COMMAND_PAUSE_US on the monotonic clock, sleeping for most of it.
-void led_command_pause();
+// The device was just opened: the next toggle indicator write first takes toggle_shadow from
+// the toggle register (its indicator bits), once a read of it succeeds.
+void toggle_shadow_from_device();
+
+// Starts the gap that the device needs after a button LED command: no register access until
+// LED_COMMAND_GAP_US from now on the monotonic clock (led_gap_wait).
+void led_gap_begin();

@@ -1,6 +1,7 @@
 #include "qtjournal.h"
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <QString>
 #include <QtGlobal>
 
@@ -31,6 +32,21 @@ void journalMessage(QtMsgType type, const QMessageLogContext& context, const QSt
 }  // namespace
 
 void qt_messages_to_journal() {
+    // Disabled types are not even formatted by qCDebug and the like, and not written by
+    // plain qDebug; QT_LOGGING_RULES still overrides these rules.
+    QString rules;
+    if (!log_kept(log_priority::debug)) {
+        rules += QStringLiteral("*.debug=false\n");
+    }
+    if (!log_kept(log_priority::info)) {
+        rules += QStringLiteral("*.info=false\n");
+    }
+    if (!log_kept(log_priority::warning)) {
+        rules += QStringLiteral("*.warning=false\n");
+    }
+    if (!rules.isEmpty()) {
+        QLoggingCategory::setFilterRules(rules);
+    }
     if (log_is_journal(stderr)) {
         qInstallMessageHandler(journalMessage);
     }

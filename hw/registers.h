@@ -23,8 +23,9 @@ constexpr uint8_t LED_KIND_BUTTON = 0x40;
 constexpr uint8_t LED_KIND_STATUS = 0x80;
 constexpr uint8_t LED_ON = 0x20;
 constexpr int LED_INDEX_MAX = 31;
-// The LED command needs this long before the next one (microseconds).
-constexpr long LED_COMMAND_PAUSE_US = 50;
+// After a button LED command the device takes no register access for this long
+// (microseconds).
+constexpr long LED_COMMAND_GAP_US = 50;
 
 // Panel control high byte: bits 7-6 both set enable the backlight at level bits 5-0.
 constexpr uint8_t PANEL_BACKLIGHT_ON = 0xC0;
@@ -37,6 +38,7 @@ constexpr int TOGGLE_INDEX_MAX = 1;
 constexpr int BUTTON_COUNT = 24;
 constexpr int STATUS_INDICATOR_COUNT = LED_INDEX_MAX + 1;  // every index the LED command takes
 constexpr int TOGGLE_INDICATOR_COUNT = TOGGLE_INDEX_MAX + 1;
+constexpr int TOGGLE_BITS = (1 << TOGGLE_INDICATOR_COUNT) - 1;
 constexpr int SCREEN_COUNT = 3;
 
 // ---- Screens ----------------------------------------------------------------------------

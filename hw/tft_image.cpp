@@ -189,14 +189,18 @@ int tft_draw_bmp(int screenId, int x, int y, const uint8_t* bmp, size_t length) 
 }
 
 void tft_blackout(int screenId) {
+    std::fill(std::begin(blank_screen), std::end(blank_screen), rgb24_to_565(0x000000));
+    tft_fill_screen(screenId, blank_screen);
+}
+
+void tft_fill_screen(int screenId, uint16_t* pixels) {
     const int mask = screen_mask(screenId);
     if (mask < 0) {
         return;
     }
     tft_full_window();
     start_pixel_transfer(mask);
-    std::fill(std::begin(blank_screen), std::end(blank_screen), rgb24_to_565(0x000000));
-    tft_pixels(mask, blank_screen, SCREEN_WIDTH * SCREEN_HEIGHT);
+    tft_pixels(mask, pixels, SCREEN_WIDTH * SCREEN_HEIGHT);
 }
 
 int tft_intensity(int percent) {

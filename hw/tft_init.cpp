@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "panel.h"
+#include "panel_internal.h"
 #include "registers.h"
 
 namespace {
@@ -66,7 +67,9 @@ const init_step start_up_sequence[] = {
 
 }  // namespace
 
-int tft_controller_init() {
+namespace {
+
+int run_start_up_sequence(bool pause) {
     int result = 0;
     for (const init_step& step : start_up_sequence) {
         switch (step.kind) {
@@ -77,9 +80,23 @@ int tft_controller_init() {
             result = tft_register(SCREEN_MASK_ALL, step.reg, static_cast<uint16_t>(step.value));
             break;
         case step_kind::pause:
-            usleep(step.value);
+            if (pause) {
+                usleep(step.value);
+            }
             break;
         }
     }
     return result;
+}
+
+}  // namespace
+
+int tft_controller_init() {
+    return run_start_up_sequence(true);
+}
+
+void tft_controller_init_replay(fpga_access_observer observer, void* context) {
+    fpga_replay_to(observer, context);
+    run_start_up_sequence(false);
+    fpga_replay_to(nullptr, nullptr);
 }

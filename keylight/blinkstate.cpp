@@ -4,6 +4,12 @@ namespace keylight {
 
 BlinkState::BlinkState(int time) : _first_time(time), _second_time(time) {}
 
+BlinkState::BlinkState(uint8_t firstState, uint8_t secondState, int firstTime, int secondTime)
+    : _first_state(firstState),
+      _second_state(secondState),
+      _first_time(firstTime),
+      _second_time(secondTime) {}
+
 int BlinkState::phaseTicks(int time) {
     const int ticks = time / TICK_MS;
     return ticks < 1 ? 1 : ticks;

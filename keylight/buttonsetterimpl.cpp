@@ -1,6 +1,7 @@
 #include "buttonsetterimpl.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QTcpSocket>
 #include <QtEndian>
 
@@ -19,6 +20,10 @@
 namespace keylight {
 
 namespace {
+
+// The per-message lines. Named as plain qDebug's category, so that the lines read the same
+// and the same rules apply; unlike plain qDebug, nothing is formatted while debug is off.
+Q_LOGGING_CATEGORY(messageLines, "default")
 
 constexpr int ALL_BUTTONS = -1;
 constexpr int BLINK_STATE = -1;
@@ -111,7 +116,7 @@ void ButtonSetterImpl::process_messages(std::vector<QByteArray>& messages, QTcpS
 
 void ButtonSetterImpl::dispatch(QByteArray& message, QTcpSocket* socket, int tag) {
     const uint32_t opcode = readNetworkWord(message, 0);
-    qDebug() << "keylight: opcode = " << opcode << ", size = " << message.size();
+    qCDebug(messageLines) << "keylight: opcode = " << opcode << ", size = " << message.size();
     switch (opcode) {
     case TYPE_NULL_MESSAGE:
         handleNullMessage(message);
@@ -189,7 +194,7 @@ void ButtonSetterImpl::handleQuery(QTcpSocket* socket) {
 
 void ButtonSetterImpl::handleTextLine(QByteArray& message) {
     if (const auto* record = hostRecord<KLM_TextLine>(message, _record)) {
-        qDebug() << "keylight: Got a TFT text line message";
+        qCDebug(messageLines) << "keylight: Got a TFT text line message";
         _fpga->textLine(static_cast<int>(record->_screen_id), static_cast<int>(record->_line_id),
                         record->_text, record->_inverted != 0);
     }
@@ -206,24 +211,26 @@ void ButtonSetterImpl::handleSetLEDButtonState(QByteArray& message) {
         const int id = static_cast<int>(record->_button_id);
         const int state = static_cast<int>(record->_state);
         setLEDState(id, state, static_cast<int>(record->_time));
-        qDebug() << "Button " << id << " set to state " << state;
+        qCDebug(messageLines) << "Button " << id << " set to state " << state;
     }
 }
 
 void ButtonSetterImpl::handleSubTextLine(QByteArray& message) {
     if (const auto* record = hostRecord<KLM_SubTextLine>(message, _record)) {
-        qDebug() << "keylight: Got a TFT sub-text line message";
+        qCDebug(messageLines) << "keylight: Got a TFT sub-text line message";
         const int screenId = static_cast<int>(record->_screen_id);
         const int lineId = static_cast<int>(record->_line_id);
         const int offset = static_cast<int>(record->_offset);
         const int numChars = static_cast<int>(record->_num_chars);
-        log_printf(
-            log_priority::debug,
-            "keylight: _screen_id = %d, _line_id = %d,  _offset =%d, _num_chars = %d, _text = "
-            "'%s', "
-            "_text_colour = 0x%x, _back_colour = 0x%x.\n",
-            screenId, lineId, offset, numChars, escapedForLog(record->_text).c_str(),
-            record->_text_colour, record->_back_colour);
+        if (log_kept(log_priority::debug)) {
+            log_printf(
+                log_priority::debug,
+                "keylight: _screen_id = %d, _line_id = %d,  _offset =%d, _num_chars = %d, _text = "
+                "'%s', "
+                "_text_colour = 0x%x, _back_colour = 0x%x.\n",
+                screenId, lineId, offset, numChars, escapedForLog(record->_text).c_str(),
+                record->_text_colour, record->_back_colour);
+        }
         _fpga->subTextLine(screenId, lineId, offset, numChars, record->_text, record->_text_colour,
                            record->_back_colour);
     }
@@ -261,14 +268,53 @@ void ButtonSetterImpl::reconfig() {
     _level_file.read(_levels, _fpga);
 }
 
+void ButtonSetterImpl::keepBlinkTable(const QString& folder) {
+    _blink_file = BlinkTableFile(folder);
+    const std::vector<BlinkRow> rows =
+        _blink_file.load([this](int id) { return _buttons.count(id) != 0; });
+    for (const BlinkRow& row : rows) {
+        IButton* button = _buttons.at(row.id);
+        _blinking.erase(button);
+        _blinking.emplace(button, Blink{BlinkState(static_cast<uint8_t>(row.first_state),
+                                                   static_cast<uint8_t>(row.second_state),
+                                                   row.first_time, row.second_time),
+                                        button->startBlinking()});
+    }
+    if (!rows.empty()) {
+        qInfo().noquote() << QStringLiteral(
+                                 "keylight: %1 buttons blink again, as \"%2\" keeps them")
+                                 .arg(rows.size())
+                                 .arg(_blink_file.path());
+        startBlinkTimer();
+    }
+}
+
 void ButtonSetterImpl::setLEDState(int id, int state, int time) {
     if (id == ALL_BUTTONS) {
         for (const auto& entry : _buttons) {
             setOneLEDState(entry.second->id(), state, time);
         }
-        return;
+    } else {
+        setOneLEDState(id, state, time);
     }
-    setOneLEDState(id, state, time);
+    // Once per message: a request for every button writes the table once.
+    if (_blinking_changed) {
+        _blinking_changed = false;
+        saveBlinkTable();
+    }
+}
+
+void ButtonSetterImpl::saveBlinkTable() {
+    std::vector<BlinkRow> rows;
+    rows.reserve(_blinking.size());
+    for (const auto& entry : _blinking) {
+        const BlinkState& cycle = entry.second.cycle;
+        rows.push_back(BlinkRow{entry.first->id(), cycle.firstState(), cycle.secondState(),
+                                cycle.firstTime(), cycle.secondTime()});
+    }
+    std::sort(rows.begin(), rows.end(),
+              [](const BlinkRow& a, const BlinkRow& b) { return a.id < b.id; });
+    _blink_file.save(rows);
 }
 
 void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
@@ -279,7 +325,9 @@ void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
     }
     IButton* button = found->second;
     if (state != BLINK_STATE) {
-        _blinking.erase(button);
+        if (_blinking.erase(button) > 0) {
+            _blinking_changed = true;
+        }
         button->setLEDState(state);
         return;
     }
@@ -292,9 +340,14 @@ void ButtonSetterImpl::setOneLEDState(int id, int state, int time) {
     // still waiting is withdrawn before the new one's first task is posted.
     _blinking.erase(button);
     _blinking.emplace(button, Blink{BlinkState(time), button->startBlinking()});
+    _blinking_changed = true;
+    startBlinkTimer();
+}
+
+void ButtonSetterImpl::startBlinkTimer() {
     if (!_update_timer.isActive()) {
         _update_timer.start();
-        qDebug() << "ButtonSetterImpl, update timer started";
+        qCDebug(messageLines) << "ButtonSetterImpl, update timer started";
     }
 }
 
@@ -307,7 +360,7 @@ void ButtonSetterImpl::update_timer() {
     }
     if (_blinking.empty()) {
         _update_timer.stop();
-        qDebug() << "update timer stoped";
+        qCDebug(messageLines) << "update timer stoped";
     }
 }
 

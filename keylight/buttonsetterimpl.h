@@ -14,6 +14,7 @@
 
 #include "blinkingled.h"
 #include "blinkstate.h"
+#include "blinktable.h"
 #include "buttonimage.h"
 #include "buttonmap.h"
 #include "buttonsetter.h"
@@ -44,6 +45,11 @@ public:
     void process_messages(std::vector<QByteArray>& messages, QTcpSocket* socket, int tag) override;
     // Drops the images the connection uploaded under its own ids.
     void connectionClosed(int tag) override;
+
+    // Keeps the blink table in folder from now on (nothing when folder is empty), rewritten
+    // whenever it changes, and resumes each blink of the table kept there. Called once the
+    // buttons and the FPGA object are set.
+    void keepBlinkTable(const QString& folder);
 
     // Reads the level file again and posts the screen level once per "scr" line.
     void reconfig();
@@ -87,6 +93,8 @@ private:
     void handleSetLEDStatusIndicator(QByteArray& message);
     void handleSetLEDToggleIndicator(QByteArray& message);
     void setOneLEDState(int id, int state, int time);
+    void startBlinkTimer();
+    void saveBlinkTable();
 
     // Word-aligned, host-order copy of the record being handled.
     std::vector<uint32_t> _record;
@@ -94,6 +102,8 @@ private:
     std::map<int, std::map<int, ButtonImage>> _own_images;  // by connection tag, then key
     ButtonMap _buttons;
     std::map<IButton*, Blink> _blinking;  // the buttons that blink, by pointer
+    bool _blinking_changed = false;       // since the table was last kept
+    BlinkTableFile _blink_file{QString()};
     ButtonLevels _levels;
     LevelFile _level_file;
     QTimer _update_timer;

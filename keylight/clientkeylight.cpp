@@ -21,14 +21,18 @@ namespace keylight {
 
 namespace {
 
-// The largest picture the hardware library draws fills a screen; its rows need no padding.
-static_assert(KLM_LARGEST_FRAME == sizeof(KLM_DrawTFTImage) + BMP_FILE_HEADER_BYTES +
-                                       BMP_INFO_HEADER_BYTES + 3 * SCREEN_WIDTH * SCREEN_HEIGHT &&
+// The largest information header of a BMP file (BITMAPV5HEADER). A file that fills a screen
+// with it reaches keylight's hardware library, which tells the client's log what it refuses.
+constexpr uint32_t LARGEST_BMP_INFO_HEADER_BYTES = 124;
+static_assert(KLM_LARGEST_FRAME >= sizeof(KLM_DrawTFTImage) + BMP_FILE_HEADER_BYTES +
+                                       LARGEST_BMP_INFO_HEADER_BYTES +
+                                       3 * SCREEN_WIDTH * SCREEN_HEIGHT &&
                   SCREEN_WIDTH % 4 == 0,
-              "the largest frame is the draw-image record of a picture that fills a screen");
+              "the largest frame takes the draw-image record of any picture that fills a screen");
 
 constexpr int TAG_STEP = 1000;
 constexpr qint64 PREFIX_SIZE = 4;
+constexpr qint64 TYPE_SIZE = 4;
 
 // Connection numbers count up for the life of the process. Rather than overflow after some
 // two million connections, they start again at the first one.
@@ -104,26 +108,51 @@ void ClientKeylight::clientData() {
     std::vector<QByteArray> batch;
     uint32_t oversized = 0;
     uint32_t frameInProgress = 0;
+    bool grantedFrameCut = false;
     while (!_held && _socket->bytesAvailable() > 0) {
-        char prefix[PREFIX_SIZE];
-        if (_socket->peek(prefix, PREFIX_SIZE) < PREFIX_SIZE) {
+        if (_skipping > 0) {
+            const qint64 skipped = _socket->skip(std::min(_skipping, _socket->bytesAvailable()));
+            if (skipped <= 0) {
+                break;
+            }
+            _skipping -= skipped;
+            continue;
+        }
+        char header[PREFIX_SIZE + TYPE_SIZE];
+        if (_socket->peek(header, PREFIX_SIZE) < PREFIX_SIZE) {
             break;
         }
-        const uint32_t length = qFromBigEndian<uint32_t>(prefix);
-        if (length > LARGEST_FRAME) {
+        const uint32_t length = qFromBigEndian<uint32_t>(header);
+        if (length > LARGEST_SKIPPED_FRAME) {
             oversized = length;
             break;
+        }
+        if (length > LARGEST_FRAME) {
+            // The line names the frame's type, so its first bytes are awaited.
+            if (_socket->peek(header, sizeof header) < qint64{sizeof header}) {
+                break;
+            }
+            _socket->skip(sizeof header);
+            skipFrame(length, qFromBigEndian<uint32_t>(header + PREFIX_SIZE));
+            continue;
         }
         if (_socket->bytesAvailable() < length + PREFIX_SIZE) {
             frameInProgress = length;
             break;
         }
-        _socket->read(prefix, PREFIX_SIZE);
+        _socket->read(header, PREFIX_SIZE);
         batch.push_back(_socket->read(length));
+        grantedFrameCut = grantedFrameCut || length + PREFIX_SIZE > READ_CHUNK;
     }
     {
         FPGA::Poster poster(_fpga, _tag);
         _setter->process_messages(batch, _socket, _tag);
+    }
+    // The room of a frame goes back once it has been cut, also when the next frame is as
+    // large: that one asks anew, and may not have arrived whole like the one under the
+    // reserve.
+    if (grantedFrameCut) {
+        releaseFrameRoom();
     }
     if (oversized != 0) {
         refuseOversizedFrame(oversized);
@@ -131,8 +160,16 @@ void ClientKeylight::clientData() {
         return;
     } else if (_peer_gone) {
         endConnection();
+    } else if (!mayRead()) {
+        // The answers or the work of this batch hold the connection back: it asks for the
+        // room of its next frame once it may be read again, so that no room, the reserve
+        // least of all, waits for a peer that may never take its answers.
+        _held = true;
     } else {
         readOn(frameInProgress);
+        // The batch's answers leave now, in one write, rather than at a wake-up of their own.
+        // Last: a write that fails ends the connection from within (Qt emits disconnected).
+        _socket->flush();
     }
 }
 
@@ -193,7 +230,7 @@ void ClientKeylight::frameGranted(size_t bytes) {
 
 bool ClientKeylight::waitingFrameArrived(size_t bytes) {
     if (static_cast<size_t>(unreadBytes()) >= bytes) {
-        return true;
+        return mayRead();
     }
     // Qt does not read a socket whose buffer is full, and so never sees this peer go.
     pollfd peer{_descriptor, POLLRDHUP, 0};
@@ -224,13 +261,25 @@ void ClientKeylight::endConnection() {
     deleteLater();
 }
 
+void ClientKeylight::skipFrame(uint32_t length, uint32_t type) {
+    qCritical().noquote() << QStringLiteral(
+                                 "keylight: connection %1 (client %2) sent a frame of type %3 "
+                                 "and %4 bytes, more than %5: dropped")
+                                 .arg(_tag)
+                                 .arg(_descriptor)
+                                 .arg(type)
+                                 .arg(length)
+                                 .arg(LARGEST_FRAME);
+    _skipping = qint64{length} - TYPE_SIZE;
+}
+
 void ClientKeylight::refuseOversizedFrame(uint32_t length) {
     qCritical().noquote() << QStringLiteral(
                                  "keylight: client %1 announced a frame of %2 bytes, more than "
                                  "%3: connection closed")
                                  .arg(_descriptor)
                                  .arg(length)
-                                 .arg(LARGEST_FRAME);
+                                 .arg(LARGEST_SKIPPED_FRAME);
     // Whatever else it sent is dropped unread.
     _socket->disconnect(this);
     _socket->abort();

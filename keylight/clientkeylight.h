@@ -6,7 +6,8 @@
 // Otherwise its bytes wait in the socket, the socket's buffer is limited, and TCP makes the
 // peer wait; nothing is dropped and the messages are handled in the order they were sent.
 // A frame larger than READ_CHUNK is read under a grant of the FrameBudget shared by all
-// connections; until then it waits in the socket the same way.
+// connections; until then it waits in the socket the same way. A frame larger than
+// LARGEST_FRAME is dropped as it arrives, READ_CHUNK bytes at a time, and takes no grant.
 #pragma once
 
 #include <QObject>
@@ -30,6 +31,9 @@ class ClientKeylight : public QObject {
 public:
     // The largest frame the server buffers: the largest message it acts on.
     static constexpr uint32_t LARGEST_FRAME = KLM_LARGEST_FRAME;
+    // The largest frame the server drops with a line and reads on after; a larger one ends
+    // the connection.
+    static constexpr uint32_t LARGEST_SKIPPED_FRAME = KLM_LARGEST_SKIPPED_FRAME;
     // What the socket buffers of a connection while frames are cut from it; a frame that is
     // larger gets room for the whole of it from the frame budget.
     static constexpr qint64 READ_CHUNK = 16 * 1024;
@@ -56,8 +60,9 @@ public:
     // From the frame budget: the frame being read may take bytes.
     void frameGranted(size_t bytes);
     // Whether all bytes of the frame waiting for its grant have arrived, in the socket or in
-    // the system's buffer. A peer that has gone before sending all of them never will: its
-    // connection ends soon after.
+    // the system's buffer, and the connection may be read now: the frame would be cut at once.
+    // A peer that has gone before sending all of them never will: its connection ends soon
+    // after.
     bool waitingFrameArrived(size_t bytes);
 
 public slots:
@@ -66,7 +71,8 @@ public slots:
     void clientDisconnected();
     // Delivers every whole frame that has arrived as one batch, also an empty one; a partial
     // frame waits in the socket, and so does everything while the connection is held back. A
-    // frame announcing more than LARGEST_FRAME bytes ends the connection after the frames
+    // frame announcing more than LARGEST_FRAME bytes is dropped with one line at err; one
+    // announcing more than LARGEST_SKIPPED_FRAME bytes ends the connection after the frames
     // before it have been delivered.
     void clientData();
 
@@ -79,6 +85,7 @@ private:
     void bufferUpTo(qint64 bytes);
     void releaseFrameRoom();
     void endConnection();
+    void skipFrame(uint32_t length, uint32_t type);
     void refuseOversizedFrame(uint32_t length);
     void releaseSocket();
 
@@ -92,6 +99,7 @@ private:
     bool _peer_gone = false;  // disconnected; released once the buffered frames are delivered
     qint64 _frame_asked = 0;  // the frame in progress, asked for and not yet granted
     qint64 _frame_room = 0;   // the frame in progress, granted
+    qint64 _skipping = 0;     // bytes of a dropped frame still to come
 };
 
 }  // namespace keylight

@@ -2,8 +2,10 @@
 
 #include <QDebug>
 #include <QHostAddress>
+#include <QStringList>
 #include <QTcpSocket>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -59,19 +61,22 @@ Connector::~Connector() {
     qDeleteAll(std::exchange(_clients, {}));
 }
 
-bool Connector::listen(int inherited) {
-    _inherited = inherited;
-    if (_inherited >= 0) {
-        sockaddr_storage bound{};
-        socklen_t length = sizeof bound;
-        if (::getsockname(_inherited, reinterpret_cast<sockaddr*>(&bound), &length) == 0) {
-            const QHostAddress host(reinterpret_cast<const sockaddr*>(&bound));
-            _address = host.toString();
-            _port = static_cast<quint16>(
-                bound.ss_family == AF_INET6
-                    ? ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port)
-                    : ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port));
+bool Connector::listen(const std::vector<int>& inherited) {
+    if (!inherited.empty()) {
+        _inherited = true;
+        QStringList listening;
+        for (const int descriptor : inherited) {
+            sockaddr_storage bound{};
+            socklen_t length = sizeof bound;
+            ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&bound), &length);
+            const QString address =
+                QHostAddress(reinterpret_cast<const sockaddr*>(&bound)).toString();
+            addListener(descriptor, address);
+            listening << QStringLiteral("%1 port %2").arg(address).arg(_listeners.back().port);
         }
+        service::notify(QStringLiteral("READY=1\nSTATUS=listening on ") +
+                        listening.join(QStringLiteral(", ")));
+        return true;
     }
     if (tryListen()) {
         return true;
@@ -90,26 +95,39 @@ bool Connector::listen(int inherited) {
 bool Connector::tryListen() {
     const QHostAddress host =
         _address.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(_address);
-    const bool bound =
-        _inherited >= 0 ? _server.setSocketDescriptor(_inherited) : _server.listen(host, _port);
-    if (!bound) {
+    if (!_server.listen(host, _port)) {
         return false;
     }
-    const int descriptor = static_cast<int>(_server.socketDescriptor());
+    // Accepting is done here rather than by QTcpServer, which retries a failed accept() at
+    // once and forever (Qt 6) or stops accepting for good (Qt 5.15).
+    _server.pauseAccepting();
+    addListener(static_cast<int>(_server.socketDescriptor()), addressText());
+    service::notify(QStringLiteral("READY=1\nSTATUS=listening on %1 port %2")
+                        .arg(addressText())
+                        .arg(_listeners.back().port));
+    return true;
+}
+
+void Connector::addListener(int descriptor, const QString& address) {
     // QTcpServer listens with a queue of 50 (Qt 5.15 has no way to change it), so a burst of
     // connections waits for SYN retransmission. Linux takes a second listen() on a listening
     // socket as the new queue length and caps it at net.core.somaxconn.
     ::listen(descriptor, SOMAXCONN);
-    // Accepting is done here rather than by QTcpServer, which retries a failed accept() at
-    // once and forever (Qt 6) or stops accepting for good (Qt 5.15).
-    _server.pauseAccepting();
-    _incoming = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
-    connect(_incoming.get(), &QSocketNotifier::activated, this, &Connector::newClient);
-    const QString listening =
-        QStringLiteral("listening on %1 port %2").arg(addressText()).arg(_server.serverPort());
-    qInfo().noquote() << QStringLiteral("keylight: ") + listening;
-    service::notify(QStringLiteral("READY=1\nSTATUS=") + listening);
-    return true;
+    // systemd hands its sockets over blocking: accepting stops at an empty queue instead.
+    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) | O_NONBLOCK);
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    quint16 port = 0;
+    if (::getsockname(descriptor, reinterpret_cast<sockaddr*>(&bound), &length) == 0) {
+        port = ntohs(bound.ss_family == AF_INET6
+                         ? reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port
+                         : reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
+    }
+    auto incoming = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
+    connect(incoming.get(), &QSocketNotifier::activated, this,
+            [this, descriptor] { newClient(descriptor); });
+    _listeners.push_back({descriptor, port, std::move(incoming)});
+    qInfo().noquote() << QStringLiteral("keylight: listening on %1 port %2").arg(address).arg(port);
 }
 
 void Connector::retryListen() {
@@ -118,10 +136,24 @@ void Connector::retryListen() {
     }
 }
 
-void Connector::stopAccepting() {
+QString Connector::stopAccepting() {
     _listen_retry.stop();
     _accept_retry.stop();
-    _incoming.reset();
+    if (_inherited) {
+        _listeners.clear();
+        return QStringLiteral("no connection accepted since");
+    }
+    // keylight's own queue dies with it: the connections in it would be reset.
+    const bool emptied = _listeners.empty() || newClient(_listeners.front().descriptor);
+    _accept_retry.stop();
+    _listeners.clear();
+    _server.close();
+    return emptied ? QStringLiteral(
+                         "the connections waiting at the stop accepted, later ones "
+                         "refused")
+                   : QStringLiteral(
+                         "connections still waiting at the stop reset, as they "
+                         "could not be accepted");
 }
 
 int Connector::connectionsWithUnreadBytes() const {
@@ -130,27 +162,26 @@ int Connector::connectionsWithUnreadBytes() const {
 }
 
 quint16 Connector::serverPort() const {
-    return _server.serverPort();
+    return _listeners.empty() ? 0 : _listeners.front().port;
 }
 
 QString Connector::addressText() const {
     return _address.isEmpty() ? QStringLiteral("every local address") : _address;
 }
 
-void Connector::newClient() {
+bool Connector::newClient(int listening) {
     for (;;) {
-        const int descriptor = ::accept4(static_cast<int>(_server.socketDescriptor()), nullptr,
-                                         nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int descriptor = ::accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (descriptor < 0) {
             const int error = errno;
             if (error == EAGAIN || error == EWOULDBLOCK) {
-                return;
+                return true;
             }
             if (failsOneConnectionOnly(error)) {
                 continue;
             }
             pauseAccepting(error);
-            return;
+            return false;
         }
         _accept_failing = false;
         auto* socket = new QTcpSocket(&_server);
@@ -170,7 +201,9 @@ void Connector::newClient() {
 // The waiting connections stay in the listen queue; the notifier would report them again at
 // once, so it is off until the timer.
 void Connector::pauseAccepting(int error) {
-    _incoming->setEnabled(false);
+    for (Listener& listener : _listeners) {
+        listener.incoming->setEnabled(false);
+    }
     if (!_accept_failing) {
         qWarning().noquote()
             << QStringLiteral("keylight: cannot accept connections: %1; trying again every 250 ms")
@@ -181,8 +214,14 @@ void Connector::pauseAccepting(int error) {
 }
 
 void Connector::resumeAccepting() {
-    _incoming->setEnabled(true);
-    newClient();
+    for (Listener& listener : _listeners) {
+        listener.incoming->setEnabled(true);
+    }
+    for (const Listener& listener : _listeners) {
+        if (!newClient(listener.descriptor)) {
+            return;
+        }
+    }
 }
 
 }  // namespace keylight

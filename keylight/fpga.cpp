@@ -1,8 +1,8 @@
 #include "fpga.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QSettings>
 #include <QStringList>
 
@@ -20,6 +20,8 @@
 #include "drawtftimagetask.h"
 #include "ledtasks.h"
 #include "panel.h"
+#include "panelpicture.h"
+#include "restorescreenstask.h"
 #include "settftintensitytask.h"
 #include "subtextlinetask.h"
 #include "textlinetask.h"
@@ -90,6 +92,54 @@ void reportUnreadableSettings(const QString& path, QSettings::Status status) {
     }
 }
 
+// Loads fontPath for [font] width x height of settingsPath, with its log lines. On the
+// worker once keylight runs, between two tasks: no line is ever drawn with half a face.
+void loadFont(const QString& fontPath, int width, int height, const QString& settingsPath,
+              const QString& fontDir) {
+    qInfo() << "keylight: Loading font '" << fontPath << "' from configuration file.";
+    if (tft_load_font(fontPath.toLatin1().constData()) != -1) {
+        qInfo() << "keylight: Successfully changed to font" << fontPath;
+        return;
+    }
+    qCritical() << "Error loading font '" << fontPath << "' from configuration file.";
+    if (!QFileInfo::exists(fontPath)) {
+        qCritical().noquote()
+            << QStringLiteral(
+                   "keylight: no font file \"%1\" for [font] width=%2 height=%3 of \"%4\": set "
+                   "a size that has a file in \"%5\"")
+                   .arg(fontPath)
+                   .arg(width)
+                   .arg(height)
+                   .arg(settingsPath, fontDir);
+    }
+}
+
+// What teardown could not wait for: a worker still in a device request and the queue it
+// returns to. Kept, reachable, to the end of the process.
+struct Abandoned {
+    std::unique_ptr<WorkerThread> worker;
+    std::unique_ptr<TaskQueue> queue;
+};
+std::vector<Abandoned>* const abandoned = new std::vector<Abandoned>;
+
+class LoadFontTask : public FPGATask {
+public:
+    LoadFontTask(QString fontPath, int width, int height, QString settingsPath, QString fontDir)
+        : _font_path(std::move(fontPath)),
+          _width(width),
+          _height(height),
+          _settings_path(std::move(settingsPath)),
+          _font_dir(std::move(fontDir)) {}
+    void execute() override { loadFont(_font_path, _width, _height, _settings_path, _font_dir); }
+
+private:
+    QString _font_path;
+    int _width;
+    int _height;
+    QString _settings_path;
+    QString _font_dir;
+};
+
 }  // namespace
 
 FPGA::FPGA(const QString& settings_path, const QString& font_dir)
@@ -106,6 +156,7 @@ FPGA::FPGA(const QString& settings_path, const QString& font_dir)
     if (fpga_fd < 0) {
         reportClosedDevice(errno);
     }
+    _picture = PanelPicture::open(qEnvironmentVariable("RUNTIME_DIRECTORY"));
     check_font_settings(_settings_path);
     qInfo().noquote() << "Files being watched:" << quotedList(watcher.files());
 
@@ -119,18 +170,36 @@ FPGA::FPGA(const QString& settings_path, const QString& font_dir)
     connect(&_stall_check, &QTimer::timeout, this, &FPGA::checkStall);
     connect(&_drained, &QSocketNotifier::activated, this, &FPGA::takeDrained);
 
-    worker = std::make_unique<WorkerThread>(queue, lock);
+    worker = std::make_unique<WorkerThread>(*queue);
     worker->start();
-    blackoutScreen(-1);
+    if (_picture && _picture->hadPicture()) {
+        post(std::make_unique<RestoreScreensTask>(*_picture), sizeof(RestoreScreensTask));
+    } else {
+        blackoutScreen(-1);
+    }
 }
 
 // The members then go in reverse order: the queue, whose destructor takes its lock and so
 // orders all the worker did before the worker's deletion, goes before the worker.
 FPGA::~FPGA() {
-    queue.stop();
-    while (worker->isRunning()) {
-        worker->wait(2000);
+    queue->stop();
+    if (!worker->wait(QDeadlineTimer(WORKER_STOP_BOUND))) {
+        // A device that does not answer holds the worker in its request, and nothing ends
+        // that request from here. The process is ending: the worker and the queue it may
+        // still return to are left to the end of the process.
+        const QString held =
+            waitsForDevice()
+                ? QStringLiteral("is still waiting for register device \"%1\"").arg(DEVICE)
+                : QStringLiteral("has not finished its task");
+        qWarning().noquote()
+            << QStringLiteral("keylight: the worker %1 after %2 s: %3 hardware tasks left undone")
+                   .arg(held)
+                   .arg(WORKER_STOP_BOUND.count())
+                   .arg(queue->unfinished());
+        abandoned->push_back({std::move(worker), std::move(queue)});
     }
+    // The next program on the device (keylight restarted) must find it ready.
+    led_gap_wait();
     _drained.setEnabled(false);
     close(_drained_fd);
 }
@@ -179,19 +248,23 @@ void FPGA::setTFTIntensity(int percent) {
 }
 
 bool FPGA::acceptsWorkFrom(int tag) {
-    return queue.accepts(tag);
+    return queue->accepts(tag);
 }
 
 size_t FPGA::unfinishedTasks() const {
-    return queue.unfinished();
+    return queue->unfinished();
 }
 
 std::chrono::milliseconds FPGA::stalledFor() const {
-    return queue.stalledFor();
+    return queue->stalledFor();
+}
+
+bool FPGA::waitsForDevice() {
+    return panel_request_in_progress();
 }
 
 size_t FPGA::queuedBytes() const {
-    return queue.cost();
+    return queue->cost();
 }
 
 FPGA::Poster::Poster(FPGA* fpga, int tag) : _fpga(fpga), _previous(TaskQueue::PANEL_POSTER) {
@@ -207,7 +280,7 @@ FPGA::Poster::~Poster() {
 }
 
 void FPGA::post(std::unique_ptr<FPGATask> task, size_t cost) {
-    queue.post(_poster, std::move(task), cost);
+    queue->post(_poster, std::move(task), cost);
     if (!_stall_check.isActive()) {
         _stall_check.start();
     }
@@ -229,9 +302,9 @@ void FPGA::takeDrained() {
 }
 
 void FPGA::checkStall() {
-    if (queue.stalledFor() == std::chrono::milliseconds{0}) {
+    if (queue->stalledFor() == std::chrono::milliseconds{0}) {
         _stall_check.stop();
-    } else if (queue.stallBegins(STALL_REPORTED)) {
+    } else if (queue->stallBegins(STALL_REPORTED)) {
         qWarning().noquote() << QStringLiteral(
                                     "keylight: register device \"%1\" has not answered for %2 s, "
                                     "the panel shows nothing new until it does")
@@ -275,25 +348,16 @@ void FPGA::check_font_settings(const QString& path) {
     const QString fontPath =
         QStringLiteral("%1/%2x%3.pcf.gz").arg(_font_dir).arg(width).arg(height);
 
-    // Waits for the task the worker is executing, so no line is drawn with half a face.
-    QMutexLocker locker(&lock);
-    qInfo() << "keylight: Loading font '" << fontPath << "' from configuration file.";
-    if (tft_load_font(fontPath.toLatin1().constData()) != -1) {
-        locker.unlock();
-        qInfo() << "keylight: Successfully changed to font" << fontPath;
-    } else {
-        qCritical() << "Error loading font '" << fontPath << "' from configuration file.";
-        if (!QFileInfo::exists(fontPath)) {
-            qCritical().noquote()
-                << QStringLiteral(
-                       "keylight: no font file \"%1\" for [font] width=%2 height=%3 of \"%4\": set "
-                       "a size that has a file in \"%5\"")
-                       .arg(fontPath)
-                       .arg(width)
-                       .arg(height)
-                       .arg(path, _font_dir);
-        }
+    if (!worker) {
+        loadFont(fontPath, width, height, path, _font_dir);
+        return;
     }
+    // Loaded by the worker after the task it is executing, which may wait for the device for
+    // good: the event loop goes on meanwhile, and the font takes effect once the device
+    // answers. In the panel's lane, ahead of the lines the clients have queued.
+    const Poster panel(this, TaskQueue::PANEL_POSTER);
+    post(std::make_unique<LoadFontTask>(fontPath, width, height, path, _font_dir),
+         sizeof(LoadFontTask));
 }
 
 void FPGA::watchSettingsAgain() {

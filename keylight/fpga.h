@@ -6,8 +6,9 @@
 // until queueDrained(), so TCP holds the rest in the peer's socket. Posting itself never
 // refuses or waits.
 //
-// The event-loop thread posts; only the worker thread (and a font reload holding the execution
-// lock) calls the panel hardware library, which takes no locks of its own.
+// The event-loop thread posts; once the worker runs, only it calls the panel hardware library,
+// which takes no locks of its own. The event loop never waits for the worker: a device that
+// stops answering holds up the panel, not the clients' connections, timers and signals.
 //
 // A device that stops answering holds the worker in a register request. That is logged once
 // when the worker has gone STALL_REPORTED without finishing a task, and once when it finishes
@@ -15,7 +16,6 @@
 #pragma once
 
 #include <QFileSystemWatcher>
-#include <QMutex>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
@@ -30,6 +30,7 @@
 
 namespace keylight {
 
+class PanelPicture;
 class WorkerThread;
 
 class FPGA : public QObject {
@@ -46,6 +47,9 @@ public:
     // Beyond this even a connection with no task waiting is held back: hundreds of
     // connections that each hand over a picture at once would otherwise queue them all.
     static constexpr size_t QUEUE_LIMIT = 2 * 1024 * 1024;
+    // How long teardown waits for the worker to finish the task in progress. Short: at a stop
+    // the server has waited for the queued work already.
+    static constexpr std::chrono::seconds WORKER_STOP_BOUND{2};
 
     // While an object of this class lives, the work posted through fpga (null: none) is
     // connection tag's: it takes turns with other connections' work. Work posted outside any
@@ -63,13 +67,16 @@ public:
     };
 
     // Opens the register device (a device that does not open is named in one critical line,
-    // with the remedy), loads the font that settings_path names (fonts are looked up
-    // in font_dir), starts watching settings_path, starts the worker thread and posts the
-    // blackout of all screens as its first task. The program uses the defaults; tests point
-    // both paths at a temporary folder.
+    // with the remedy), keeps the picture of the panel in $RUNTIME_DIRECTORY when that is set,
+    // loads the font that settings_path names (fonts are looked up in font_dir), starts
+    // watching settings_path, starts the worker thread and posts its first task: drawing the
+    // picture from before a restart back, or, without one, the blackout of all screens. The
+    // program uses the defaults; tests point both paths at a temporary folder.
     explicit FPGA(const QString& settings_path = QStringLiteral("/etc/tesserax/launcher.cfg"),
                   const QString& font_dir = QStringLiteral("/opt/tesserax/fonts"));
     // Stops the worker after the task in progress; tasks still queued are destroyed unexecuted.
+    // A worker still waiting for the device after WORKER_STOP_BOUND is left to the end of the
+    // process, with one line saying so.
     ~FPGA() override;
 
     FPGA(const FPGA&) = delete;
@@ -109,6 +116,8 @@ public:
     // How long the worker has had work waiting or in progress without finishing a task;
     // zero while it is idle. Any thread.
     std::chrono::milliseconds stalledFor() const;
+    // Whether the worker is inside a register request, waiting for the device. Any thread.
+    static bool waitsForDevice();
 
 signals:
     // The waiting tasks have drained to half of QUEUE_BUDGET after reaching it: a connection
@@ -117,7 +126,8 @@ signals:
 
 public slots:
     // Reads group "font" (width, height) of the settings file path and, when the size differs
-    // from the one read last, loads font_dir/WxH.pcf.gz while no task executes.
+    // from the one read last, queues the load of font_dir/WxH.pcf.gz for the worker, ahead of
+    // the clients' work (at construction it loads at once).
     void check_font_settings(const QString& path);
 
 private:
@@ -132,10 +142,12 @@ private:
     void announceDrained();
     void takeDrained();
 
+    std::unique_ptr<PanelPicture> _picture;  // follows the worker's accesses; outlives it
     std::unique_ptr<WorkerThread> worker;
-    QMutex lock;  // held while a task executes and while a font loads
-    TaskQueue queue{QUEUE_BUDGET, QUEUE_LIMIT, [this] { announceDrained(); },
-                    [](std::chrono::milliseconds stall) { reportResumed(stall); }};
+    // Apart from the object: a worker that teardown cannot wait for keeps it.
+    std::unique_ptr<TaskQueue> queue = std::make_unique<TaskQueue>(
+        QUEUE_BUDGET, QUEUE_LIMIT, [this] { announceDrained(); },
+        [](std::chrono::milliseconds stall) { reportResumed(stall); });
     // The worker tells the event loop that the queue has drained through an event counter
     // rather than a queued signal: its write and read order the two threads for
     // ThreadSanitizer too, which cannot see the locks inside Qt's event queue.

@@ -6,8 +6,8 @@ namespace keylight {
 class FPGATask {
 public:
     virtual ~FPGATask() = default;
-    // Performs the work through the panel hardware library. Runs on the worker thread while
-    // the execution lock is held; failures are the library's own messages.
+    // Performs the work through the panel hardware library. Runs on the worker thread, one
+    // task at a time; failures are the library's own messages.
     virtual void execute() = 0;
 };
 

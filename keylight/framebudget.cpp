@@ -40,15 +40,18 @@ void FrameBudget::release(ClientKeylight* client) {
     checkWhileWaiting();
 }
 
+// Every waiting connection is looked at, also while the reserve is out: one whose peer has
+// gone is not read, and only this look finds that it has gone.
 void FrameBudget::checkWaiting() {
     grantOldest();
-    if (_reserve_holder == nullptr) {
-        const auto arrived = std::find_if(_waiting.begin(), _waiting.end(), [](const Request& r) {
-            return r.client->waitingFrameArrived(r.bytes);
-        });
-        if (arrived != _waiting.end()) {
-            grantReserve(arrived);
+    auto arrived = _waiting.end();
+    for (auto waiting = _waiting.begin(); waiting != _waiting.end(); ++waiting) {
+        if (waiting->client->waitingFrameArrived(waiting->bytes) && arrived == _waiting.end()) {
+            arrived = waiting;
         }
+    }
+    if (_reserve_holder == nullptr && arrived != _waiting.end()) {
+        grantReserve(arrived);
     }
     checkWhileWaiting();
 }

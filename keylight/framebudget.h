@@ -10,8 +10,8 @@
 //
 // Peers that stop in the middle of their frames hold their grants for as long as they like.
 // So that a client can still draw a picture meanwhile, a frame whose bytes have all arrived in
-// the system's socket buffer is read under a reserve of one largest frame, which it gives
-// back within the same turn of the event loop.
+// the system's socket buffer, on a connection that may be read now, is read under a reserve of
+// one largest frame, which it gives back as soon as the frame has been cut.
 #pragma once
 
 #include <QObject>

@@ -4,6 +4,7 @@
 #include <QDebug>
 
 #include <cstdio>
+#include <vector>
 
 #include "buttonsetterimpl.h"
 #include "connector.h"
@@ -24,7 +25,9 @@ constexpr qint64 QUIET_MS = 100;
 }  // namespace
 
 Server::Server(const ServerPaths& paths)
-    : _level_file(paths.levelFile), _fpga(paths.settingsFile, paths.fontDirectory) {}
+    : _level_file(paths.levelFile),
+      _runtime_directory(paths.runtimeDirectory),
+      _fpga(paths.settingsFile, paths.fontDirectory) {}
 
 // The members' order is the teardown's: the connector and the dispatcher, which reach the
 // buttons, go before them.
@@ -45,9 +48,14 @@ bool Server::start(const QStringList& arguments) {
     _setter = std::make_unique<ButtonSetterImpl>(_level_file);
     _setter->setButtons(ButtonMap(_map));
     _setter->setFPGA(&_fpga);
+    _setter->keepBlinkTable(_runtime_directory);
 
+    std::vector<int> passed;
+    if (!service::takeListeningSockets(passed)) {
+        return false;
+    }
     _connector = std::make_unique<Connector>(address, port, _setter.get(), &_fpga);
-    if (!_connector->listen(service::takeListeningSocket())) {
+    if (!_connector->listen(passed)) {
         log_puts(log_priority::err, "keylight:failed to start server");
     }
     _watchdog = std::make_unique<Watchdog>(&_fpga);
@@ -60,7 +68,7 @@ void Server::stop() {
     }
     service::notify(QStringLiteral("STOPPING=1"));
     if (_connector) {
-        _connector->stopAccepting();
+        _waiting_at_stop = _connector->stopAccepting();
     }
     _stop_clock.start();
     _stopping.setInterval(STOP_CHECK_MS);
@@ -81,16 +89,17 @@ void Server::checkStopped() {
     }
     _stopping.stop();
     if (done) {
-        qInfo().noquote()
-            << QStringLiteral(
-                   "keylight: stopped on SIGTERM in %1 ms: no connection accepted "
-                   "since, all that the connections sent read, all hardware work done")
-                   .arg(elapsed);
+        qInfo().noquote() << QStringLiteral(
+                                 "keylight: stopped on SIGTERM in %1 ms: %2, all that the "
+                                 "connections sent read, all hardware work done")
+                                 .arg(elapsed)
+                                 .arg(_waiting_at_stop);
     } else {
         qWarning().noquote() << QStringLiteral(
-                                    "keylight: stopped on SIGTERM after %1 ms: %2 connections "
-                                    "still sending, %3 hardware tasks left undone")
+                                    "keylight: stopped on SIGTERM after %1 ms: %2, %3 "
+                                    "connections still sending, %4 hardware tasks left undone")
                                     .arg(elapsed)
+                                    .arg(_waiting_at_stop)
                                     .arg(sending)
                                     .arg(unfinished);
     }

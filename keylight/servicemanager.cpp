@@ -12,12 +12,24 @@
 
 namespace keylight {
 
-int service::takeListeningSocket() {
-    if (sd_listen_fds(1) != 1) {
-        return -1;
+bool service::takeListeningSockets(std::vector<int>& sockets) {
+    const int count = sd_listen_fds(1);
+    for (int descriptor = SD_LISTEN_FDS_START; descriptor < SD_LISTEN_FDS_START + count;
+         ++descriptor) {
+        if (sd_is_socket_inet(descriptor, AF_UNSPEC, SOCK_STREAM, 1, 0) <= 0) {
+            qCritical().noquote()
+                << QStringLiteral(
+                       "keylight: socket %1 of the %2 that systemd passed is no listening TCP "
+                       "socket, and keylight serves only those: give keylight.socket "
+                       "ListenStream= lines of IPv4 and IPv6 addresses and ports only")
+                       .arg(descriptor - SD_LISTEN_FDS_START + 1)
+                       .arg(count);
+            sockets.clear();
+            return false;
+        }
+        sockets.push_back(descriptor);
     }
-    const int descriptor = SD_LISTEN_FDS_START;
-    return sd_is_socket(descriptor, AF_UNSPEC, SOCK_STREAM, 1) > 0 ? descriptor : -1;
+    return true;
 }
 
 void service::notify(const QString& state) {
@@ -40,13 +52,14 @@ Watchdog::Watchdog(const FPGA* fpga) : _fpga(fpga) {
 
 void Watchdog::tell() {
     const std::chrono::milliseconds stalled = _fpga->stalledFor();
-    if (stalled > _allowed) {
+    if (stalled > _allowed && !FPGA::waitsForDevice()) {
         _timer.stop();
         qCritical().noquote()
             << QStringLiteral(
                    "keylight: the worker has finished no hardware task for %1 ms with work "
-                   "waiting, longer than the watchdog's %2 ms: no longer telling systemd that "
-                   "keylight is alive, so that it restarts keylight")
+                   "waiting, longer than the watchdog's %2 ms, and is not waiting for the "
+                   "device: no longer telling systemd that keylight is alive, so that it "
+                   "restarts keylight")
                    .arg(stalled.count())
                    .arg(_allowed.count());
         return;

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <vector>
 
 namespace keylight {
 
@@ -15,9 +16,11 @@ class FPGA;
 
 namespace service {
 
-// The TCP listening socket systemd passed (socket activation), or -1 when it passed none or
-// something else. Call once: the variables that announce it are cleared.
-int takeListeningSocket();
+// Puts into sockets the listening sockets systemd passed (socket activation), none when it
+// passed none. Every one must be a listening TCP socket (IPv4 or IPv6): otherwise it names
+// the first that is not in one critical line and returns false, and keylight must not start,
+// as a restart would get the same set. Call once: the variables that announce them are cleared.
+bool takeListeningSockets(std::vector<int>& sockets);
 
 // Sends newline-separated state assignments ("READY=1", "STATUS=...") to systemd; nothing
 // when keylight was not started by it.
@@ -25,10 +28,13 @@ void notify(const QString& state);
 
 }  // namespace service
 
-// Tells systemd's watchdog that keylight is alive, from the event loop, for as long as the
-// worker gets on with its work: once the worker has had work waiting and finished nothing for
-// longer than the watchdog allows, it logs why and stops telling, so that systemd replaces
-// the process. A frozen event loop stops telling by itself.
+// Tells systemd's watchdog that keylight is alive, from the event loop, for as long as keylight
+// itself gets on: once the worker has had work waiting and finished nothing for longer than
+// the watchdog allows while it is not waiting for the device, it logs why and stops telling,
+// so that systemd replaces the process. A frozen event loop stops telling by itself. A worker
+// held in a register request by a device that does not answer is no fault of keylight's, and
+// a new keylight would not mend the device: it goes on telling (the device's stall has its
+// own line).
 class Watchdog : public QObject {
     Q_OBJECT
 

@@ -14,12 +14,13 @@
 
 // The side of a screen in pixels; no picture keylight draws is larger.
 constexpr uint32_t KLM_SCREEN_SIDE = 128;
-// The largest record keylight acts on, and so the largest frame it takes: the draw-image
-// record of a picture that fills a screen, three bytes a pixel behind the 14-byte file header
-// and the 40-byte information header of its BMP file. keylight ends a connection that
-// announces a larger frame.
-constexpr uint32_t KLM_LARGEST_FRAME =
-    sizeof(KLM_DrawTFTImage) + 14 + 40 + 3 * KLM_SCREEN_SIDE * KLM_SCREEN_SIDE;
+// The largest frame keylight reads whole and acts on: room for the draw-image record of any
+// BMP file that fills a screen, three bytes a pixel (49 226 bytes with the smallest headers),
+// also with a larger information header or bytes after its pixels.
+constexpr uint32_t KLM_LARGEST_FRAME = 64 * 1024;
+// A larger frame, up to this, is read through and dropped as it arrives, with a line in
+// keylight's log; the connection goes on. keylight ends a connection that announces more.
+constexpr uint32_t KLM_LARGEST_SKIPPED_FRAME = 2 * 1024 * 1024;
 
 // The record of `layout` whose fixed part is `fixed` (host order, layout.fixed_size bytes),
 // followed by `tail_size` bytes from `tail`, in network order.

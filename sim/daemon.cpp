@@ -8,11 +8,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "devicelistener.h"
 #include "fpgamodel.h"
 #include "httpapi.h"
+#include "simroutes.h"
 #include "tracelog.h"
 
 namespace panelsim {
@@ -33,8 +36,15 @@ bool makeDirectories(const std::string& path) {
     }
 }
 
-std::string urlHost(const std::string& host) {
-    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+// The page file is read at every request, so that it can be edited while the daemon runs;
+// without it the page built into the program serves.
+std::string page(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return builtInPage();
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
 }
 
 void waitForStopSignal() {
@@ -75,8 +85,10 @@ int runDaemon(const DaemonOptions& options) {
     }
 
     httplib::Server http;
-    HttpApi api(model, trace, options.pagePath);
+    const LiveBoard board(model);
+    HttpApi api(board, [&options] { return page(options.pagePath); });
     api.install(http);
+    installSimRoutes(http, model, trace);
     int port = options.httpPort;
     if (port == 0) {
         port = http.bind_to_any_port(options.httpHost);

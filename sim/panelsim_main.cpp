@@ -6,34 +6,13 @@
 #include <string>
 
 #include "daemon.h"
+#include "httpapi.h"
 
 namespace {
 
 int usage() {
     std::fputs("usage: panelsim ROOT [--http HOST:PORT] [--init]\n", stderr);
     return 2;
-}
-
-// HOST:PORT, [V6HOST]:PORT; the port decimal 0..65535.
-bool parseHostPort(const std::string& text, std::string& host, int& port) {
-    const auto colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() ||
-        text.size() - colon > 6) {
-        return false;
-    }
-    host = text.substr(0, colon);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-        host = host.substr(1, host.size() - 2);
-    long value = 0;
-    for (char c : text.substr(colon + 1)) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    if (value > 65535)
-        return false;
-    port = static_cast<int>(value);
-    return true;
 }
 
 }  // namespace
@@ -48,7 +27,8 @@ int main(int argc, char** argv) {
         if (arg == "--init") {
             options.layDefaults = true;
         } else if (arg == "--http") {
-            if (++i == argc || !parseHostPort(argv[i], options.httpHost, options.httpPort))
+            if (++i == argc ||
+                !panelsim::parseHostPort(argv[i], options.httpHost, options.httpPort))
                 return usage();
         } else if (!arg.empty() && arg[0] != '-' && options.root.empty()) {
             options.root = arg;

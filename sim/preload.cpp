@@ -8,7 +8,6 @@
 //
 // Every wrapper leaves errno exactly as the real call left it.
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -29,6 +28,7 @@
 
 #include "preloaddevice.h"
 #include "preloadpaths.h"
+#include "preloadreal.h"
 
 // Still exported by glibc for programs built before 2.33; not declared by its headers.
 extern "C" {
@@ -49,21 +49,6 @@ char* __realpath_chk(const char* path, char* resolved, size_t resolvedlen);
 namespace {
 
 using namespace panelsim::preload;
-
-template <typename Function>
-Function resolve(const char* name) {
-    const int saved = errno;
-    void* symbol = dlsym(RTLD_NEXT, name);
-    errno = saved;
-    return reinterpret_cast<Function>(symbol);
-}
-
-// The next definition of name after this library (the C library's), or nullptr.
-#define REAL_FUNCTION(name)                                         \
-    ([] {                                                           \
-        static const auto real = resolve<decltype(&::name)>(#name); \
-        return real;                                                \
-    }())
 
 // The set of argument positions that hold paths, for the calls below.
 constexpr unsigned pathAt(unsigned position) {

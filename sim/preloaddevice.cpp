@@ -13,6 +13,7 @@
 #include "devicewire.h"
 #include "fpga_request.h"
 #include "preloadpaths.h"
+#include "preloadreal.h"
 
 namespace panelsim::preload {
 
@@ -39,6 +40,14 @@ public:
 private:
     pthread_mutex_t& _mutex;
 };
+
+// Closes a socket of the layer's own that never became a device descriptor. The layer's close
+// wrapper would look fd up in the table, under the lock that openDevice may be holding.
+void closeOwn(int fd) {
+    const auto realClose = REAL_FUNCTION(close);
+    if (realClose != nullptr)
+        realClose(fd);
+}
 
 // Index of fd among the device descriptors, or -1; call with the lock held.
 int deviceSlot(int fd) {
@@ -124,13 +133,13 @@ int openDevice(int flags) {
     if (fd < 0)
         return -1;
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
+        closeOwn(fd);
         errno = ENOENT;  // what the program would see without the device
         return -1;
     }
     Lock lock(g_deviceMutex);
     if (g_deviceCount == MAX_DEVICES) {
-        close(fd);
+        closeOwn(fd);
         errno = EMFILE;
         return -1;
     }

@@ -21,7 +21,7 @@ namespace {
 constexpr int32_t ALL = -1;          // every button or every screen
 constexpr int32_t BLINK_STATE = -1;  // LED state that makes keylight blink a button
 
-// keylight ends the connection at a frame it would not take, and with it every message after.
+// keylight drops a frame larger than it takes (and ends the connection at a far larger one).
 bool append_frame(Batch& batch, const std::vector<uint8_t>& record, std::string& error) {
     if (record.size() > KLM_LARGEST_FRAME) {
         error = "a record of " + std::to_string(record.size()) + " bytes is more than the " +

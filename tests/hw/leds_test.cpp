@@ -40,9 +40,22 @@ TEST_F(Leds, toggle_indicators_are_written_whole_from_the_shadow) {
     EXPECT_EQ(led_toggle_indicator(0, 1), 0);
     EXPECT_EQ(led_toggle_indicator(1, 1), 0);
     EXPECT_EQ(led_toggle_indicator(0, 0), 0);
-    EXPECT_EQ(accesses(), (std::vector<std::string>{"W 1003 0001", "W 1003 0003", "W 1003 0002"}));
+    EXPECT_EQ(accesses(), (std::vector<std::string>{"R 1003 0000", "W 1003 0001", "W 1003 0003",
+                                                    "W 1003 0002"}));
     EXPECT_EQ(state().toggle_leds, (std::array<bool, 2>{false, true}));
     EXPECT_EQ(led_toggle_indicators_get(), 2);
+}
+
+// keylight restarted: the indicator the last run lit stays lit when the new run sets the other.
+TEST_F(Leds, toggle_shadow_starts_from_what_the_register_holds_once_the_device_is_opened) {
+    led_toggle_indicator(1, 1);
+    toggle_shadow = 0;
+    panel_open();
+    accesses();
+    EXPECT_EQ(led_toggle_indicator(0, 1), 0);
+    EXPECT_EQ(led_toggle_indicator(1, 0), 0);
+    EXPECT_EQ(accesses(), (std::vector<std::string>{"R 1003 0002", "W 1003 0003", "W 1003 0001"}));
+    EXPECT_EQ(state().toggle_leds, (std::array<bool, 2>{true, false}));
 }
 
 TEST_F(Leds, toggle_indicator_refuses_index_above_1_and_states_other_than_0_or_1) {

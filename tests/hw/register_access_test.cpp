@@ -1,5 +1,6 @@
 // Request records, address forms and the module-level register helpers.
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "fpga_device.h"
@@ -11,6 +12,7 @@ namespace {
 struct recorded_request {
     unsigned long number;
     fpga_request record;
+    std::chrono::steady_clock::time_point at;
 };
 std::vector<recorded_request> recorded;
 
@@ -18,7 +20,7 @@ int recording_open(const char*, int) {
     return 42;
 }
 int recording_ioctl(int, unsigned long request, fpga_request* record) {
-    recorded.push_back({request, *record});
+    recorded.push_back({request, *record, std::chrono::steady_clock::now()});
     return 0;
 }
 const fpga_device_ops recording_ops = {recording_open, recording_ioctl};
@@ -90,6 +92,30 @@ TEST_F(RequestRecord, every_access_counts_whatever_its_outcome) {
     fpga_set_device_ops(&missing_ops);
     fpga_read(-1, 0x1000);
     EXPECT_EQ(spi_call_count, before + 2);
+}
+
+TEST_F(RequestRecord, no_access_of_any_kind_comes_within_50_us_of_a_button_led_command) {
+    fpga_fd = 42;
+    uint16_t pixels[4] = {};
+    led_button_state(1, 1);
+    status_bits_get();
+    led_button_state(2, 1);
+    tft_pixels(1, pixels, 4);
+    led_button_state(3, 1);
+    led_status_indicator(3, 1);
+    led_button_state(4, 1);
+    fpga_write(42, 0x2000, pixels, 1);
+    led_button_state(5, 1);
+    led_button_state(6, 0);
+    led_gap_wait();
+    const auto gap_end = std::chrono::steady_clock::now();
+    fpga_fd = -1;
+    ASSERT_EQ(recorded.size(), 10u);
+    for (size_t i = 0; i < recorded.size(); i += 2) {
+        EXPECT_GE(recorded[i + 1].at - recorded[i].at, std::chrono::microseconds(50))
+            << "access " << i + 1;
+    }
+    EXPECT_GE(gap_end - recorded[9].at, std::chrono::microseconds(50));
 }
 
 TEST(MissingDevice, panel_open_completes_and_every_access_fails_silently) {

@@ -1,6 +1,8 @@
 // Steady and blinking button LEDs, one blink tick at a time.
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -146,6 +148,89 @@ TEST_F(Blinking, an_unknown_id_is_reported_as_invalid_before_the_time_is_looked_
               "keylight:invalid button id -2, setLEDState()\n");
     panel.drain();
     EXPECT_TRUE(panel.takeButtonLedWrites().empty());
+}
+
+TEST_F(Blinking, the_kept_table_follows_every_change_and_a_new_keylight_resumes_it) {
+    const QString folder = panel.dir.path();
+    const auto kept = [&] {
+        QFile file(panel.path(QStringLiteral("blink.table")));
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    };
+    setter->keepBlinkTable(folder);
+    setter->setLEDState(7, -1, 100);
+    setter->setLEDState(3, -1, 40);
+    setter->setLEDState(5, 1, 0);
+    setter->setLEDState(7, 1, 0);
+    EXPECT_EQ(kept(), "keylight blink table 1\n3 0 1 40 40\nend 1\n");
+
+    setter.reset();
+    panel.drain();
+    panel.takeButtonLedWrites();
+    setter = std::make_unique<keylight::ButtonSetterImpl>(panel.path("buttonlevel"));
+    setter->setButtons(map);
+    setter->setFPGA(panel.fpga.get());
+    setter->keepBlinkTable(folder);
+    EXPECT_EQ(tick(5, 3), "D.L.D");
+    EXPECT_EQ(tick(6, 7), "......");
+
+    setter->setLEDState(-1, 0, 0);
+    EXPECT_EQ(kept(), "keylight blink table 1\nend 0\n");
+}
+
+// A file that is no table of this panel's buttons: one line naming it and why, nothing blinks.
+TEST_F(Blinking, a_kept_table_that_cannot_be_resumed_is_named_with_its_defect_and_ignored) {
+    struct Case {
+        QByteArray content;
+        const char* why;  // nullptr: the table is resumed
+    };
+    const QByteArray header = "keylight blink table 1\n";
+    const Case cases[] = {
+        {header + "3 0 1 40 40\nend 1\n", nullptr},
+        {"", "it is empty"},
+        {header + "3 0 1 40 40\n", "it is cut short (no \"end\" line last)"},
+        {header + "3 0 1 40 40\nend 1", "it is cut short (no \"end\" line last)"},
+        {header + "3 0 1 4", "it is cut short (no \"end\" line last)"},
+        {"[font]\nwidth=8\n", "it is no blink table (no \"keylight blink table 1\" line first)"},
+        {QByteArray("\x7f"
+                    "ELF\x01\x01\x01\x00\n",
+                    9),
+         "it is no blink table (no \"keylight blink table 1\" line first)"},
+        {"keylight blink table 2\nend 0\n",
+         "it is a blink table of version 2; this keylight reads version 1"},
+        {header + "3 0 1 40 40\nend 2\n", "its \"end\" line does not count the 1 rows it holds"},
+        {header + "3 0 1 forty 40\nend 1\n", "line 2 is no row of five numbers"},
+        {header + "3 0 1 4294967336 40\nend 1\n", "line 2 is no row of five numbers"},
+        {header + "3 0 1 40\nend 1\n", "line 2 is no row of five numbers"},
+        {header + "24 0 1 40 40\nend 1\n", "line 2 names button 24, which the panel does not have"},
+        {header + "3 0 1 40 40\n3 0 1 80 80\nend 2\n", "line 3 names button 3 a second time"},
+        {header + "3 0 256 40 40\nend 1\n", "line 2 has a state outside 0 to 255"},
+        {header + "3 0 1 0 40\nend 1\n", "line 2 has a time of 0, which never blinks"},
+        {header + QByteArray(5000, '\n'), "it is larger than the 4096 bytes of any table"},
+    };
+    const QString file = panel.path(QStringLiteral("blink.table"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content.left(60).toStdString());
+        setter = std::make_unique<keylight::ButtonSetterImpl>(panel.path("buttonlevel"));
+        setter->setButtons(map);
+        setter->setFPGA(panel.fpga.get());
+        panel.writeFile(QStringLiteral("blink.table"), c.content);
+        QtLog::clear();
+        setter->keepBlinkTable(panel.dir.path());
+        const int notResumed =
+            QtLog::countStartingWith(QStringLiteral("keylight: blink table \"%1\"").arg(file));
+        if (c.why == nullptr) {
+            EXPECT_EQ(notResumed, 0);
+            EXPECT_EQ(tick(3, 3), "D.L");
+        } else {
+            EXPECT_TRUE(QtLog::contains(
+                QStringLiteral("keylight: blink table \"%1\" not resumed: %2; no button blinks")
+                    .arg(file, QString::fromUtf8(c.why))))
+                << QtLog::lines().join('\n').toStdString();
+            EXPECT_EQ(notResumed, 1);
+            EXPECT_EQ(tick(3, 3), "...");
+        }
+    }
 }
 
 TEST_F(Blinking, the_timer_drives_the_ticks_in_the_event_loop) {

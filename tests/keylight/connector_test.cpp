@@ -20,6 +20,7 @@ namespace {
 
 using servertest::Client;
 using servertest::frame;
+using servertest::nullRecord;
 using servertest::processUntil;
 using servertest::QtLog;
 
@@ -214,7 +215,7 @@ TEST_F(Framing, a_frame_over_the_largest_record_closes_only_that_connection) {
     auto greedy = connect();
     auto modest = connect();
     QByteArray oversized(4, '\0');
-    qToBigEndian<uint32_t>(KLM_LARGEST_FRAME + 1, oversized.data());
+    qToBigEndian<uint32_t>(KLM_LARGEST_SKIPPED_FRAME + 1, oversized.data());
     greedy->send(frame("before") + oversized + QByteArray(64, 'x'));
     ASSERT_TRUE(
         processUntil([&] { return greedy->socket.state() == QAbstractSocket::UnconnectedState; }));
@@ -225,7 +226,7 @@ TEST_F(Framing, a_frame_over_the_largest_record_closes_only_that_connection) {
     for (const QString& line : QtLog::lines()) {
         if (line.startsWith("keylight: client ") &&
             line.endsWith(
-                " announced a frame of 49227 bytes, more than 49226: connection closed")) {
+                " announced a frame of 2097153 bytes, more than 2097152: connection closed")) {
             ++refusals;
         }
     }
@@ -238,6 +239,45 @@ TEST_F(Framing, a_frame_over_the_largest_record_closes_only_that_connection) {
         servertest::deliverDeferredDeletes();
         return clientCount() == 1;
     }));
+}
+
+// Frames too large to act on are dropped as they arrive, without room from the budget, which
+// here has none to give.
+TEST(ClientKeylight, drops_a_frame_larger_than_it_takes_with_a_line_and_reads_on) {
+    RecordingSetter setter;
+    keylight::Connector connector(QStringLiteral("127.0.0.1"), 0, &setter, nullptr, 0);
+    ASSERT_TRUE(connector.listen());
+    QtLog::clear();
+    Client client(connector.serverPort());
+    QByteArray unknown(KLM_LARGEST_SKIPPED_FRAME, 'u');
+    qToBigEndian<uint32_t>(0xDEADBEEF, unknown.data());
+    client.send(frame("before") + frame(nullRecord(QByteArray(KLM_LARGEST_FRAME - 3, 'n'))) +
+                frame(unknown) + frame("after"));
+    ASSERT_TRUE(processUntil([&] {
+        return !setter.nonEmpty().empty() && setter.nonEmpty().back().messages.back() == "after";
+    }));
+
+    std::vector<QByteArray> delivered;
+    for (const auto& batch : setter.nonEmpty()) {
+        delivered.insert(delivered.end(), batch.messages.begin(), batch.messages.end());
+    }
+    EXPECT_EQ(delivered, (std::vector<QByteArray>{"before", "after"}));
+    const auto* peer = connector.findChild<keylight::ClientKeylight*>();
+    ASSERT_NE(peer, nullptr) << "the connection goes on";
+    const QString from = QStringLiteral("keylight: connection %1 (client %2) ")
+                             .arg(peer->tag())
+                             .arg(peer->descriptor());
+    QStringList dropped;
+    for (const QString& line : QtLog::lines()) {
+        if (line.endsWith(": dropped")) {
+            dropped << line;
+        }
+    }
+    EXPECT_EQ(
+        dropped,
+        (QStringList{from + "sent a frame of type 0 and 65537 bytes, more than 65536: dropped",
+                     from + "sent a frame of type 3735928559 and 2097152 bytes, more than "
+                            "65536: dropped"}));
 }
 
 TEST_F(Framing, a_frame_of_exactly_the_largest_record_is_delivered) {

@@ -11,6 +11,7 @@
 #include "buttonsetterimpl.h"
 #include "clientkeylight.h"
 #include "connector.h"
+#include "fpga.h"
 #include "panelmapbuilder.h"
 #include "server_harness.h"
 
@@ -358,6 +359,29 @@ TEST_F(DispatchWithFont, client_text_cannot_start_a_line_of_the_log) {
               "keylight: _screen_id = 0, _line_id = 1,  _offset =2, _num_chars = 3, _text = '" +
                   std::string(256, 'y') +
                   "...(44 more bytes)', _text_colour = 0x0, _back_colour = 0x0.\n");
+}
+
+TEST_F(DispatchWithFont, a_font_change_while_the_device_does_not_answer_keeps_clients_served) {
+    panel.drain();
+    panel.holdWorker();
+    client->send(frame(ledButtonStateRecord(3, 1, 0)));
+    ASSERT_TRUE(processUntil([] { return keylight::FPGA::waitsForDevice(); }));
+    panel.writeFile(QStringLiteral("launcher.cfg"), "[font]\nwidth=8\nheight=16\n");
+    ASSERT_TRUE(processUntil(
+        [] { return QtLog::countStartingWith(QStringLiteral("File change in")) > 0; }));
+
+    std::unique_ptr<Client> other = connect();
+    other->send(frame(queryRecord()));
+    EXPECT_EQ(other->receive(8), ALIVE);
+    EXPECT_EQ(panel.trace.count("W 0900 6300"), 0u) << "answered while the device stalls";
+    const QString loaded = QStringLiteral("keylight: Successfully changed to font");
+    EXPECT_EQ(QtLog::countStartingWith(loaded), 0);
+
+    panel.releaseWorker();
+    EXPECT_TRUE(processUntil([&] { return QtLog::countStartingWith(loaded) == 1; }));
+    // Black on white: the white of line 1 reaches row 31 in the 8 x 16 font, row 25 in 8 x 13.
+    sendAndSettle(frame(textLineRecord(1, 1, false, "A")));
+    EXPECT_GT(countPixels(panel.model.picture(1), 26, 6, 0xFFFF), 0);
 }
 
 class DispatchWithLevels : public Dispatch {

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "buttonsetter.h"
@@ -106,6 +107,14 @@ private:
     std::vector<int> _copies;
 };
 
+// The port descriptor is bound to.
+quint16 boundPort(int descriptor) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
 // A socket listening on a port of the loopback address that the system picks, with a short
 // queue, as systemd would hand it over; -1 when it cannot be made.
 int handedOverSocket() {
@@ -121,29 +130,48 @@ int handedOverSocket() {
     return descriptor;
 }
 
-// Whether the connector is given the listening socket or opens its own from the address and
-// port it was built with.
-class Listening : public ::testing::TestWithParam<bool> {};
+// How many listening sockets the connector is given (as systemd hands over one per
+// ListenStream= line); none: it opens its own from the address and port it was built with.
+class Listening : public ::testing::TestWithParam<int> {};
 
-INSTANTIATE_TEST_SUITE_P(OwnAndHandedOver, Listening, ::testing::Bool(),
-                         [](const auto& row) { return row.param ? "handed_over" : "own"; });
+INSTANTIATE_TEST_SUITE_P(OwnAndHandedOver, Listening, ::testing::Values(0, 1, 2),
+                         [](const auto& row) {
+                             return row.param == 0 ? std::string("own")
+                                                   : "handed_over_" + std::to_string(row.param);
+                         });
 
 TEST_P(Listening,
        logs_the_port_the_system_picked_and_queues_as_many_connections_as_the_system_allows) {
-    const bool handedOver = GetParam();
-    const int inherited = handedOver ? handedOverSocket() : -1;
-    ASSERT_EQ(handedOver, inherited >= 0);
+    const int handedOver = GetParam();
+    std::vector<int> inherited;
+    for (int i = 0; i < handedOver; ++i) {
+        inherited.push_back(handedOverSocket());
+        ASSERT_GE(inherited.back(), 0);
+    }
     CountingSetter setter;
-    // A socket handed over decides address and port, whatever the command line says.
-    keylight::Connector connector(handedOver ? QString() : QStringLiteral("127.0.0.1"),
-                                  handedOver ? 3003 : 0, &setter);
+    // Sockets handed over decide address and port, whatever the command line says.
+    keylight::Connector connector(handedOver > 0 ? QString() : QStringLiteral("127.0.0.1"),
+                                  handedOver > 0 ? 3003 : 0, &setter);
+    NotifySocket systemd;
     QtLog::clear();
     ASSERT_TRUE(connector.listen(inherited));
-    EXPECT_EQ(QtLog::lines(), QStringList{QStringLiteral("keylight: listening on 127.0.0.1 port %1")
-                                              .arg(connector.serverPort())});
-    EXPECT_NE(connector.serverPort(), 3003);
-    Client client(connector.serverPort());
-    EXPECT_TRUE(processUntil([&] { return clientCount(connector) == 1; }));
+    QStringList listening;
+    QStringList logged;
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < std::max(handedOver, 1); ++i) {
+        const quint16 port =
+            handedOver > 0 ? boundPort(inherited[static_cast<size_t>(i)]) : connector.serverPort();
+        EXPECT_NE(port, 3003);
+        listening << QStringLiteral("127.0.0.1 port %1").arg(port);
+        logged << QStringLiteral("keylight: listening on ") + listening.last();
+        clients.push_back(std::make_unique<Client>(port));
+    }
+    EXPECT_EQ(QtLog::lines(), logged);
+    EXPECT_EQ(systemd.messages(), QStringList{QStringLiteral("READY=1\nSTATUS=listening on ") +
+                                              listening.join(QStringLiteral(", "))})
+        << "ready once, when every socket is served";
+    EXPECT_TRUE(processUntil([&] { return clientCount(connector) == std::max(handedOver, 1); }))
+        << "a client on each socket";
 
     const int descriptor = listeningDescriptor(connector.serverPort());
     ASSERT_GE(descriptor, 0);

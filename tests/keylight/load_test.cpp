@@ -22,6 +22,7 @@
 #include "buttonsetterimpl.h"
 #include "clientkeylight.h"
 #include "connector.h"
+#include "klmframe.h"
 #include "panelmapbuilder.h"
 #include "server_harness.h"
 
@@ -327,6 +328,41 @@ TEST_F(Load, a_blink_request_does_not_overtake_the_work_its_connection_sent_befo
     }));
     EXPECT_EQ(seen, (std::vector<std::string>{"W 0900 6500", "W 0900 4500"}))
         << "button 5 lit, then its dark phase";
+}
+
+// Here only the reserve lets a frame larger than a read chunk in: a connection that its own
+// work holds back, on a device that does not answer, must not keep it from another client.
+TEST_F(Load, a_connection_held_back_keeps_no_room_from_another_clients_whole_frame) {
+    keylight::Connector tight(QStringLiteral("127.0.0.1"), 0, setter.get(), panel.fpga.get(), 0);
+    ASSERT_TRUE(tight.listen());
+    StdoutCapture pictureLines;
+    panel.holdWorker();
+    const QByteArray picture = frame(drawImageRecord(0, 0, 0, solidBmp(40, 40, 0x336699)));
+    Client held(tight.serverPort());
+    size_t posted = 0;
+    const auto post = [&](const QByteArray& bytes) {
+        held.send(bytes);
+        ++posted;
+        return processUntil([&] { return panel.fpga->unfinishedTasks() == posted; });
+    };
+    // The worker stops in the first picture; the others wait until the next one fills the
+    // queue, in the batch that ends with the start of a large frame.
+    ASSERT_TRUE(post(picture));
+    ASSERT_TRUE(processUntil([&] { return panel.fpga->queuedBytes() == 0; }));
+    ASSERT_TRUE(post(picture));
+    const size_t cost = panel.fpga->queuedBytes();
+    while (panel.fpga->queuedBytes() + cost < keylight::FPGA::QUEUE_BUDGET) {
+        ASSERT_TRUE(post(picture));
+    }
+    ASSERT_TRUE(post(picture + frame(typeOnlyRecord(99) +
+                                     QByteArray(2 * keylight::ClientKeylight::READ_CHUNK, 'h'))));
+
+    Client other(tight.serverPort());
+    other.send(frame(typeOnlyRecord(99) + QByteArray(KLM_LARGEST_FRAME - 4, 'o')) +
+               frame(queryRecord()));
+    EXPECT_EQ(other.receive(8), QByteArray::fromHex("0000000400000001"));
+    panel.releaseWorker();
+    pictureLines.finish();
 }
 
 TEST_F(Load, unread_answers_stop_the_reading_of_their_connection_until_the_peer_takes_them) {

@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,7 +36,15 @@ const QByteArray ALIVE("\x00\x00\x00\x04\x00\x00\x00\x01", 8);
 
 // A board and its folder for a Server that builds its own FPGA object.
 struct Board {
-    Board() : model([this](const std::string& line) { trace.add(line); }), device(model) {}
+    // access, when given, is called at each register access before it is traced.
+    explicit Board(std::function<void()> access = {})
+        : model([this, access](const std::string& line) {
+              if (access) {
+                  access();
+              }
+              trace.add(line);
+          }),
+          device(model) {}
 
     keylight::ServerPaths paths() const {
         keylight::ServerPaths paths;
@@ -113,7 +122,10 @@ void runEventLoopFor(int msecs) {
     loop.exec();
 }
 
-TEST(Stopping, every_frame_sent_before_reaches_the_board_and_a_later_connection_is_left_waiting) {
+// Without the socket unit: keylight's own listen queue ends with it.
+TEST(
+    Stopping,
+    every_frame_sent_before_reaches_the_board_also_from_the_listen_queue_and_a_later_connection_is_refused) {
     Board board;
     keylight::Server server(board.paths());
     ASSERT_TRUE(server.start({"keylight", "map", "127.0.0.1", "0"}));
@@ -127,21 +139,82 @@ TEST(Stopping, every_frame_sent_before_reaches_the_board_and_a_later_connection_
         frames += frame(ledButtonStateRecord(3, 1, 0)) + frame(ledButtonStateRecord(3, 0, 0));
     }
     client.send(frames);
+    // Connected by the system, not accepted yet: the event loop has not run since.
+    Client waiting(server.listeningPort());
+    waiting.send(frame(ledButtonStateRecord(5, 1, 0)));
 
+    const quint16 port = server.listeningPort();
     server.stop();
-    Client late(server.listeningPort());
+    Client late(port);
     late.send(frame(ledButtonStateRecord(4, 1, 0)));
     EXPECT_EQ(QCoreApplication::exec(), 0);
 
     EXPECT_EQ(board.trace.count("W 0900 6300"), 100u);
     EXPECT_EQ(board.trace.count("W 0900 4300"), 100u);
+    EXPECT_EQ(board.trace.count("W 0900 6500"), 1u);
     EXPECT_EQ(board.trace.count("W 0900 6400"), 0u);
-    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: new client")), 0)
-        << "the later connection stays in the listen queue";
-    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: stopped on SIGTERM in ")), 1);
+    EXPECT_EQ(late.socket.state(), QAbstractSocket::UnconnectedState);
+    EXPECT_EQ(QtLog::countStartingWith(QStringLiteral("keylight: new client")), 1)
+        << "the connection waiting at the stop, not the later one";
+    const QStringList stopped = QtLog::lines().filter(QStringLiteral("stopped on SIGTERM"));
+    ASSERT_EQ(stopped.size(), 1);
+    EXPECT_TRUE(stopped.first().startsWith(QStringLiteral("keylight: stopped on SIGTERM in ")));
+    EXPECT_TRUE(stopped.first().endsWith(QStringLiteral(
+        " ms: the connections waiting at the stop accepted, later ones refused, all that the "
+        "connections sent read, all hardware work done")))
+        << stopped.first().toStdString();
 }
 
-TEST(Watchdog, hears_that_keylight_lives_until_the_worker_has_finished_nothing_for_too_long) {
+// The number of threads of this process.
+int threadCount() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("Threads:")) {
+            return line.mid(8).trimmed().toInt();
+        }
+    }
+    return -1;
+}
+
+TEST(Stopping,
+     with_the_worker_held_by_a_device_that_does_not_answer_it_ends_and_says_what_was_left) {
+    Gate gate;
+    Board board([&gate] { gate.pass(); });
+    const int threads = threadCount();
+    {
+        keylight::Server server(board.paths());
+        ASSERT_TRUE(server.start({"keylight", "map", "127.0.0.1", "0"}));
+        Client client(server.listeningPort());
+        client.send(frame(ledButtonStateRecord(5, 1, 0)));
+        ASSERT_TRUE(processUntil([&] { return board.trace.count("W 0900 6500") == 1; }));
+        gate.close();
+        client.send(frame(ledButtonStateRecord(3, 1, 0)) + frame(ledButtonStateRecord(4, 1, 0)));
+        ASSERT_TRUE(processUntil([] { return keylight::FPGA::waitsForDevice(); }));
+        QtLog::clear();
+        server.stop();
+        EXPECT_EQ(QCoreApplication::exec(), 0);
+    }
+    const QStringList lines = QtLog::lines();
+    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("keylight: stopped on SIGTERM after ")));
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(
+        " ms: the connections waiting at the stop accepted, later ones refused, 0 connections "
+        "still sending, 2 hardware tasks left undone")))
+        << lines[0].toStdString();
+    EXPECT_EQ(lines[1], QStringLiteral("keylight: the worker is still waiting for register device "
+                                       "\"/dev/fpga-reg\" after 2 s: 2 hardware tasks left "
+                                       "undone"));
+    // The device answers at last: the worker left behind ends without touching what is gone.
+    gate.open();
+    EXPECT_TRUE(processUntil([&] { return threadCount() == threads; }));
+    EXPECT_EQ(board.trace.count("W 0900 6300"), 1u);
+    EXPECT_EQ(board.trace.count("W 0900 6400"), 0u);
+}
+
+TEST(Watchdog, hears_that_keylight_lives_also_while_the_device_does_not_answer) {
     Panel panel;
     panel.drain();
     NotifySocket systemd;
@@ -157,21 +230,20 @@ TEST(Watchdog, hears_that_keylight_lives_until_the_worker_has_finished_nothing_f
     }));
     EXPECT_EQ(told.count(QStringLiteral("WATCHDOG=1")), told.size());
 
+    // A new keylight would find the device as stalled as this one does.
     panel.holdWorker();
     QtLog::clear();
     panel.fpga->setLEDButtonState(3, 1);
-    const QString gaveUp =
-        QStringLiteral("keylight: the worker has finished no hardware task for ");
-    ASSERT_TRUE(processUntil([&] { return QtLog::countStartingWith(gaveUp) > 0; }));
+    ASSERT_TRUE(processUntil([&] {
+        return panel.fpga->stalledFor() > std::chrono::milliseconds(600) &&
+               keylight::FPGA::waitsForDevice();
+    }));
     systemd.messages();
     runEventLoopFor(500);
-    EXPECT_EQ(systemd.messages(), QStringList());
-    const QStringList lines = QtLog::lines();
-    ASSERT_EQ(lines.size(), 1);
-    EXPECT_TRUE(lines.first().endsWith(QStringLiteral(
-        " ms with work waiting, longer than the watchdog's 200 ms: no longer telling "
-        "systemd that keylight is alive, so that it restarts keylight")))
-        << lines.first().toStdString();
+    told = systemd.messages();
+    EXPECT_GE(told.size(), 2);
+    EXPECT_EQ(told.count(QStringLiteral("WATCHDOG=1")), told.size());
+    EXPECT_EQ(QtLog::lines(), QStringList());
     panel.releaseWorker();
 }
 
@@ -187,9 +259,14 @@ protected:
         }
     }
 
-    // In a cross build the program runs under the target's emulator.
-    void start(const std::vector<std::string>& arguments) {
+    // In a cross build the program runs under the target's emulator. passed, when given, is
+    // handed over as systemd hands over a socket: descriptor 3, announced to the program's
+    // process by LISTEN_PID and LISTEN_FDS, which a shell sets as only it knows the pid.
+    void start(const std::vector<std::string>& arguments, int passed = -1) {
         std::vector<std::string> words;
+        if (passed >= 0) {
+            words = {"/bin/sh", "-c", "LISTEN_PID=$$ LISTEN_FDS=1 exec \"$@\"", "sh"};
+        }
         std::istringstream emulator(PANEL_TARGET_EMULATOR);
         for (std::string word; emulator >> word;) {
             words.push_back(word);
@@ -207,6 +284,9 @@ protected:
         const std::string err = errPath();
         _pid = fork();
         if (_pid == 0) {
+            if (passed >= 0) {
+                dup2(passed, 3);
+            }
             dup2(open("/dev/null", O_RDONLY), 0);
             dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
             dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
@@ -275,6 +355,22 @@ TEST_F(Program, with_help_prints_its_usage_line_and_exits_with_0) {
     EXPECT_TRUE(exitedNormally());
     EXPECT_EQ(exitCode(), 0);
     EXPECT_TRUE(standardOutput().startsWith("usage: keylight MAPFILE [ADDRESS [PORT]]"));
+}
+
+TEST_F(Program, handed_a_socket_it_cannot_serve_names_it_and_exits_with_1) {
+    const int datagram = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(datagram, 0);
+    start({"map", "127.0.0.1", "0"}, datagram);
+    close(datagram);
+    ASSERT_TRUE(waitForFinished()) << "it neither serves nor tries again";
+    EXPECT_TRUE(exitedNormally());
+    EXPECT_EQ(exitCode(), 1);
+    EXPECT_TRUE(standardError().contains(
+        "keylight: socket 1 of the 1 that systemd passed is no listening TCP socket, and "
+        "keylight serves only those: give keylight.socket ListenStream= lines of IPv4 and IPv6 "
+        "addresses and ports only\n"))
+        << standardError().constData();
+    EXPECT_FALSE(standardOutput().contains("listening")) << standardOutput().constData();
 }
 
 TEST_F(Program, with_its_port_taken_prints_the_failure_and_keeps_running) {

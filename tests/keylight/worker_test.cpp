@@ -238,6 +238,8 @@ TEST_F(Worker, font_change_waits_for_the_text_line_being_drawn) {
     });
     fpga->check_font_settings(tree.settingsPath());
     releaser.join();
+    ASSERT_TRUE(Record::instance().waitFor("keylight: Successfully changed to font " +
+                                           quoted(tree.fontPath(8, 16))));
 
     // The text line's closing full window (rows 1..128 on mask 7) comes before the load.
     Record& record = Record::instance();

@@ -404,12 +404,15 @@ class Board(RootFiles):
 
     # ---- programs ----------------------------------------------------------------------------
 
-    def start(self, name, *args, journal_stream=None):
+    def start(self, name, *args, journal_stream=None, env=None):
         """Starts tool(name) with args under panelsim-run; it is stopped when the board ends.
-        journal_stream: as Program's."""
+        journal_stream: as Program's; env: variables added to the program's environment."""
+        program_vars = program_env(name.lower())
+        if env:
+            program_vars = dict(os.environ if program_vars is None else program_vars, **env)
         program = Program(name.lower(), panel_command(self.root, [tool(name)] + list(args)),
                           self.path("logs/%s-%d.log" % (name.lower(), len(self.programs))),
-                          program_env(name.lower()), journal_stream=journal_stream)
+                          program_vars, journal_stream=journal_stream)
         self.programs.append(program)
         return program
 
@@ -439,6 +442,45 @@ class Board(RootFiles):
             wait_until(lambda: self.screen(n) == expected, "screen %d to show the expected picture" % n)
         except AssertionError:
             raise AssertionError("screen %d: %s" % (n, differences(self.screen(n), expected))) from None
+
+
+# ---- keylight's picture of the panel ----------------------------------------------------------
+
+PANEL_VIEW_MAGIC = b"PNLVIEW\0"
+# Header (magic, version, size, sequence, reserved), the three screens, then the board.
+_PANEL_VIEW_HEADER = struct.Struct("=8sIIII")
+_PANEL_VIEW_BOARD = struct.Struct("=32s32s2sBBBB3s7xQ")
+PANEL_VIEW_SIZE = _PANEL_VIEW_HEADER.size + 3 * SCREEN_SIDE * SCREEN_SIDE * 2 + _PANEL_VIEW_BOARD.size
+
+
+def read_panel_view(path):
+    """keylight's picture file as panelsim's /api/state names it, with "screens_rgb565" (three
+    byte strings as /api/screen/N.rgb565 gives them, on this little-endian machine); None
+    while the file is missing or keylight is in the middle of an update."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except FileNotFoundError:
+        return None
+    assert len(data) == PANEL_VIEW_SIZE, len(data)
+    magic, version, size, sequence, _ = _PANEL_VIEW_HEADER.unpack_from(data)
+    assert (magic, version, size) == (PANEL_VIEW_MAGIC, 1, PANEL_VIEW_SIZE)
+    if sequence % 2:
+        return None
+    screen_bytes = SCREEN_SIDE * SCREEN_SIDE * 2
+    screens = [data[_PANEL_VIEW_HEADER.size + n * screen_bytes:][:screen_bytes] for n in range(3)]
+    (button, status, toggle, control_valid, control, level_valid, level, screens_on,
+     accesses) = _PANEL_VIEW_BOARD.unpack_from(data, _PANEL_VIEW_HEADER.size + 3 * screen_bytes)
+    return {
+        "button_leds": [bool(b) for b in button],
+        "status_leds": [bool(b) for b in status],
+        "toggle_leds": [bool(b) for b in toggle],
+        "panel_control": control if control_valid else None,
+        "backlight_level": level if level_valid else None,
+        "screens": [{"on": bool(b)} for b in screens_on],
+        "accesses": accesses,
+        "screens_rgb565": screens,
+    }
 
 
 # ---- expected pictures -------------------------------------------------------------------------

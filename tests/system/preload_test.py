@@ -114,6 +114,11 @@ class ForwardedDevice(unittest.TestCase):
                                     text=True, timeout=20)
             self.assertEqual(result.stdout, "open -1 No such file or directory\n")
 
+    def test_a_program_with_64_device_descriptors_is_refused_a_65th(self):
+        with Daemon() as daemon:
+            result = daemon.run(*probe("open-device", "65"))
+            self.assertEqual(result.stdout, "open -1 Too many open files\n", result.stderr)
+
     def test_a_program_without_the_preload_is_untouched(self):
         with Daemon() as daemon:
             with open(os.path.join(daemon.root, "etc/tesserax/buttonlevel"), "w") as f:

@@ -10,7 +10,8 @@
 //                              file changes (gives up after 30 s)
 //   font PATH                  FreeType face: "font FAMILY WxH"
 //   device THREADS COUNT       THREADS threads, each COUNT status LED writes and one burst
-//   open-device                open "/dev/fpga-reg" once and report errno
+//   open-device [COUNT]        open "/dev/fpga-reg" COUNT times (default once), keeping each
+//                              descriptor, and report errno of the last open
 //   exit STATUS                end with STATUS at once
 #include <fcntl.h>
 #include <ft2build.h>
@@ -180,9 +181,13 @@ int driveDevice(int threads, int count) {
     return failed == 0 ? 0 : 1;
 }
 
-int openDevice() {
-    errno = 0;
-    const int fd = ::open("/dev/fpga-reg", O_RDWR);
+// Opens the device count times, keeping every descriptor, and prints how the last open went.
+int openDevice(int count) {
+    int fd = -1;
+    for (int i = 0; i < count; ++i) {
+        errno = 0;
+        fd = ::open("/dev/fpga-reg", O_RDWR);
+    }
     std::printf("open %d %s\n", fd < 0 ? -1 : 0, fd < 0 ? std::strerror(errno) : "ok");
     return 0;
 }
@@ -212,7 +217,9 @@ int main(int argc, char** argv) {
     if (is("device", 2))
         return driveDevice(std::atoi(argv[2]), std::atoi(argv[3]));
     if (is("open-device", 0))
-        return openDevice();
+        return openDevice(1);
+    if (is("open-device", 1))
+        return openDevice(std::atoi(argv[2]));
     if (is("exit", 1))
         return std::atoi(argv[2]);
     std::fputs("usage: preloadprobe COMMAND ARGS...\n", stderr);

@@ -172,7 +172,7 @@ TEST(KeylightSendProgram,
                                           "led 1 on\ntext 0 0 " + text + "\nled 2 on\n");
     EXPECT_EQ(too_large.status, 2);
     EXPECT_EQ(too_large.err,
-              "keylight-send: line 2: text: a record of 49227 bytes is more than the 49226 bytes "
+              "keylight-send: line 2: text: a record of 65537 bytes is more than the 65536 bytes "
               "keylight takes in one frame\n");
     EXPECT_EQ(keylight.connections(1).at(0), frames_of({"led", "1", "on"}));
 

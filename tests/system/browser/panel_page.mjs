@@ -2,19 +2,20 @@
 // what a person at the browser would see: the demo's text on the three screens (canvas pixels
 // against the font's glyphs and against the daemon's pictures), LEDs that change without a
 // reload, the trace narrowed to one connection, and, after it stops the demo (SIGTERM to
-// DEMO_PID), the page showing the board disconnected and a PSU switch that cannot reach it.
-// Saves a screenshot while the demo runs.
+// DEMO_PID) and the demo says in DEMO_LOG that all it started has ended, the page showing the
+// board disconnected and a PSU switch that cannot reach it. Saves a screenshot while the demo
+// runs.
 //
-//   node panel_page.mjs PAGE_URL GLYPHLINE FONT SCREENSHOT DEMO_PID
+//   node panel_page.mjs PAGE_URL GLYPHLINE FONT SCREENSHOT DEMO_PID DEMO_LOG
 import { execFileSync } from "node:child_process";
-import { mkdtempSync, rmSync } from "node:fs";
+import { mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { chromium } from "playwright-core";
 
-const [pageUrl, glyphline, font, screenshot, demoPid] = process.argv.slice(2);
-if (!demoPid) {
-  console.error("usage: node panel_page.mjs PAGE_URL GLYPHLINE FONT SCREENSHOT DEMO_PID");
+const [pageUrl, glyphline, font, screenshot, demoPid, demoLog] = process.argv.slice(2);
+if (!demoLog) {
+  console.error("usage: node panel_page.mjs PAGE_URL GLYPHLINE FONT SCREENSHOT DEMO_PID DEMO_LOG");
   process.exit(2);
 }
 
@@ -144,6 +145,11 @@ try {
   console.log("screenshot: " + screenshot);
 
   process.kill(Number(demoPid), "SIGTERM");
+  // The page shows the board disconnected at its first poll that fails, while panelsim may
+  // still be ending: a request on a connection it had already accepted is still answered, and
+  // a PSU switch would reach the board then. The demo's last line comes once all has ended.
+  check(await eventually(() => readFileSync(demoLog, "utf8").endsWith("demo: stopped\n")),
+    "the demo stops on SIGTERM");
   check(await eventually(async () => (await page.textContent("#link-text")) === "disconnected" &&
     await page.evaluate(() => document.body.classList.contains("disconnected") &&
       getComputedStyle(document.getElementById("disconnected")).display !== "none")),

@@ -1,5 +1,7 @@
 #include "tftcontroller.h"
 
+#include <algorithm>
+
 namespace panelsim {
 
 namespace {
@@ -25,8 +27,9 @@ uint8_t highByte(uint16_t value) {
 
 }  // namespace
 
-TftController::TftController() {
+TftController::TftController(uint16_t* picture, bool on) : _picture(picture) {
     reset();
+    _on = on;
 }
 
 void TftController::reset() {
@@ -48,6 +51,37 @@ void TftController::writeData(uint16_t word) {
         storePixel(word);
     } else {
         setRegister(_index, word);
+    }
+}
+
+void TftController::writeData(const uint16_t* words, uint32_t count) {
+    if (_index != MEMORY_WRITE) {
+        for (uint32_t i = 0; i < count; ++i)
+            setRegister(_index, words[i]);
+        return;
+    }
+    // Along a row up to the window's last column the pixels land side by side: they are
+    // copied as one run, and only the wrap at its end is taken pixel by pixel.
+    while (count > 0) {
+        if (_column >= _last_column) {
+            storePixel(*words++);
+            --count;
+            continue;
+        }
+        const uint32_t run = std::min<uint32_t>(count, _last_column - _column);
+        if (_row >= FIRST_VISIBLE_ROW && _row < FIRST_VISIBLE_ROW + SCREEN_HEIGHT) {
+            const unsigned first = std::max<unsigned>(_column, FIRST_VISIBLE_COLUMN);
+            const unsigned end =
+                std::min<unsigned>(_column + run, FIRST_VISIBLE_COLUMN + SCREEN_WIDTH);
+            if (first < end) {
+                std::copy(words + (first - _column), words + (end - _column),
+                          _picture + (_row - FIRST_VISIBLE_ROW) * SCREEN_WIDTH +
+                              (first - FIRST_VISIBLE_COLUMN));
+            }
+        }
+        _column += run;
+        words += run;
+        count -= run;
     }
 }
 

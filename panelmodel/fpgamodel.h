@@ -18,13 +18,9 @@
 #include <vector>
 
 #include "fpga_request.h"
+#include "panelviewfile.h"
 
 namespace panelsim {
-
-constexpr int SCREEN_COUNT = 3;
-constexpr int SCREEN_WIDTH = 128;
-constexpr int SCREEN_HEIGHT = 128;
-constexpr int SCREEN_PIXELS = SCREEN_WIDTH * SCREEN_HEIGHT;
 
 using Picture = std::array<uint16_t, SCREEN_PIXELS>;  // row-major, top row first, RGB565
 
@@ -58,7 +54,11 @@ public:
     // Receives every trace line (without line end) in execution order, under the model's lock.
     using TraceSink = std::function<void(const std::string& line)>;
 
-    explicit FpgaModel(TraceSink sink = {});
+    // The board's state lives in storage when given (not owned; it must outlive the model):
+    // a mapped picture file whose readers follow every access. The model takes the screens,
+    // LEDs and panel control storage holds as the board's; the controllers' registers start
+    // from their defaults. Without storage the board starts all dark in memory of its own.
+    explicit FpgaModel(TraceSink sink = {}, PanelViewFile* storage = nullptr);
     ~FpgaModel();
     FpgaModel(const FpgaModel&) = delete;
     FpgaModel& operator=(const FpgaModel&) = delete;

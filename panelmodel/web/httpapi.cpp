@@ -2,7 +2,6 @@
 
 #include <httplib.h>
 
-#include <fstream>
 #include <sstream>
 
 #include "pngencoder.h"
@@ -14,44 +13,11 @@ namespace {
 constexpr size_t MAX_REQUEST_BODY = 64 * 1024;
 constexpr const char* TEXT_PLAIN = "text/plain; charset=utf-8";
 
-const char PLACEHOLDER_PAGE[] =
-    "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>panelsim</title></head>\n"
-    "<body><h1>panelsim</h1><p>The live page is not installed. The board is at "
-    "<a href=\"/api/state\">/api/state</a>.</p></body></html>\n";
-
 void appendBools(std::ostringstream& out, const bool* values, size_t count) {
     out << '[';
     for (size_t i = 0; i < count; ++i)
         out << (i ? "," : "") << (values[i] ? "true" : "false");
     out << ']';
-}
-
-// A decimal number without sign, spaces or leading junk; nothing for anything else.
-std::optional<unsigned long> parseDecimal(const std::string& text, unsigned long limit) {
-    if (text.empty() || text.size() > 9)
-        return std::nullopt;
-    unsigned long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + static_cast<unsigned long>(c - '0');
-    }
-    if (value > limit)
-        return std::nullopt;
-    return value;
-}
-
-std::string trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
-
-void refuse(httplib::Response& res, int status, const std::string& reason) {
-    res.status = status;
-    res.set_content(reason + "\n", TEXT_PLAIN);
 }
 
 std::string rgb565Bytes(const Picture& picture) {
@@ -82,7 +48,51 @@ std::string defaultReason(int status) {
 
 }  // namespace
 
-std::string stateJson(const BoardState& state) {
+std::optional<unsigned long> parseDecimal(const std::string& text, unsigned long limit) {
+    if (text.empty() || text.size() > 9)
+        return std::nullopt;
+    unsigned long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (value > limit)
+        return std::nullopt;
+    return value;
+}
+
+void refuse(httplib::Response& res, int status, const std::string& reason) {
+    res.status = status;
+    res.set_content(reason + "\n", TEXT_PLAIN);
+}
+
+bool parseHostPort(const std::string& text, std::string& host, int& port) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() ||
+        text.size() - colon > 6) {
+        return false;
+    }
+    host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    long value = 0;
+    for (char c : text.substr(colon + 1)) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value > 65535)
+        return false;
+    port = static_cast<int>(value);
+    return true;
+}
+
+std::string urlHost(const std::string& host) {
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+std::string stateJson(const BoardState& state, bool statusInputsKnown) {
     std::ostringstream out;
     out << "{\"button_leds\":";
     appendBools(out, state.button_leds.data(), state.button_leds.size());
@@ -102,7 +112,13 @@ std::string stateJson(const BoardState& state) {
     } else {
         out << "null";
     }
-    out << ",\"status_inputs\":" << state.status_inputs << ",\"screens\":[";
+    out << ",\"status_inputs\":";
+    if (statusInputsKnown) {
+        out << state.status_inputs;
+    } else {
+        out << "null";
+    }
+    out << ",\"screens\":[";
     for (size_t i = 0; i < state.screens_on.size(); ++i) {
         out << (i ? "," : "") << "{\"on\":" << (state.screens_on[i] ? "true" : "false") << '}';
     }
@@ -110,17 +126,8 @@ std::string stateJson(const BoardState& state) {
     return out.str();
 }
 
-HttpApi::HttpApi(FpgaModel& model, TraceLog& trace, std::string pagePath)
-    : _model(model), _trace(trace), _page_path(std::move(pagePath)) {}
-
-std::string HttpApi::page() const {
-    std::ifstream file(_page_path, std::ios::binary);
-    if (!file)
-        return PLACEHOLDER_PAGE;
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+HttpApi::HttpApi(const BoardSource& board, std::function<std::string()> page)
+    : _board(board), _page(std::move(page)) {}
 
 void HttpApi::install(httplib::Server& server) {
     server.set_payload_max_length(MAX_REQUEST_BODY);
@@ -129,12 +136,12 @@ void HttpApi::install(httplib::Server& server) {
 
     server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
         res.set_header("Cache-Control", "no-store");
-        res.set_content(page(), "text/html; charset=utf-8");
+        res.set_content(_page(), "text/html; charset=utf-8");
     });
 
     server.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
         res.set_header("Cache-Control", "no-store");
-        res.set_content(stateJson(_model.state()), "application/json");
+        res.set_content(stateJson(_board.state(), _board.knowsStatusInputs()), "application/json");
     });
 
     server.Get(R"(/api/screen/([^/]*)\.(rgb565|png))", [this](const httplib::Request& req,
@@ -145,7 +152,7 @@ void HttpApi::install(httplib::Server& server) {
             refuse(res, 404, "no screen " + number + ": screens are 0, 1 and 2");
             return;
         }
-        const Picture picture = _model.picture(static_cast<int>(*screen));
+        const Picture picture = _board.picture(static_cast<int>(*screen));
         res.set_header("Cache-Control", "no-store");
         if (req.matches[2] == "png") {
             const std::string png = encodePng(picture);
@@ -158,39 +165,6 @@ void HttpApi::install(httplib::Server& server) {
             res.set_content(rgb565Bytes(picture), "application/octet-stream");
         }
     });
-
-    server.Post("/api/status_inputs", [this](const httplib::Request& req, httplib::Response& res) {
-        const std::optional<unsigned long> bits = parseDecimal(trimmed(req.body), 3);
-        if (!bits) {
-            refuse(res, 400, "status inputs must be a decimal number 0..3");
-            return;
-        }
-        _model.setStatusInputs(static_cast<unsigned>(*bits));
-        res.set_content(stateJson(_model.state()), "application/json");
-    });
-
-    server.Get("/api/trace", [this](const httplib::Request& req, httplib::Response& res) {
-        size_t count = TraceLog::KEPT_LINES;
-        if (req.has_param("tail")) {
-            const std::optional<unsigned long> tail =
-                parseDecimal(req.get_param_value("tail"), TraceLog::KEPT_LINES);
-            if (!tail) {
-                refuse(res, 400,
-                       "tail must be a decimal number 0.." + std::to_string(TraceLog::KEPT_LINES));
-                return;
-            }
-            count = *tail;
-        }
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(_trace.tail(count), TEXT_PLAIN);
-    });
-
-    const auto postOnly = [](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Allow", "POST");
-        refuse(res, 405, "use POST with a decimal number 0..3 as the body");
-    };
-    server.Get("/api/status_inputs", postOnly);
-    server.Put("/api/status_inputs", postOnly);
 
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty())

@@ -11,7 +11,9 @@ namespace panelsim {
 
 class TftController {
 public:
-    TftController();
+    // picture is the controller's picture memory, SCREEN_PIXELS words (not owned);
+    // on whether the display was on when the model took the memory over.
+    TftController(uint16_t* picture, bool on);
 
     // One byte written to the index register; a register number arrives as two bytes,
     // high byte first (0x00, then the number).
@@ -19,12 +21,15 @@ public:
     // One word written to the data register: a pixel while the current register is the
     // memory write register, otherwise the value of the current register.
     void writeData(uint16_t word);
+    // count words written to the data register one after the other, as writeData would take
+    // them: the pixel bursts, in one pass.
+    void writeData(const uint16_t* words, uint32_t count);
     // Held in reset by the panel control: display off, registers back to their defaults.
     // The picture memory keeps its contents.
     void reset();
 
     bool isOn() const { return _on; }
-    const Picture& picture() const { return _picture; }
+    const uint16_t* picture() const { return _picture; }
 
 private:
     void setRegister(uint16_t number, uint16_t value);
@@ -39,7 +44,7 @@ private:
     unsigned _column = 0;
     unsigned _row = 0;
     bool _on = false;
-    Picture _picture{};
+    uint16_t* _picture;
 };
 
 }  // namespace panelsim

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
@@ -90,8 +92,20 @@ bool isFpgaRequestNumber(unsigned long number) {
 }
 
 struct FpgaModel::Board {
-    explicit Board(TraceSink traceSink) : sink(std::move(traceSink)) {}
+    Board(TraceSink traceSink, PanelViewFile* storage)
+        : sink(std::move(traceSink)),
+          own(storage ? nullptr : std::make_unique<PanelViewFile>()),
+          view(storage ? *storage : *own),
+          state(view.state),
+          controllers{controller(0), controller(1), controller(2)} {
+        controllersInReset =
+            state.panel_control_valid && (state.panel_control & PANEL_RUNNING) == 0;
+        toggleRegister = static_cast<uint16_t>(state.toggle_leds[0] | state.toggle_leds[1] << 1);
+    }
 
+    TftController controller(int screen) {
+        return TftController(state.screens[screen], state.screens_on[screen] != 0);
+    }
     void trace(const std::string& line) {
         if (sink)
             sink(line);
@@ -101,16 +115,43 @@ struct FpgaModel::Board {
     void writePanelControl(uint8_t byte);
     void writeLedCommand(uint8_t byte);
     void writeTft(uint32_t address, uint16_t value);
+    void writeBurst(uint32_t address, const uint16_t* words, uint32_t count);
+    void takeScreensOn();
 
     mutable std::mutex mutex;
     TraceSink sink;
     std::map<int, long> connections;  // open connection -> pid
     int lastConnection = 0;
-    BoardState state;
+    std::unique_ptr<PanelViewFile> own;  // the state's memory when no file holds it
+    PanelViewFile& view;
+    PanelViewState& state;
+    unsigned statusInputs = 0;
     bool controllersInReset = false;
     uint16_t toggleRegister = 0;
     std::array<TftController, SCREEN_COUNT> controllers;
 };
+
+namespace {
+
+// Holds the picture's sequence counter odd while it lives, so that readers of a shared picture
+// never keep a copy taken in the middle of an access. Under the model's lock.
+class Update {
+public:
+    explicit Update(std::atomic<uint32_t>& sequence)
+        : _sequence(sequence), _start(sequence.load(std::memory_order_relaxed)) {
+        _sequence.store(_start + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+    }
+    ~Update() { _sequence.store(_start + 2, std::memory_order_release); }
+    Update(const Update&) = delete;
+    Update& operator=(const Update&) = delete;
+
+private:
+    std::atomic<uint32_t>& _sequence;
+    uint32_t _start;
+};
+
+}  // namespace
 
 void FpgaModel::Board::writeRegister(uint32_t address, uint16_t value) {
     if (address == PANEL_CONTROL) {
@@ -121,7 +162,8 @@ void FpgaModel::Board::writeRegister(uint32_t address, uint16_t value) {
         writeTft(address, value);
     } else if (address == TOGGLE_LEDS) {
         toggleRegister = value;
-        state.toggle_leds = {(value & 1) != 0, (value & 2) != 0};
+        state.toggle_leds[0] = static_cast<uint8_t>(value & 1);
+        state.toggle_leds[1] = static_cast<uint8_t>((value >> 1) & 1);
     }
     // Writes to any other address reach no modelled register.
 }
@@ -129,7 +171,7 @@ void FpgaModel::Board::writeRegister(uint32_t address, uint16_t value) {
 uint16_t FpgaModel::Board::readRegister(uint32_t address) const {
     switch (address) {
     case STATUS_INPUTS:
-        return static_cast<uint16_t>(state.status_inputs);
+        return static_cast<uint16_t>(statusInputs);
     case TOGGLE_LEDS:
         return toggleRegister;
     default:
@@ -138,11 +180,14 @@ uint16_t FpgaModel::Board::readRegister(uint32_t address) const {
 }
 
 void FpgaModel::Board::writePanelControl(uint8_t byte) {
+    state.panel_control_valid = 1;
     state.panel_control = byte;
     if ((byte & BACKLIGHT_MODE) == BACKLIGHT_MODE) {
+        state.backlight_valid = 1;
         state.backlight_level = byte & 0x3F;
     } else {
-        state.backlight_level.reset();
+        state.backlight_valid = 0;
+        state.backlight_level = 0;
     }
     controllersInReset = (byte & PANEL_RUNNING) == 0;
     if (controllersInReset) {
@@ -180,7 +225,31 @@ void FpgaModel::Board::writeTft(uint32_t address, uint16_t value) {
     }
 }
 
-FpgaModel::FpgaModel(TraceSink sink) : _board(std::make_unique<Board>(std::move(sink))) {}
+void FpgaModel::Board::takeScreensOn() {
+    for (int screen = 0; screen < SCREEN_COUNT; ++screen)
+        state.screens_on[screen] = controllers[screen].isOn();
+}
+
+// The controllers behind one data register are independent of each other: each takes the
+// whole burst in turn, which is what it would take word by word.
+void FpgaModel::Board::writeBurst(uint32_t address, const uint16_t* words, uint32_t count) {
+    const bool tftData = address >= TFT_FIRST && address <= TFT_LAST && (address & 1) != 0;
+    if (!tftData) {
+        for (uint32_t i = 0; i < count; ++i)
+            writeRegister(address, words[i]);
+        return;
+    }
+    if (controllersInReset)
+        return;
+    const unsigned mask = (address - TFT_FIRST) / 2;
+    for (int screen = 0; screen < SCREEN_COUNT; ++screen) {
+        if (mask & (1u << screen))
+            controllers[screen].writeData(words, count);
+    }
+}
+
+FpgaModel::FpgaModel(TraceSink sink, PanelViewFile* storage)
+    : _board(std::make_unique<Board>(std::move(sink), storage)) {}
 
 FpgaModel::~FpgaModel() = default;
 
@@ -247,44 +316,65 @@ int FpgaModel::executeFields(int connection, RequestFields& fields) {
         errno = EBADF;
         return -1;
     }
+    const Update update(board.view.sequence);
     ++board.state.accesses;
+    // Without a sink no line is made: a burst's checksum costs more than the burst itself.
+    const bool tracing = static_cast<bool>(board.sink);
     if (access->read) {
         fields.value = board.readRegister(access->address);
-        board.trace(
-            formatLine("%d R %04" PRIX32 " %04X", connection, access->address, fields.value));
+        if (tracing)
+            board.trace(
+                formatLine("%d R %04" PRIX32 " %04X", connection, access->address, fields.value));
     } else if (fields.count == 1) {
         board.writeRegister(access->address, fields.value);
-        board.trace(
-            formatLine("%d W %04" PRIX32 " %04X", connection, access->address, fields.value));
+        if (tracing)
+            board.trace(
+                formatLine("%d W %04" PRIX32 " %04X", connection, access->address, fields.value));
     } else {
-        for (uint32_t i = 0; i < fields.count; ++i)
-            board.writeRegister(access->address, fields.words[i]);
-        board.trace(formatLine("%d B %04" PRIX32 " %" PRIu32 " %08" PRIX32, connection,
-                               access->address, fields.count,
-                               burstCrc(fields.words, fields.count)));
+        board.writeBurst(access->address, fields.words, fields.count);
+        if (tracing)
+            board.trace(formatLine("%d B %04" PRIX32 " %" PRIu32 " %08" PRIX32, connection,
+                                   access->address, fields.count,
+                                   burstCrc(fields.words, fields.count)));
     }
+    board.takeScreensOn();
     return 0;
 }
 
 BoardState FpgaModel::state() const {
     std::lock_guard<std::mutex> lock(_board->mutex);
-    BoardState result = _board->state;
-    for (int screen = 0; screen < SCREEN_COUNT; ++screen) {
-        result.screens_on[screen] = _board->controllers[screen].isOn();
+    const PanelViewState& state = _board->state;
+    BoardState result;
+    for (size_t i = 0; i < result.button_leds.size(); ++i) {
+        result.button_leds[i] = state.button_leds[i] != 0;
+        result.status_leds[i] = state.status_leds[i] != 0;
     }
+    for (size_t i = 0; i < result.toggle_leds.size(); ++i)
+        result.toggle_leds[i] = state.toggle_leds[i] != 0;
+    if (state.panel_control_valid)
+        result.panel_control = state.panel_control;
+    if (state.backlight_valid)
+        result.backlight_level = state.backlight_level;
+    result.status_inputs = _board->statusInputs;
+    for (int screen = 0; screen < SCREEN_COUNT; ++screen)
+        result.screens_on[screen] = state.screens_on[screen] != 0;
+    result.accesses = state.accesses;
     return result;
 }
 
 Picture FpgaModel::picture(int screen) const {
+    Picture result{};
     if (screen < 0 || screen >= SCREEN_COUNT)
-        return Picture{};
+        return result;
     std::lock_guard<std::mutex> lock(_board->mutex);
-    return _board->controllers[screen].picture();
+    const uint16_t* pixels = _board->state.screens[screen];
+    std::copy(pixels, pixels + SCREEN_PIXELS, result.begin());
+    return result;
 }
 
 void FpgaModel::setStatusInputs(unsigned bits) {
     std::lock_guard<std::mutex> lock(_board->mutex);
-    _board->state.status_inputs = bits & 3;
+    _board->statusInputs = bits & 3;
 }
 
 }  // namespace panelsim
