@@ -1,7 +1,7 @@
 """The synopsis of each manual page shows the usage its program prints.
 
-Environment: KEYLIGHT, LAMPWATCH, KEYLIGHT_SEND (the programs), PANEL_MAN_DIR (the roff pages
-the build made), PANEL_TARGET_EMULATOR (qemu-arm in a cross build, else empty).
+Environment: KEYLIGHT, LAMPWATCH, KEYLIGHT_SEND, PANELVIEW (the programs), PANEL_MAN_DIR (the
+roff pages the build made), PANEL_TARGET_EMULATOR (qemu-arm in a cross build, else empty).
 """
 import os
 import re
@@ -13,18 +13,22 @@ ROWS = [
     ("KEYLIGHT", ["--help"], 0, "stdout", "keylight.8"),
     ("LAMPWATCH", ["--help"], 2, "stderr", "lampwatch.8"),
     ("KEYLIGHT_SEND", ["--help"], 0, "stdout", "keylight-send.1"),
+    ("PANELVIEW", ["--help"], 0, "stdout", "panelview.1"),
 ]
 
 
 def usage_forms(text):
     """The command lines a usage text shows: its first line without "usage:" and the
-    indented lines right after it, each up to a gap of two spaces."""
+    lines indented like it right after it (deeper ones continue an explanation), each up
+    to a gap of two spaces."""
     lines = text.splitlines()
     first = re.sub(r"^[Uu]sage: ", "", lines[0])
     forms = [first]
     for line in lines[1:]:
         if not line.startswith("       "):
             break
+        if line.startswith("        "):
+            continue
         forms.append(line.strip())
     return [re.split(r"  ", form)[0].strip() for form in forms]
 
