@@ -6,7 +6,7 @@ QT_MAJOR := $(if $(findstring -DPANEL_QT_MAJOR=5,$(CMAKE_FLAGS)),5,6)
 BUILD ?= $(if $(filter 5,$(QT_MAJOR)),build-qt5,build)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure check demo clean
+.PHONY: all deps configure check demo packages clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -28,6 +28,10 @@ demo: deps
 	@$(MAKE) --no-print-directory all > $(BUILD)/build.log 2>&1 \
 	  || { cat $(BUILD)/build.log >&2; echo "demo: the build failed (output above, also in $(BUILD)/build.log)" >&2; exit 1; }
 	@scripts/demo $(BUILD)
+
+# The Debian packages for this machine and for armhf, checked (scripts/ci-packages).
+packages:
+	scripts/ci-packages
 
 clean:
 	rm -rf $(BUILD)
