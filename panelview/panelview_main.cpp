@@ -1,10 +1,8 @@
 // panelview FILE [--http ADDRESS:PORT] | FILE --png N|all OUT: keylight's picture of the panel,
 // served read-only as the live page and the board's HTTP API, or written out as a PNG.
 #include <httplib.h>
-#include <signal.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -13,6 +11,7 @@
 
 #include "fileboard.h"
 #include "httpapi.h"
+#include "httpserve.h"
 #include "pngencoder.h"
 
 namespace {
@@ -68,16 +67,6 @@ int writePng(const panelview::FileBoard& board, const Options& options) {
     return 0;
 }
 
-void waitForStopSignal() {
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    int signalNumber = 0;
-    while (sigwait(&stopSignals, &signalNumber) != 0) {
-    }
-}
-
 int serve(const panelview::FileBoard& board, const Options& options) {
     httplib::Server http;
     panelsim::HttpApi api(board, [] { return panelsim::builtInPage(); });
@@ -98,25 +87,14 @@ int serve(const panelview::FileBoard& board, const Options& options) {
     http.Delete(".*", readOnly);
     http.Options(".*", readOnly);
 
-    int port = options.port;
-    if (port == 0) {
-        port = http.bind_to_any_port(options.host);
-    } else if (!http.bind_to_port(options.host, port)) {
-        port = -1;
-    }
+    const int port = panelsim::bindHttp(http, "panelview", options.host, options.port);
     if (port < 0) {
-        std::fprintf(stderr, "panelview: cannot listen on %s:%d\n", options.host.c_str(),
-                     options.port);
         return 1;
     }
-    std::thread httpThread([&http] { http.listen_after_bind(); });
-    // The server ignores a stop that comes before its accept loop runs.
-    while (!http.is_running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    std::thread httpThread = panelsim::runHttp(http);
     std::printf("panelview: ready http://%s:%d/\n", panelsim::urlHost(options.host).c_str(), port);
     std::fflush(stdout);
-    waitForStopSignal();
+    panelsim::waitForStopSignal();
     http.stop();
     httpThread.join();
     return 0;
@@ -168,12 +146,6 @@ int main(int argc, char** argv) {
     if (options.png)
         return writePng(board, options);
 
-    // Every thread inherits this mask, so the stop signals reach only the waiting main thread.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    panelsim::blockStopSignals();
     return serve(board, options);
 }

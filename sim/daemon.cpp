@@ -1,11 +1,9 @@
 #include "daemon.h"
 
 #include <httplib.h>
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -15,6 +13,7 @@
 #include "devicelistener.h"
 #include "fpgamodel.h"
 #include "httpapi.h"
+#include "httpserve.h"
 #include "simroutes.h"
 #include "tracelog.h"
 
@@ -45,16 +44,6 @@ std::string page(const std::string& path) {
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
-}
-
-void waitForStopSignal() {
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    int signalNumber = 0;
-    while (sigwait(&stopSignals, &signalNumber) != 0) {
-    }
 }
 
 }  // namespace
@@ -89,25 +78,13 @@ int runDaemon(const DaemonOptions& options) {
     HttpApi api(board, [&options] { return page(options.pagePath); });
     api.install(http);
     installSimRoutes(http, model, trace);
-    int port = options.httpPort;
-    if (port == 0) {
-        port = http.bind_to_any_port(options.httpHost);
-    } else if (!http.bind_to_port(options.httpHost, port)) {
-        port = -1;
-    }
+    const int port = bindHttp(http, "panelsim", options.httpHost, options.httpPort);
     if (port < 0) {
-        std::fprintf(stderr, "panelsim: cannot listen on %s:%d\n", options.httpHost.c_str(),
-                     options.httpPort);
         return 1;
     }
 
     std::thread deviceThread([&device] { device.run(); });
-    std::thread httpThread([&http] { http.listen_after_bind(); });
-    // The HTTP server ignores a stop that comes before its accept loop runs, and a signal
-    // may follow the ready line at once: announce readiness only once the loop runs.
-    while (!http.is_running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    std::thread httpThread = runHttp(http);
     std::printf("panelsim: ready http://%s:%d/\n", urlHost(options.httpHost).c_str(), port);
     std::fflush(stdout);
 

@@ -1,12 +1,11 @@
 // panelsim ROOT [--http HOST:PORT] [--init]: the virtual panel daemon.
-#include <signal.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "daemon.h"
 #include "httpapi.h"
+#include "httpserve.h"
 
 namespace {
 
@@ -41,12 +40,6 @@ int main(int argc, char** argv) {
     while (options.root.size() > 1 && options.root.back() == '/')
         options.root.pop_back();
 
-    // Every thread inherits this mask, so the stop signals reach only the waiting main thread.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    panelsim::blockStopSignals();
     return panelsim::runDaemon(options);
 }
