@@ -341,24 +341,28 @@ int FpgaModel::executeFields(int connection, RequestFields& fields) {
     return 0;
 }
 
+BoardState boardState(const PanelViewState& view) {
+    BoardState state;
+    for (size_t i = 0; i < state.button_leds.size(); ++i) {
+        state.button_leds[i] = view.button_leds[i] != 0;
+        state.status_leds[i] = view.status_leds[i] != 0;
+    }
+    for (size_t i = 0; i < state.toggle_leds.size(); ++i)
+        state.toggle_leds[i] = view.toggle_leds[i] != 0;
+    if (view.panel_control_valid)
+        state.panel_control = view.panel_control;
+    if (view.backlight_valid)
+        state.backlight_level = view.backlight_level;
+    for (int screen = 0; screen < SCREEN_COUNT; ++screen)
+        state.screens_on[screen] = view.screens_on[screen] != 0;
+    state.accesses = view.accesses;
+    return state;
+}
+
 BoardState FpgaModel::state() const {
     std::lock_guard<std::mutex> lock(_board->mutex);
-    const PanelViewState& state = _board->state;
-    BoardState result;
-    for (size_t i = 0; i < result.button_leds.size(); ++i) {
-        result.button_leds[i] = state.button_leds[i] != 0;
-        result.status_leds[i] = state.status_leds[i] != 0;
-    }
-    for (size_t i = 0; i < result.toggle_leds.size(); ++i)
-        result.toggle_leds[i] = state.toggle_leds[i] != 0;
-    if (state.panel_control_valid)
-        result.panel_control = state.panel_control;
-    if (state.backlight_valid)
-        result.backlight_level = state.backlight_level;
+    BoardState result = boardState(_board->state);
     result.status_inputs = _board->statusInputs;
-    for (int screen = 0; screen < SCREEN_COUNT; ++screen)
-        result.screens_on[screen] = state.screens_on[screen] != 0;
-    result.accesses = state.accesses;
     return result;
 }
 

@@ -35,6 +35,10 @@ struct BoardState {
     uint64_t accesses = 0;  // register accesses executed so far
 };
 
+// The board state that a picture of the panel holds; status_inputs, which no picture holds,
+// stays 0.
+BoardState boardState(const PanelViewState& view);
+
 // The fields of one request record, taken out of whichever layout carried it, for records
 // that crossed a process boundary (the daemon's device connections).
 struct RequestFields {

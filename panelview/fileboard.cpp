@@ -62,22 +62,7 @@ void FileBoard::refresh() const {
 panelsim::BoardState FileBoard::state() const {
     std::lock_guard<std::mutex> lock(_mutex);
     refresh();
-    const panelsim::PanelViewState& view = *_last;
-    panelsim::BoardState state;
-    for (size_t i = 0; i < state.button_leds.size(); ++i)
-        state.button_leds[i] = view.button_leds[i] != 0;
-    for (size_t i = 0; i < state.status_leds.size(); ++i)
-        state.status_leds[i] = view.status_leds[i] != 0;
-    for (size_t i = 0; i < state.toggle_leds.size(); ++i)
-        state.toggle_leds[i] = view.toggle_leds[i] != 0;
-    if (view.panel_control_valid)
-        state.panel_control = view.panel_control;
-    if (view.backlight_valid)
-        state.backlight_level = view.backlight_level;
-    for (size_t i = 0; i < state.screens_on.size(); ++i)
-        state.screens_on[i] = view.screens_on[i] != 0;
-    state.accesses = view.accesses;
-    return state;
+    return panelsim::boardState(*_last);
 }
 
 panelsim::Picture FileBoard::picture(int screen) const {
