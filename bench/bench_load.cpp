@@ -28,6 +28,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -38,6 +43,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -600,7 +606,39 @@ double cpuMicrosecondsPerMessage(const Board& board, const std::string& message,
     return (board.keylightCpuSeconds() - before) * 1e6 / count;
 }
 
-// ---- the reference: a plain epoll server ---------------------------------------------------
+// ---- the references: a plain epoll server and the least a Qt server does --------------------
+
+// Takes the whole frames off the front of pending and returns the answers to the queries among
+// them; other frames are only taken.
+std::string answersToWholeFrames(std::string& pending) {
+    static const std::string alive = {0, 0, 0, 4, 0, 0, 0, 1};
+    std::string answers;
+    size_t at = 0;
+    while (pending.size() - at >= 8) {
+        const auto word = [&](size_t offset) {
+            const auto* bytes = reinterpret_cast<const uint8_t*>(pending.data() + offset);
+            return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
+                   bytes[3];
+        };
+        const uint32_t length = word(at);
+        if (pending.size() - at - 4 < length)
+            break;
+        if (length >= 4 && word(at + 4) == TYPE_QUERY)
+            answers += alive;
+        at += 4 + length;
+    }
+    pending.erase(0, at);
+    return answers;
+}
+
+// Nanoseconds of CPU a thread has used so far.
+double threadCpuNanoseconds(pthread_t thread) {
+    clockid_t clock;
+    timespec used{};
+    if (pthread_getcpuclockid(thread, &clock) == 0)
+        clock_gettime(clock, &used);
+    return static_cast<double>(used.tv_sec) * 1e9 + static_cast<double>(used.tv_nsec);
+}
 
 // One thread, level-triggered epoll: per wake-up one read of what has come, and one write of
 // the answers to the queries among the frames it completes. Other frames are only read.
@@ -637,13 +675,7 @@ public:
     }
 
     // Nanoseconds of CPU the server's thread has used so far.
-    double cpuNanoseconds() {
-        clockid_t clock;
-        timespec used{};
-        if (pthread_getcpuclockid(_thread.native_handle(), &clock) == 0)
-            clock_gettime(clock, &used);
-        return static_cast<double>(used.tv_sec) * 1e9 + static_cast<double>(used.tv_nsec);
-    }
+    double cpuNanoseconds() { return threadCpuNanoseconds(_thread.native_handle()); }
 
     int port = 0;
 
@@ -689,23 +721,7 @@ private:
             return;
         }
         pending.append(buffer, static_cast<size_t>(n));
-        static const std::string alive = {0, 0, 0, 4, 0, 0, 0, 1};
-        std::string answers;
-        size_t at = 0;
-        while (pending.size() - at >= 8) {
-            const auto word = [&](size_t offset) {
-                const auto* bytes = reinterpret_cast<const uint8_t*>(pending.data() + offset);
-                return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 |
-                       uint32_t{bytes[2]} << 8 | bytes[3];
-            };
-            const uint32_t length = word(at);
-            if (pending.size() - at - 4 < length)
-                break;
-            if (length >= 4 && word(at + 4) == TYPE_QUERY)
-                answers += alive;
-            at += 4 + length;
-        }
-        pending.erase(0, at);
+        const std::string answers = answersToWholeFrames(pending);
         // A peer that has gone is seen at the next read.
         if (!answers.empty())
             send(fd, answers.data(), answers.size(), MSG_NOSIGNAL);
@@ -716,6 +732,68 @@ private:
     int _stop = -1;
     std::map<int, std::string> _connections;
     std::thread _thread;
+};
+
+// Qt's sockets as keylight's connections use them, and nothing else: on every readyRead all
+// that has come is read, and the answers to the queries among the frames it completes are
+// written and flushed at once. A thread and an event loop of its own, Qt's dispatcher as
+// keylight's (QT_NO_GLIB).
+class QtReferenceServer {
+public:
+    QtReferenceServer() {
+        _context.moveToThread(&_thread);
+        _thread.start();
+        inThread([this] { listen(); });
+        if (port == 0)
+            fail("the Qt reference server cannot listen");
+    }
+
+    ~QtReferenceServer() {
+        inThread([this] { delete _server; });
+        _thread.quit();
+        _thread.wait();
+    }
+
+    double cpuNanoseconds() { return threadCpuNanoseconds(_native); }
+
+    int port = 0;
+
+private:
+    template <typename Work>
+    void inThread(Work work) {
+        QMetaObject::invokeMethod(&_context, work, Qt::BlockingQueuedConnection);
+    }
+
+    void listen() {
+        _native = pthread_self();
+        _server = new QTcpServer;
+        if (!_server->listen(QHostAddress::LocalHost, 0))
+            return;
+        port = _server->serverPort();
+        QObject::connect(_server, &QTcpServer::newConnection, _server, [this] {
+            while (QTcpSocket* socket = _server->nextPendingConnection())
+                serve(socket);
+        });
+    }
+
+    static void serve(QTcpSocket* socket) {
+        auto pending = std::make_shared<std::string>();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, pending] {
+            const QByteArray data = socket->readAll();
+            pending->append(data.constData(), static_cast<size_t>(data.size()));
+            const std::string answers = answersToWholeFrames(*pending);
+            if (!answers.empty()) {
+                socket->write(answers.data(), static_cast<qint64>(answers.size()));
+                socket->flush();
+            }
+        });
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+
+    QThread _thread;
+    QObject _context;
+    QTcpServer* _server = nullptr;
+    pthread_t _native{};
 };
 
 // `count` copies of `message` on one connection to port, one every millisecond; a query's
@@ -749,30 +827,35 @@ void oneByOne(int port, const std::string& message, int count) {
 
 struct PerMessage {
     double keylightUs;
+    double qtUs;
     double referenceUs;
 };
 
 // CPU per message one by one at 1 000 a second, keylight's (all its threads, its timers
-// meanwhile included) and the reference's, one after the other.
-PerMessage oneByOneCpu(const Board& board, ReferenceServer& reference, const std::string& message,
-                       int count) {
+// meanwhile included) and each reference's, one after the other.
+PerMessage oneByOneCpu(const Board& board, QtReferenceServer& qt, ReferenceServer& reference,
+                       const std::string& message, int count) {
     board.waitUntilIdle();
     const double keylightBefore = board.keylightRunNanoseconds();
     oneByOne(board.port, message, count);
     // The query's answer comes before the worker's last LED command may be done.
     sleepMs(20);
     const double keylightNs = board.keylightRunNanoseconds() - keylightBefore;
+    const double qtBefore = qt.cpuNanoseconds();
+    oneByOne(qt.port, message, count);
+    const double qtNs = qt.cpuNanoseconds() - qtBefore;
     const double referenceBefore = reference.cpuNanoseconds();
     oneByOne(reference.port, message, count);
     const double referenceNs = reference.cpuNanoseconds() - referenceBefore;
-    return {keylightNs / 1e3 / count, referenceNs / 1e3 / count};
+    return {keylightNs / 1e3 / count, qtNs / 1e3 / count, referenceNs / 1e3 / count};
 }
 
-// keylight's CPU per message one by one at 1 000 a second beside the reference's, for the
+// keylight's CPU per message one by one at 1 000 a second beside the references', for the
 // messages a device's clients send that way, each against its goal: a query at most 1.5 times
-// the reference's, a message for the device at most the reference's plus one device round
-// trip plus 10 us. The round trip is device_probe's read back to back; its read handed to a
-// sleeping thread once a millisecond shows what a hand-over to a worker costs on this machine.
+// the plain server's, a message for the device at most the plain server's plus one device
+// round trip plus 10 us. The round trip is device_probe's read back to back; its read handed
+// to a sleeping thread once a millisecond shows what a hand-over to a worker costs on this
+// machine, and the Qt server what Qt's sockets and dispatcher cost.
 void pacedRows(const Board& board) {
     struct Kind {
         const char* name;
@@ -780,16 +863,16 @@ void pacedRows(const Board& board) {
         int count;
         bool forDevice;
     };
+    QtReferenceServer qt;
     ReferenceServer reference;
     const double roundTrip = board.deviceProbeMicroseconds("back-to-back", 5000);
     const double handed = board.deviceProbeMicroseconds("handed", 5000);
     std::printf(
-        "| one device round trip: 5000 register reads through panelsim back to back | "
-        "%.1f us |\n",
+        "| one device round trip: 5000 register reads through panelsim back to back | %.1f us |\n",
         roundTrip);
     std::printf(
-        "| the same read one a millisecond, each handed to a thread that sleeps until "
-        "then | %.1f us: %.1f us more than the round trip |\n",
+        "| the same read one a millisecond, each handed to a thread that sleeps until then | "
+        "%.1f us: %.1f us more than the round trip |\n",
         handed, handed - roundTrip);
     const Kind paced[] = {
         {"query", query(), 5000, false},
@@ -797,13 +880,14 @@ void pacedRows(const Board& board) {
         {"button LED", buttonLed(3, 1), 5000, true},
     };
     for (const Kind& kind : paced) {
-        const PerMessage cpu = oneByOneCpu(board, reference, kind.message, kind.count);
+        const PerMessage cpu = oneByOneCpu(board, qt, reference, kind.message, kind.count);
         const double goal =
             kind.forDevice ? cpu.referenceUs + roundTrip + 10 : 1.5 * cpu.referenceUs;
         std::printf(
             "| CPU per message, %d %s messages one by one at 1 000 a second | keylight %.1f us, "
-            "a plain epoll server %.1f us: %.2f x, %.1f us more; goal %.1f us %s |\n",
-            kind.count, kind.name, cpu.keylightUs, cpu.referenceUs,
+            "Qt's sockets alone %.1f us, a plain epoll server %.1f us: keylight %.2f x, %.1f us "
+            "more; goal %.1f us %s |\n",
+            kind.count, kind.name, cpu.keylightUs, cpu.qtUs, cpu.referenceUs,
             cpu.keylightUs / cpu.referenceUs, cpu.keylightUs - cpu.referenceUs, goal,
             cpu.keylightUs <= goal ? "met" : "NOT met");
         std::fflush(stdout);
@@ -1157,6 +1241,9 @@ void pictureRows() {
 
 int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
+    // The event loop of the Qt reference server; Qt's own dispatcher, as keylight's.
+    setenv("QT_NO_GLIB", "1", 0);
+    QCoreApplication application(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "picture") == 0) {
         std::printf("| case | measured |\n|---|---|\n");
         pictureRows();
