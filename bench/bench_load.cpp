@@ -7,12 +7,13 @@
 // connections hold incomplete largest frames, while 600 send a picture at once and around
 // floods of image uploads, and another client's query time meanwhile and behind type 0
 // messages; its memory while the device stops answering and all buttons blink; and, one by one
-// at 1 000 a second, keylight's CPU per message next to that of a plain epoll server run in
-// the bench (the reference: it reads frames and answers queries, nothing else).
+// at 1 000 a second, keylight's CPU per message next to that of two servers run in the bench
+// that read frames and answer queries, nothing else (a plain epoll one, the reference, and one
+// on Qt's sockets), and next to one device round trip (device_probe).
 //
 //   build/bench/bench_load
 //   BENCH_LOAD_KEYLIGHT=OTHER/keylight build/bench/bench_load   # another keylight build
-//   build/bench/bench_load paced     # only the rows one by one, beside the reference
+//   build/bench/bench_load paced     # only the rows one by one, beside the references
 //   build/bench/bench_load picture   # only the rows of keylight's picture of the panel
 #include <arpa/inet.h>
 #include <dirent.h>
