@@ -43,6 +43,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -836,19 +837,17 @@ struct PerMessage {
 // meanwhile included) and each reference's, one after the other.
 PerMessage oneByOneCpu(const Board& board, QtReferenceServer& qt, ReferenceServer& reference,
                        const std::string& message, int count) {
+    const auto perMessageUs = [&](int port, const std::function<double()>& cpuNanoseconds) {
+        const double before = cpuNanoseconds();
+        oneByOne(port, message, count);
+        // The query's answer comes before keylight's worker may be done with the last message.
+        sleepMs(20);
+        return (cpuNanoseconds() - before) / 1e3 / count;
+    };
     board.waitUntilIdle();
-    const double keylightBefore = board.keylightRunNanoseconds();
-    oneByOne(board.port, message, count);
-    // The query's answer comes before the worker's last LED command may be done.
-    sleepMs(20);
-    const double keylightNs = board.keylightRunNanoseconds() - keylightBefore;
-    const double qtBefore = qt.cpuNanoseconds();
-    oneByOne(qt.port, message, count);
-    const double qtNs = qt.cpuNanoseconds() - qtBefore;
-    const double referenceBefore = reference.cpuNanoseconds();
-    oneByOne(reference.port, message, count);
-    const double referenceNs = reference.cpuNanoseconds() - referenceBefore;
-    return {keylightNs / 1e3 / count, qtNs / 1e3 / count, referenceNs / 1e3 / count};
+    return {perMessageUs(board.port, [&] { return board.keylightRunNanoseconds(); }),
+            perMessageUs(qt.port, [&] { return qt.cpuNanoseconds(); }),
+            perMessageUs(reference.port, [&] { return reference.cpuNanoseconds(); })};
 }
 
 // keylight's CPU per message one by one at 1 000 a second beside the references', for the

@@ -274,7 +274,6 @@ void ButtonSetterImpl::keepBlinkTable(const QString& folder) {
         _blink_file.load([this](int id) { return _buttons.count(id) != 0; });
     for (const BlinkRow& row : rows) {
         IButton* button = _buttons.at(row.id);
-        _blinking.erase(button);
         _blinking.emplace(button, Blink{BlinkState(static_cast<uint8_t>(row.first_state),
                                                    static_cast<uint8_t>(row.second_state),
                                                    row.first_time, row.second_time),

@@ -66,13 +66,8 @@ bool Connector::listen(const std::vector<int>& inherited) {
         _inherited = true;
         QStringList listening;
         for (const int descriptor : inherited) {
-            sockaddr_storage bound{};
-            socklen_t length = sizeof bound;
-            ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&bound), &length);
-            const QString address =
-                QHostAddress(reinterpret_cast<const sockaddr*>(&bound)).toString();
-            addListener(descriptor, address);
-            listening << QStringLiteral("%1 port %2").arg(address).arg(_listeners.back().port);
+            const Listener& added = addListener(descriptor);
+            listening << QStringLiteral("%1 port %2").arg(added.address).arg(added.port);
         }
         service::notify(QStringLiteral("READY=1\nSTATUS=listening on ") +
                         listening.join(QStringLiteral(", ")));
@@ -101,14 +96,15 @@ bool Connector::tryListen() {
     // Accepting is done here rather than by QTcpServer, which retries a failed accept() at
     // once and forever (Qt 6) or stops accepting for good (Qt 5.15).
     _server.pauseAccepting();
-    addListener(static_cast<int>(_server.socketDescriptor()), addressText());
+    const Listener& added =
+        addListener(static_cast<int>(_server.socketDescriptor()), addressText());
     service::notify(QStringLiteral("READY=1\nSTATUS=listening on %1 port %2")
-                        .arg(addressText())
-                        .arg(_listeners.back().port));
+                        .arg(added.address)
+                        .arg(added.port));
     return true;
 }
 
-void Connector::addListener(int descriptor, const QString& address) {
+const Connector::Listener& Connector::addListener(int descriptor, const QString& address) {
     // QTcpServer listens with a queue of 50 (Qt 5.15 has no way to change it), so a burst of
     // connections waits for SYN retransmission. Linux takes a second listen() on a listening
     // socket as the new queue length and caps it at net.core.somaxconn.
@@ -126,8 +122,13 @@ void Connector::addListener(int descriptor, const QString& address) {
     auto incoming = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
     connect(incoming.get(), &QSocketNotifier::activated, this,
             [this, descriptor] { newClient(descriptor); });
-    _listeners.push_back({descriptor, port, std::move(incoming)});
-    qInfo().noquote() << QStringLiteral("keylight: listening on %1 port %2").arg(address).arg(port);
+    const QString listening =
+        address.isNull() ? QHostAddress(reinterpret_cast<const sockaddr*>(&bound)).toString()
+                         : address;
+    _listeners.push_back({descriptor, listening, port, std::move(incoming)});
+    qInfo().noquote()
+        << QStringLiteral("keylight: listening on %1 port %2").arg(listening).arg(port);
+    return _listeners.back();
 }
 
 void Connector::retryListen() {

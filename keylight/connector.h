@@ -53,11 +53,11 @@ public:
     // of those handed over); 0 while not listening.
     quint16 serverPort() const;
 
-public slots:
 private:
-    // A listening socket and the notifier that watches it for connections.
+    // A listening socket, where it listens, and the notifier that watches it for connections.
     struct Listener {
         int descriptor;
+        QString address;
         quint16 port;
         std::unique_ptr<QSocketNotifier> incoming;
     };
@@ -69,8 +69,9 @@ private:
     // meanwhile.
     bool newClient(int descriptor);
     bool tryListen();
-    // Watches descriptor, a listening socket, and logs it with address.
-    void addListener(int descriptor, const QString& address);
+    // Watches descriptor, a listening socket, and logs it with address; a null address is
+    // the one the socket is bound to.
+    const Listener& addListener(int descriptor, const QString& address = QString());
     void retryListen();
     void pauseAccepting(int error);
     void resumeAccepting();
